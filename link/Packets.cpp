@@ -1,0 +1,138 @@
+#include "link/Packets.h"
+
+#include "link/Utils.h"
+
+namespace {
+
+void LogByte(ILinkHost& host, std::uint8_t b)
+{
+    host.AppendLog(ByteLine(b));
+}
+
+// Takes at most one byte; true when one was taken.
+bool TakeOneByte(IBytePort& port, ILinkHost& host, TByteArray& collected)
+{
+    std::uint8_t b = 0;
+    if (port.ReadBytes(&b, 1) != 1) {
+        return false;
+    }
+    collected.push_back(b);
+    LogByte(host, b);
+    return true;
+}
+
+void WriteOneByte(IBytePort& port, std::uint8_t b)
+{
+    port.WriteBytes(&b, 1);
+}
+
+}  // namespace
+
+std::string ByteLine(std::uint8_t b)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string line = "$";
+    line += kHex[b >> 4];
+    line += kHex[b & 0x0F];
+    return line;
+}
+
+TByteArray BuildPacket(std::uint8_t number, const TByteArray& data)
+{
+    TByteArray body;
+    body.reserve(data.size() + 1);
+    body.push_back(number);
+    body.insert(body.end(), data.begin(), data.end());
+    const std::uint16_t r = Crc16(body, static_cast<std::int32_t>(data.size()));
+
+    TByteArray packet;
+    packet.reserve(data.size() + 6);
+    packet.push_back(kDle);
+    packet.insert(packet.end(), body.begin(), body.end());
+    packet.push_back(static_cast<std::uint8_t>(r >> 8));
+    packet.push_back(static_cast<std::uint8_t>(r & 0xFF));
+    packet.push_back(kDle);
+    packet.push_back(kEtx);
+    return packet;
+}
+
+void SendPacket(IBytePort& port, ILinkHost& host, const TByteArray& packet, bool logBytes,
+                bool doubleDle)
+{
+    const std::size_t size = packet.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::uint8_t b = packet[i];
+        WriteOneByte(port, b);
+        if (logBytes) {
+            LogByte(host, b);
+        }
+        host.Sleep(1);
+        host.ProcessMessages();
+        // The framing DLEs (index 0 and size-2) and the number stay single.
+        if (doubleDle && i >= 2 && i + 3 <= size && b == kDle) {
+            WriteOneByte(port, b);
+            host.Sleep(1);
+            host.ProcessMessages();
+        }
+    }
+}
+
+TByteArray CollectUntilEtx(IBytePort& port, ILinkHost& host)
+{
+    constexpr std::uint32_t kLimitMs = 1500;
+    const std::uint32_t start = host.GetTickCount();
+    TByteArray collected;
+    for (;;) {
+        if (TakeOneByte(port, host, collected) && collected.back() == kEtx) {
+            break;
+        }
+        const std::uint32_t now = host.GetTickCount();
+        host.ProcessMessages();
+        // Unsigned 32-bit difference: the counter's wrap does no harm.
+        if (static_cast<std::uint32_t>(now - start) > kLimitMs) {
+            break;
+        }
+    }
+    return collected;
+}
+
+bool IsGreeting(const TByteArray& bytes)
+{
+    return bytes.size() >= 3 && bytes[0] == kDle && bytes[1] == 0x00 && bytes.back() == kEtx;
+}
+
+TByteArray CollectFor(IBytePort& port, ILinkHost& host, std::uint32_t windowMs)
+{
+    const std::uint32_t start = host.GetTickCount();
+    TByteArray collected;
+    for (;;) {
+        TakeOneByte(port, host, collected);
+        const std::uint32_t now = host.GetTickCount();
+        host.ProcessMessages();
+        if (static_cast<std::uint32_t>(now - start) > windowMs) {
+            break;
+        }
+    }
+    return collected;
+}
+
+TByteArray ExtractBlock(const TByteArray& collected)
+{
+    if (collected.size() < 7) {
+        return {};
+    }
+    return TByteArray(collected.begin() + 2, collected.end() - 4);
+}
+
+TByteArray UndoDleDoubling(const TByteArray& block)
+{
+    TByteArray out;
+    out.reserve(block.size());
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        out.push_back(block[i]);
+        if (block[i] == kDle && i + 1 < block.size() && block[i + 1] == kDle) {
+            ++i;
+        }
+    }
+    return out;
+}

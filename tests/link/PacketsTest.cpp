@@ -1,0 +1,353 @@
+#include "link/Packets.h"
+#include "link/Utils.h"
+
+#include "FakeLink.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> LinesOf(const TByteArray& bytes)
+{
+    std::vector<std::string> lines;
+    for (std::uint8_t b : bytes) {
+        lines.push_back("$" + HexByte(b));
+    }
+    return lines;
+}
+
+// The events one sent byte leaves: write, optional log line, 1 ms, a pass.
+void ExpectByteEvents(std::vector<std::string>& expected, std::uint8_t b, bool logged)
+{
+    expected.push_back("w " + HexByte(b));
+    if (logged) {
+        expected.push_back("log $" + HexByte(b));
+    }
+    expected.push_back("sleep 1");
+    expected.push_back("pm");
+}
+
+TByteArray Concat(std::initializer_list<TByteArray> parts)
+{
+    TByteArray out;
+    for (const TByteArray& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Packets, ByteLineIsDollarAndTwoUpperHexDigits)
+{
+    EXPECT_EQ(ByteLine(0x10), "$10");
+    EXPECT_EQ(ByteLine(0x0A), "$0A");
+    EXPECT_EQ(ByteLine(0xB0), "$B0");
+    EXPECT_EQ(ByteLine(0x00), "$00");
+    EXPECT_EQ(ByteLine(0xFF), "$FF");
+}
+
+TEST(Packets, BuildPacketLaysOutFixedPackets)
+{
+    struct Row {
+        const char* name;
+        std::uint8_t number;
+        TByteArray data;
+        TByteArray expected;
+    } rows[] = {
+        {"confirmation", kPacketConfirm, {0x00}, {0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}},
+        {"closing", kPacketClosing, {0x00}, {0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}},
+        {"programming, zero block", kPacketProgram, TByteArray(34, 0x00),
+         Concat({{0x10, 0x09}, TByteArray(34, 0x00), {0x7A, 0x01, 0x10, 0x03}})},
+        {"no data", 0x05, {}, {0x10, 0x05, 0x00, 0x00, 0x10, 0x03}},
+    };
+    // The empty-data CRC is computed rather than quoted.
+    const std::uint16_t r = Crc16({0x05}, 0);
+    rows[3].expected[2] = static_cast<std::uint8_t>(r >> 8);
+    rows[3].expected[3] = static_cast<std::uint8_t>(r & 0xFF);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(BuildPacket(row.number, row.data), row.expected);
+    }
+}
+
+TEST(Packets, SendLoggedPacketsByteByByte)
+{
+    for (std::uint8_t number : {kPacketConfirm, kPacketClosing}) {
+        SCOPED_TRACE(static_cast<int>(number));
+        FakeClock clock;
+        FakePort port(clock);
+        FakeHost host(clock);
+        const TByteArray packet = BuildPacket(number, {0x00});
+        SendPacket(port, host, packet, true, false);
+
+        EXPECT_EQ(port.written, packet);
+        EXPECT_EQ(port.writeCalls, 7);  // one call per byte
+        EXPECT_EQ(host.log, LinesOf(packet));
+        std::vector<std::string> expected;
+        for (std::uint8_t b : packet) {
+            ExpectByteEvents(expected, b, true);
+        }
+        EXPECT_EQ(clock.events, expected);
+    }
+    FakeClock clock;
+    FakePort port(clock);
+    FakeHost host(clock);
+    SendPacket(port, host, BuildPacket(kPacketConfirm, {0x00}), true, false);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"$10", "$08", "$00", "$06", "$70", "$10", "$03"}));
+}
+
+TEST(Packets, SendProgrammingPacketWithDoubling)
+{
+    TByteArray twoDle(34, 0x00);
+    twoDle[12] = 0x10;
+    twoDle[13] = 0x10;
+    TByteArray crcLow10(33, 0x00);
+    crcLow10.push_back(0x3C);
+
+    struct Row {
+        const char* name;
+        TByteArray block;
+        std::uint16_t crc;
+        std::size_t lineLength;
+    } rows[] = {
+        {"zero block, nothing doubled", TByteArray(34, 0x00), 0x7A01, 40},
+        {"data bytes 12 and 13 are DLE", twoDle, 0x799D, 42},
+        {"CRC low byte is DLE", crcLow10, 0x7A10, 41},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TByteArray packet = BuildPacket(kPacketProgram, row.block);
+        ASSERT_EQ(packet.size(), 40u);
+        EXPECT_EQ(packet[36], row.crc >> 8);
+        EXPECT_EQ(packet[37], row.crc & 0xFF);
+
+        FakeClock clock;
+        FakePort port(clock);
+        FakeHost host(clock);
+        SendPacket(port, host, packet, false, true);
+        EXPECT_TRUE(host.log.empty());
+        ASSERT_EQ(port.written.size(), row.lineLength);
+        EXPECT_EQ(static_cast<std::size_t>(port.writeCalls), row.lineLength);
+        // Every write, copies included, is followed by 1 ms and a pass.
+        std::vector<std::string> expected;
+        for (std::uint8_t b : port.written) {
+            ExpectByteEvents(expected, b, false);
+        }
+        EXPECT_EQ(clock.events, expected);
+        EXPECT_EQ((TByteArray(port.written.begin(), port.written.begin() + 2)),
+                  (TByteArray{0x10, 0x09}));
+    }
+
+    FakeClock clock;
+    FakePort port(clock);
+    FakeHost host(clock);
+    SendPacket(port, host, BuildPacket(kPacketProgram, twoDle), false, true);
+    EXPECT_EQ((TByteArray(port.written.begin() + 13, port.written.begin() + 19)),
+              (TByteArray{0x00, 0x10, 0x10, 0x10, 0x10, 0x00}));
+    EXPECT_EQ((TByteArray(port.written.end() - 4, port.written.end())),
+              (TByteArray{0x79, 0x9D, 0x10, 0x03}));
+
+    FakeClock clock2;
+    FakePort port2(clock2);
+    FakeHost host2(clock2);
+    SendPacket(port2, host2, BuildPacket(kPacketProgram, crcLow10), false, true);
+    EXPECT_EQ((TByteArray(port2.written.end() - 5, port2.written.end())),
+              (TByteArray{0x7A, 0x10, 0x10, 0x10, 0x03}));
+}
+
+TEST(Packets, DoublingSparesNumberAndFramingAndCopiesAreNotLogged)
+{
+    FakeClock clock;
+    FakePort port(clock);
+    FakeHost host(clock);
+    // Number 0x10 at index 1 stays single; the data DLE is doubled but logged once.
+    const TByteArray packet{0x10, 0x10, 0x10, 0x55, 0x10, 0x03};
+    SendPacket(port, host, packet, true, true);
+    EXPECT_EQ(port.written, (TByteArray{0x10, 0x10, 0x10, 0x10, 0x55, 0x10, 0x03}));
+    EXPECT_EQ(host.log, LinesOf(packet));
+}
+
+TEST(Packets, SendIgnoresWriteResultsAndLetsPortErrorsThrough)
+{
+    FakeClock clock;
+    FakePort port(clock);
+    FakeHost host(clock);
+    port.writeResult = -1;
+    const TByteArray packet = BuildPacket(kPacketConfirm, {0x00});
+    SendPacket(port, host, packet, true, false);
+    EXPECT_EQ(port.written, packet);
+
+    FakePort broken(clock);
+    broken.throwAtWrite = 3;
+    EXPECT_THROW(SendPacket(broken, host, packet, false, false), std::runtime_error);
+    EXPECT_EQ(broken.written, TByteArray(packet.begin(), packet.begin() + 3));
+}
+
+TEST(Packets, IsGreeting)
+{
+    struct Row {
+        const char* name;
+        TByteArray bytes;
+        bool valid;
+    } rows[] = {
+        {"minimal 10 00 03", {0x10, 0x00, 0x03}, true},
+        {"full greeting", {0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}, true},
+        {"packet 01", {0x10, 0x01, 0x00, 0x12, 0x34, 0x10, 0x03}, false},
+        {"stray byte first", {0x55, 0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}, false},
+        {"no ETX", {0x10, 0x00, 0x00, 0x01}, false},
+        {"two bytes", {0x10, 0x03}, false},
+        {"empty", {}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(IsGreeting(row.bytes), row.valid);
+    }
+}
+
+TEST(Packets, CollectUntilEtxStopsAtFirstEtx)
+{
+    FakeClock clock;
+    FakePort port(clock);
+    FakeHost host(clock);
+    // The greeting's CRC holds a 03: collection ends there, the rest waits.
+    port.Arrive(5, {0x10, 0x00, 0x00, 0x03});
+    port.Arrive(30, {0x77, 0x10, 0x03});
+    const TByteArray got = CollectUntilEtx(port, host);
+    EXPECT_EQ(got, (TByteArray{0x10, 0x00, 0x00, 0x03}));
+    EXPECT_TRUE(IsGreeting(got));
+    EXPECT_EQ(host.log, LinesOf(got));
+    EXPECT_EQ(port.Pending(), 3u);
+    EXPECT_LT(clock.now, 30u);
+    for (const std::string& e : clock.events) {
+        EXPECT_NE(e.rfind("sleep", 0), 0u) << "collections must not sleep";
+    }
+}
+
+TEST(Packets, CollectUntilEtxGivesUpAfterLimit)
+{
+    for (std::uint32_t start : {0u, 0xFFFFFF00u}) {
+        SCOPED_TRACE(start);
+        FakeClock clock;
+        clock.now = start;
+        FakePort port(clock);
+        FakeHost host(clock);
+        port.Arrive(start + 10, {0x10, 0x00, 0x00, 0x01});
+        port.Arrive(start + 1600, {0x03});
+        const TByteArray got = CollectUntilEtx(port, host);
+        EXPECT_EQ(got, (TByteArray{0x10, 0x00, 0x00, 0x01}));
+        EXPECT_FALSE(IsGreeting(got));
+        const std::uint32_t elapsed = clock.now - start;
+        EXPECT_GT(elapsed, 1500u);
+        EXPECT_LT(elapsed, 1520u);
+        EXPECT_EQ(port.Pending(), 1u);
+        EXPECT_EQ(host.passes, static_cast<int>(elapsed));  // one pass per poll
+    }
+}
+
+TEST(Packets, CollectForKeepsEverythingInItsWindow)
+{
+    FakeClock clock;
+    FakePort port(clock);
+    FakeHost host(clock);
+    const TByteArray packet = Concat({{0x10, 0x01}, TByteArray(34, 0x22), {0xAA, 0xBB, 0x10, 0x03}});
+    port.Arrive(20, packet);
+    port.Arrive(900, {0x01, 0x02});       // after ETX, inside the window
+    port.Arrive(1100, {0x0E});            // after the window
+    const TByteArray got = CollectFor(port, host, 1000);
+    EXPECT_EQ(got, Concat({packet, {0x01, 0x02}}));
+    EXPECT_EQ(host.log, LinesOf(got));
+    EXPECT_EQ(port.Pending(), 1u);
+    EXPECT_GT(clock.now, 1000u);
+    EXPECT_LT(clock.now, 1020u);
+    for (const std::string& e : clock.events) {
+        EXPECT_NE(e.rfind("sleep", 0), 0u) << "collections must not sleep";
+    }
+    // The block is counted from the end of everything collected.
+    const TByteArray block = ExtractBlock(got);
+    ASSERT_EQ(block.size(), 36u);
+    EXPECT_EQ(block.front(), 0x22);
+    EXPECT_EQ((TByteArray(block.end() - 4, block.end())), (TByteArray{0x22, 0x22, 0xAA, 0xBB}));
+}
+
+TEST(Packets, ExtractBlockEdges)
+{
+    EXPECT_TRUE(ExtractBlock({}).empty());
+    EXPECT_TRUE(ExtractBlock({1, 2, 3, 4, 5, 6}).empty());
+    EXPECT_EQ(ExtractBlock({1, 2, 3, 4, 5, 6, 7}), (TByteArray{3}));
+    EXPECT_EQ(ExtractBlock({1, 2, 3, 4, 5, 6, 7, 8}), (TByteArray{3, 4}));
+}
+
+TEST(Packets, UndoDleDoubling)
+{
+    struct Row {
+        const char* name;
+        TByteArray in;
+        TByteArray out;
+    } rows[] = {
+        {"doubled then data", {0x10, 0x10, 0x05}, {0x10, 0x05}},
+        {"two doubled", {0x10, 0x10, 0x10, 0x10}, {0x10, 0x10}},
+        {"doubled at the end", {0x05, 0x10, 0x10}, {0x05, 0x10}},
+        {"lone DLE", {0x05, 0x10, 0x06}, {0x05, 0x10, 0x06}},
+        {"three in a row", {0x10, 0x10, 0x10}, {0x10, 0x10}},
+        {"lone DLE last", {0x05, 0x10}, {0x05, 0x10}},
+        {"empty", {}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(UndoDleDoubling(row.in), row.out);
+    }
+}
+
+TEST(Packets, ParameterPacketRoundTripsThroughTheLine)
+{
+    // Blocks whose packet-01 CRC holds a DLE in either byte, and one with data DLEs.
+    std::vector<TByteArray> blocks;
+    bool highFound = false;
+    bool lowFound = false;
+    for (int v = 0; v < 65536 && !(highFound && lowFound); ++v) {
+        TByteArray block(34, 0x00);
+        block[32] = static_cast<std::uint8_t>(v >> 8);
+        block[33] = static_cast<std::uint8_t>(v & 0xFF);
+        if (block[32] == 0x10 || block[33] == 0x10) {
+            continue;
+        }
+        const TByteArray p = BuildPacket(kPacketParams, block);
+        if (!highFound && p[36] == 0x10) {
+            highFound = true;
+            blocks.push_back(block);
+        } else if (!lowFound && p[37] == 0x10) {
+            lowFound = true;
+            blocks.push_back(block);
+        }
+    }
+    ASSERT_TRUE(highFound && lowFound);
+    TByteArray withDle(34, 0x10);
+    withDle[0] = 0x01;
+    blocks.push_back(withDle);
+
+    for (const TByteArray& block : blocks) {
+        SCOPED_TRACE(::testing::PrintToString(block));
+        FakeClock clock;
+        FakePort station(clock);
+        FakeHost host(clock);
+        const TByteArray packet = BuildPacket(kPacketParams, block);
+        SendPacket(station, host, packet, false, true);
+
+        FakeClock clock2;
+        FakePort port(clock2);
+        FakeHost host2(clock2);
+        port.Arrive(10, station.written);
+        const TByteArray undone = UndoDleDoubling(ExtractBlock(CollectFor(port, host2, 1000)));
+        const bool crcHasDle = packet[36] == 0x10 || packet[37] == 0x10;
+        ASSERT_EQ(undone.size(), crcHasDle ? 35u : 34u);
+        EXPECT_EQ(TByteArray(undone.begin(), undone.begin() + 34), block);
+        if (crcHasDle) {
+            EXPECT_EQ(undone.back(), packet[36]);  // the CRC high byte
+        }
+    }
+}
