@@ -31,6 +31,14 @@ struct TParameterSet {
 // untouched, when the block holds fewer than 18 bytes.
 bool DecodeBlock(const TByteArray& block, const TParameterSet& previous, TParameterSet& out);
 
+// RX pause in units of 0.00298 ms: ms to units rounds (ties to even) and
+// clamps into 0..65535; units to ms is exact to the extended format.
+std::uint16_t RxPauseToUnits(long double ms);
+long double RxPauseFromUnits(std::uint16_t units);
+
+// A byte count rounded (ties to even) and clamped into 0..255.
+std::uint8_t ByteCountToByte(long double count);
+
 // The nearest point of the 25,0 (code 0) or 12,5 kHz (code 1) grid.
 long double RoundToGrid(long double kHz, int stepCode);
 
