@@ -1,0 +1,692 @@
+#include "sim/StationSimulator.h"
+
+#include "link/Packets.h"
+#include "link/ParamBlock.h"
+#include "link/Utils.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Bounds: the simulator may run for hours in a demo.
+constexpr std::size_t kMaxTrace = std::size_t{1} << 20;
+constexpr std::size_t kMaxPackets = 4096;
+constexpr std::size_t kMaxPacketLine = 512;
+constexpr std::size_t kMaxOutput = 64 * 1024;
+// The utility purges once more right after packet 08; that is no new wait.
+constexpr auto kPurgeAfterConfirm = std::chrono::milliseconds(500);
+
+class NullLog : public ILogSink {
+public:
+    void AppendLog(const std::string&) override {}
+};
+
+std::string Hex(const TByteArray& bytes) {
+    std::string s;
+    char buf[4];
+    for (std::uint8_t b : bytes) {
+        std::snprintf(buf, sizeof buf, "%s%02X", s.empty() ? "" : " ", b);
+        s += buf;
+    }
+    return s;
+}
+
+[[noreturn]] void ThrowErrno(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// Changes calibration bytes (from 33 down) until the packet 01 CRC holds a
+// 0x10, leaving the decoded parameters (bytes 0..17) as they were.
+TByteArray WithCrcDle(TByteArray block) {
+    auto crcHasDle = [](const TByteArray& b) {
+        TByteArray body{kPacketParams};
+        body.insert(body.end(), b.begin(), b.end());
+        const std::uint16_t crc = Crc16(body, static_cast<std::int32_t>(b.size()));
+        return (crc >> 8) == kDle || (crc & 0xFF) == kDle;
+    };
+    if (crcHasDle(block))
+        return block;
+    for (std::size_t idx = block.size(); idx-- > static_cast<std::size_t>(kBlockUserBytes);) {
+        const std::uint8_t original = block[idx];
+        for (int v = 0; v < 256; ++v) {
+            block[idx] = static_cast<std::uint8_t>(v);
+            if (crcHasDle(block))
+                return block;
+        }
+        block[idx] = original;
+    }
+    return block;
+}
+
+}  // namespace
+
+bool ParseStationFault(const std::string& name, StationFault& out) {
+    static const std::array<std::pair<const char*, StationFault>, 9> names{{
+        {"none", StationFault::None},
+        {"stray", StationFault::StrayByte},
+        {"noetx", StationFault::NoEtx},
+        {"wrongnum", StationFault::WrongNumber},
+        {"cut", StationFault::CutShort},
+        {"silence", StationFault::Silence},
+        {"crcdle", StationFault::CrcDle},
+        {"noise", StationFault::Noise},
+        {"hangup", StationFault::HangUp},
+    }};
+    for (const auto& [n, f] : names) {
+        if (name == n) {
+            out = f;
+            return true;
+        }
+    }
+    return false;
+}
+
+TByteArray DefaultStationBlock() {
+    TParameterSet set;
+    set.StepCode = 1;
+    set.RxFreq = {145575.0L, 150000.0L};
+    set.TxFreq = {145575.0L, 160000.0L};
+    set.Simplex = {true, false};
+    set.PowerCode = {3, 1};
+    set.BaudCode = 0;
+    set.FlowCode = 0;
+    set.XoffAfter = 100.0L;
+    set.RxPause = 10.0L;
+    set.AirSpeedCode = 0;
+    set.KodCode = 1;
+    set.KodPaketSize = 24.0L;
+    NullLog log;
+    return EncodeBlock(set, log);
+}
+
+TByteArray StationAnswerLine(const TByteArray& block) {
+    const TByteArray packet = BuildPacket(kPacketParams, block);
+    TByteArray line;
+    line.reserve(packet.size() + 8);
+    for (std::size_t i = 0; i < packet.size(); ++i) {
+        line.push_back(packet[i]);
+        if (i >= 2 && i + 3 <= packet.size() && packet[i] == kDle)
+            line.push_back(kDle);
+    }
+    return line;
+}
+
+StationSimulator::StationSimulator(StationConfig config)
+    : m_config(std::move(config)), m_start(SimClock::now()) {
+    if (m_config.Block.empty())
+        m_config.Block = DefaultStationBlock();
+    m_noiseState = m_config.NoiseSeed != 0 ? m_config.NoiseSeed : 1;
+
+    try {
+        // O_NOCTTY: the simulator must never become a controlling terminal.
+        m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master < 0)
+            ThrowErrno("posix_openpt");
+        if (::fcntl(m_master, F_SETFD, FD_CLOEXEC) < 0 ||
+            ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK) < 0)
+            ThrowErrno("fcntl on pty master");
+        if (::grantpt(m_master) < 0)
+            ThrowErrno("grantpt");
+        if (::unlockpt(m_master) < 0)
+            ThrowErrno("unlockpt");
+        char name[128];
+        if (::ptsname_r(m_master, name, sizeof name) != 0)
+            ThrowErrno("ptsname_r");
+        m_slavePath = name;
+
+        // Our own slave keeps the pty alive: without it the master reads EIO
+        // (and poll spins on POLLHUP) whenever the utility closes its port.
+        m_slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        if (m_slave < 0)
+            ThrowErrno("open pty slave");
+        termios tio{};
+        if (::tcgetattr(m_slave, &tio) < 0)
+            ThrowErrno("tcgetattr");
+        ::cfmakeraw(&tio);
+        ::cfsetispeed(&tio, B4800);
+        ::cfsetospeed(&tio, B4800);
+        if (::tcsetattr(m_slave, TCSANOW, &tio) < 0)
+            ThrowErrno("tcsetattr");
+
+        // Packet mode turns the utility's input purge into a status byte.
+        int one = 1;
+        if (::ioctl(m_master, TIOCPKT, &one) < 0)
+            ThrowErrno("TIOCPKT");
+
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) < 0)
+            ThrowErrno("pipe2");
+        m_wakeRead = fds[0];
+        m_wakeWrite = fds[1];
+
+        m_thread = std::thread([this] { Run(); });
+    } catch (...) {
+        CloseFd(m_master);
+        CloseFd(m_slave);
+        CloseFd(m_wakeRead);
+        CloseFd(m_wakeWrite);
+        throw;
+    }
+}
+
+StationSimulator::~StationSimulator() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    Wake();
+    if (m_thread.joinable())
+        m_thread.join();
+    CloseFd(m_master);
+    CloseFd(m_slave);
+    CloseFd(m_wakeRead);
+    CloseFd(m_wakeWrite);
+}
+
+void StationSimulator::Wake() const {
+    const std::uint8_t b = 1;
+    // A full pipe already means a pending wake-up.
+    [[maybe_unused]] const ssize_t r = ::write(m_wakeWrite, &b, 1);
+}
+
+void StationSimulator::Notify() const {
+    {
+        std::lock_guard lock(m_eventMutex);
+        ++m_eventCount;
+    }
+    m_eventCv.notify_all();
+}
+
+void StationSimulator::EventLocked(std::string text) {
+    if (m_config.OnEvent && m_notes.size() < 4096)
+        m_notes.push_back(Note{LineByte{SimClock::now(), 0, false}, std::move(text)});
+}
+
+void StationSimulator::SendGreeting() {
+    {
+        std::lock_guard lock(m_mutex);
+        ScheduleGreetingLocked(SimClock::now());
+    }
+    Wake();
+}
+
+void StationSimulator::SendRaw(const TByteArray& bytes) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_scheduled.push_back(Scheduled{SimClock::now(), bytes});
+    }
+    Wake();
+}
+
+void StationSimulator::SetFault(StationFault fault, int param, bool sticky) {
+    std::lock_guard lock(m_mutex);
+    m_fault = fault;
+    m_faultParam = param;
+    m_faultSticky = sticky;
+}
+
+void StationSimulator::SetBlock(const TByteArray& block) {
+    std::lock_guard lock(m_mutex);
+    m_config.Block = block;
+}
+
+void StationSimulator::SetAnswerDelay(std::chrono::milliseconds delay) {
+    std::lock_guard lock(m_mutex);
+    m_config.AnswerDelay = delay;
+}
+
+void StationSimulator::SetGreetOnWait(bool on) {
+    std::lock_guard lock(m_mutex);
+    m_config.GreetOnWait = on;
+}
+
+void StationSimulator::HangUp() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_dead)
+            return;
+        m_scheduled.push_back(Scheduled{SimClock::now(), {}, true});
+    }
+    Wake();
+    WaitFor([this] { return IsDead(); }, std::chrono::seconds(5));
+}
+
+void StationSimulator::ReleaseExclusive() {
+    std::lock_guard lock(m_mutex);
+    if (m_slave >= 0)
+        ::ioctl(m_slave, TIOCNXCL);
+}
+
+std::vector<LineByte> StationSimulator::Trace() const {
+    std::lock_guard lock(m_mutex);
+    return m_trace;
+}
+
+std::vector<LineByte> StationSimulator::Received() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<LineByte> out;
+    for (const auto& b : m_trace)
+        if (!b.FromStation)
+            out.push_back(b);
+    return out;
+}
+
+TByteArray StationSimulator::ReceivedBytes() const {
+    std::lock_guard lock(m_mutex);
+    TByteArray out;
+    for (const auto& b : m_trace)
+        if (!b.FromStation)
+            out.push_back(b.Byte);
+    return out;
+}
+
+std::vector<ReceivedPacket> StationSimulator::Packets() const {
+    std::lock_guard lock(m_mutex);
+    return m_packets;
+}
+
+std::vector<ReceivedPacket> StationSimulator::ProgrammedBlocks() const {
+    std::lock_guard lock(m_mutex);
+    std::vector<ReceivedPacket> out;
+    for (const auto& p : m_packets)
+        if (p.Number == kPacketProgram)
+            out.push_back(p);
+    return out;
+}
+
+TByteArray StationSimulator::LastAnsweredBlock() const {
+    std::lock_guard lock(m_mutex);
+    return m_lastAnswered;
+}
+
+int StationSimulator::GreetingCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_greetings;
+}
+
+int StationSimulator::AnswerCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_answers;
+}
+
+int StationSimulator::GoodbyeCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_goodbyes;
+}
+
+int StationSimulator::PurgeCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_purges;
+}
+
+bool StationSimulator::IsDead() const {
+    std::lock_guard lock(m_mutex);
+    return m_dead;
+}
+
+bool StationSimulator::WaitFor(const std::function<bool()>& pred,
+                               std::chrono::milliseconds timeout) const {
+    const auto deadline = SimClock::now() + timeout;
+    std::unique_lock lock(m_eventMutex);
+    for (;;) {
+        const std::uint64_t seen = m_eventCount;
+        lock.unlock();
+        if (pred())
+            return true;
+        lock.lock();
+        if (!m_eventCv.wait_until(lock, deadline, [&] { return m_eventCount != seen; })) {
+            lock.unlock();
+            return pred();
+        }
+    }
+}
+
+bool StationSimulator::TakeFaultLocked(bool greetingSide, StationFault& fault, int& param) {
+    const bool isGreetingFault = m_fault == StationFault::StrayByte ||
+                                 m_fault == StationFault::NoEtx ||
+                                 m_fault == StationFault::WrongNumber ||
+                                 m_fault == StationFault::Noise;
+    if (m_fault == StationFault::None || isGreetingFault != greetingSide)
+        return false;
+    fault = m_fault;
+    param = m_faultParam;
+    if (!m_faultSticky)
+        m_fault = StationFault::None;
+    return true;
+}
+
+TByteArray StationSimulator::GreetingBytesLocked() {
+    // A station greets with a packet 00 carrying one byte 00.
+    TByteArray greeting = BuildPacket(kPacketGreeting, {0x00});
+    StationFault fault = StationFault::None;
+    int param = -1;
+    if (!TakeFaultLocked(true, fault, param))
+        return greeting;
+    switch (fault) {
+    case StationFault::StrayByte:
+        greeting.insert(greeting.begin(), param >= 0 ? static_cast<std::uint8_t>(param) : 0xA5);
+        EventLocked("fault: stray byte before the greeting");
+        break;
+    case StationFault::NoEtx:
+        greeting.pop_back();
+        EventLocked("fault: greeting without ETX");
+        break;
+    case StationFault::WrongNumber:
+        greeting = BuildPacket(0x01, {0x00});
+        EventLocked("fault: greeting numbered 01");
+        break;
+    case StationFault::Noise: {
+        const int count = std::clamp(param >= 0 ? param : 16, 1, 4096);
+        greeting.clear();
+        for (int i = 0; i < count; ++i) {
+            m_noiseState ^= m_noiseState << 13;
+            m_noiseState ^= m_noiseState >> 17;
+            m_noiseState ^= m_noiseState << 5;
+            greeting.push_back(static_cast<std::uint8_t>(m_noiseState >> 24));
+        }
+        EventLocked("fault: line noise instead of the greeting");
+        break;
+    }
+    default:
+        break;
+    }
+    return greeting;
+}
+
+void StationSimulator::ScheduleGreetingLocked(SimClock::time_point due) {
+    // At most one greeting waits: a new wait replaces the one not yet sent.
+    std::erase_if(m_scheduled, [](const Scheduled& s) { return s.Greeting; });
+    Scheduled s;
+    s.Due = due;
+    s.Greeting = true;
+    m_scheduled.push_back(std::move(s));
+}
+
+void StationSimulator::ScheduleAnswerLocked(SimClock::time_point now) {
+    const auto due = now + m_config.AnswerDelay;
+    StationFault fault = StationFault::None;
+    int param = -1;
+    TakeFaultLocked(false, fault, param);
+    if (fault == StationFault::Silence) {
+        EventLocked("fault: no answer to packet 08");
+        return;
+    }
+    if (fault == StationFault::HangUp) {
+        EventLocked("fault: hanging up instead of answering");
+        m_scheduled.push_back(Scheduled{due, {}, true});
+        return;
+    }
+    TByteArray block = m_config.Block;
+    if (fault == StationFault::CrcDle) {
+        block = WithCrcDle(block);
+        EventLocked("fault: answer with a CRC byte 10");
+    }
+    TByteArray line = StationAnswerLine(block);
+    if (fault == StationFault::CutShort) {
+        const std::size_t keep = static_cast<std::size_t>(std::max(param >= 0 ? param : 10, 0));
+        line.resize(std::min(keep, line.size()));
+        EventLocked("fault: answer cut after " + std::to_string(line.size()) + " bytes");
+    }
+    m_lastAnswered = block;
+    Scheduled s;
+    s.Due = due;
+    s.Bytes = std::move(line);
+    s.Answer = true;
+    m_scheduled.push_back(std::move(s));
+}
+
+void StationSimulator::CloseMasterLocked() {
+    // Closing the master hangs the slave up under the utility; our own slave
+    // goes too, so nothing keeps the pty alive.
+    CloseFd(m_master);
+    CloseFd(m_slave);
+    m_dead = true;
+    m_scheduled.clear();
+    m_output.clear();
+    EventLocked("hung up");
+}
+
+void StationSimulator::RunDueLocked(SimClock::time_point now) {
+    for (;;) {
+        auto it = std::min_element(m_scheduled.begin(), m_scheduled.end(),
+                                   [](const Scheduled& a, const Scheduled& b) { return a.Due < b.Due; });
+        if (it == m_scheduled.end() || it->Due > now)
+            break;
+        Scheduled item = std::move(*it);
+        m_scheduled.erase(it);
+        if (item.HangUp) {
+            CloseMasterLocked();
+            return;
+        }
+        if (m_dead)
+            continue;
+        if (item.Greeting) {
+            item.Bytes = GreetingBytesLocked();
+            item.Greeting = false;
+            ++m_greetings;
+            EventLocked("greeting: " + Hex(item.Bytes));
+        }
+        if (item.Answer) {
+            item.Answer = false;
+            ++m_answers;
+            EventLocked("packet 01: " + Hex(item.Bytes));
+        }
+        if (item.Bytes.empty())
+            continue;
+        if (m_config.ByteInterval.count() > 0 && item.Bytes.size() > 1) {
+            m_output.push_back(item.Bytes.front());
+            item.Bytes.erase(item.Bytes.begin());
+            item.Due = now + m_config.ByteInterval;
+            m_scheduled.push_back(std::move(item));
+        } else {
+            m_output.insert(m_output.end(), item.Bytes.begin(), item.Bytes.end());
+        }
+    }
+    if (m_output.size() > kMaxOutput)
+        m_output.resize(kMaxOutput);
+    FlushOutputLocked();
+}
+
+void StationSimulator::FlushOutputLocked() {
+    if (m_master < 0) {
+        m_output.clear();
+        return;
+    }
+    while (!m_output.empty()) {
+        const ssize_t n = ::write(m_master, m_output.data(), m_output.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN)
+                m_output.clear();  // nothing sensible to do with a broken master
+            return;
+        }
+        const auto now = SimClock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            const LineByte lb{now, m_output[static_cast<std::size_t>(i)], true};
+            if (m_trace.size() < kMaxTrace)
+                m_trace.push_back(lb);
+            if (m_config.OnByte)
+                m_notes.push_back(Note{lb, {}});
+        }
+        m_output.erase(m_output.begin(), m_output.begin() + n);
+    }
+}
+
+void StationSimulator::HandleStatus(std::uint8_t status, SimClock::time_point now) {
+    if (status & TIOCPKT_FLUSHREAD) {
+        ++m_purges;
+        EventLocked("utility purged its input");
+        if (m_config.GreetOnWait && now >= m_ignorePurgeUntil)
+            ScheduleGreetingLocked(now + m_config.GreetDelay);
+    }
+}
+
+void StationSimulator::HandleInput(const std::uint8_t* data, std::size_t n, SimClock::time_point now) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint8_t b = data[i];
+        const LineByte lb{now, b, false};
+        if (m_trace.size() < kMaxTrace)
+            m_trace.push_back(lb);
+        if (m_config.OnByte)
+            m_notes.push_back(Note{lb, {}});
+
+        if (m_parse.empty()) {
+            if (b == kDle)
+                m_parse.push_back(b);
+            else
+                EventLocked("stray byte outside a packet");
+            continue;
+        }
+        m_parse.push_back(b);
+        if (m_parse.size() == 2)
+            continue;  // the packet number
+        if (m_parseDle) {
+            m_parseDle = false;
+            if (b == kEtx) {
+                const TByteArray line = std::move(m_parse);
+                m_parse.clear();
+                HandlePacket(line, now);
+            } else if (b != kDle) {
+                // A lone DLE inside a packet: take it as the start of a new one.
+                EventLocked("broken framing: " + Hex(m_parse));
+                m_parse = {kDle, b};
+            }
+        } else if (b == kDle) {
+            m_parseDle = true;
+        } else if (m_parse.size() > kMaxPacketLine) {
+            EventLocked("overlong packet dropped");
+            m_parse.clear();
+        }
+    }
+}
+
+void StationSimulator::HandlePacket(const TByteArray& line, SimClock::time_point now) {
+    ReceivedPacket p;
+    p.Number = line[1];
+    p.Line = line;
+    p.End = now;
+    const TByteArray body =
+        UndoDleDoubling(TByteArray(line.begin() + 2, line.end() - 2));
+    if (body.size() >= 2) {
+        p.Data.assign(body.begin(), body.end() - 2);
+        p.Crc = static_cast<std::uint16_t>((body[body.size() - 2] << 8) | body.back());
+        TByteArray covered{p.Number};
+        covered.insert(covered.end(), p.Data.begin(), p.Data.end());
+        p.CrcOk = Crc16(covered, static_cast<std::int32_t>(p.Data.size())) == p.Crc;
+    }
+    char head[64];
+    std::snprintf(head, sizeof head, "packet %02X from the utility, %zu data bytes, CRC %s: ",
+                  p.Number, p.Data.size(), p.CrcOk ? "right" : "WRONG");
+    EventLocked(head + Hex(p.Data));
+
+    if (p.Number == kPacketConfirm && p.CrcOk) {
+        m_ignorePurgeUntil = now + kPurgeAfterConfirm;
+        ScheduleAnswerLocked(now);
+    } else if (p.Number == kPacketClosing && p.CrcOk) {
+        ++m_goodbyes;
+    }
+    if (m_packets.size() < kMaxPackets)
+        m_packets.push_back(std::move(p));
+}
+
+void StationSimulator::Run() {
+    std::array<std::uint8_t, 512> buf{};
+    for (;;) {
+        std::vector<Note> notes;
+        timespec timeout{};
+        timespec* timeoutPtr = nullptr;
+        int master = -1;
+        bool wantOut = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stop)
+                break;
+            const auto now = SimClock::now();
+            RunDueLocked(now);
+            if (!m_scheduled.empty()) {
+                auto due = m_scheduled.front().Due;
+                for (const auto& s : m_scheduled)
+                    due = std::min(due, s.Due);
+                const auto wait = std::max(SimClock::duration::zero(), due - now);
+                const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+                timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+                timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+                timeoutPtr = &timeout;
+            }
+            master = m_master;
+            wantOut = !m_output.empty();
+            notes.swap(m_notes);
+        }
+        for (const auto& n : notes) {
+            if (n.Text.empty())
+                m_config.OnByte(n.Byte);
+            else
+                m_config.OnEvent(n.Byte.Time, n.Text);
+        }
+        if (!notes.empty())
+            Notify();
+
+        pollfd fds[2]{};
+        fds[0].fd = m_wakeRead;
+        fds[0].events = POLLIN;
+        nfds_t nfds = 1;
+        if (master >= 0) {
+            fds[1].fd = master;
+            fds[1].events = static_cast<short>(POLLIN | (wantOut ? POLLOUT : 0));
+            nfds = 2;
+        }
+        const int r = ::ppoll(fds, nfds, timeoutPtr, nullptr);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            while (::read(m_wakeRead, buf.data(), buf.size()) > 0) {
+            }
+        }
+        if (nfds == 2 && fds[1].revents != 0) {
+            std::lock_guard lock(m_mutex);
+            if (m_master == master) {
+                if (fds[1].revents & POLLIN) {
+                    const ssize_t n = ::read(master, buf.data(), buf.size());
+                    const auto now = SimClock::now();
+                    if (n > 0) {
+                        // Packet mode: a leading 0 marks data, anything else is status.
+                        if (buf[0] == TIOCPKT_DATA)
+                            HandleInput(buf.data() + 1, static_cast<std::size_t>(n - 1), now);
+                        else
+                            HandleStatus(buf[0], now);
+                    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                        CloseMasterLocked();
+                    }
+                } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+                    // Cannot happen while our slave is open; never spin on it.
+                    CloseMasterLocked();
+                }
+                if (m_master >= 0 && (fds[1].revents & POLLOUT))
+                    FlushOutputLocked();
+            }
+        }
+        Notify();
+    }
+}
