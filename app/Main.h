@@ -1,0 +1,165 @@
+// Unit Main: the one window of the utility, its start-up, its port
+// selection and the parameter editors with their rules.
+#pragma once
+
+#include "NumEdit.h"
+#include "Panels.h"
+#include "Selector.h"
+
+#include "link/LinkIo.h"
+#include "link/ParamBlock.h"
+#include "serial/CommInt.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+
+// Link state shared by nested handlers (a port change or the closing of the
+// window can run inside a wait for the station).
+extern bool StopWaitingFlag;  // set by a port change and by closing; ends a wait
+extern bool ConnectedFlag;    // parameters shown and not yet programmed
+
+// The caption of the byte-count label: a pause in ms as the number of 10-bit
+// characters the station's terminal port carries in it at the COM speed code.
+QString KolvoBytesCaption(double pauseMs, int baudCode);
+
+// The hidden exchange log.
+class TExchangeLog : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit TExchangeLog(QWidget* parent = nullptr);
+    void AppendLine(const QString& line);
+    QStringList Lines() const;
+};
+
+class TfmMain : public QWidget, public ILinkHost {
+    Q_OBJECT
+public:
+    explicit TfmMain(QWidget* parent = nullptr);
+    ~TfmMain() override;
+
+    // ILinkHost: the exchange log, pending messages and the clock.
+    void AppendLog(const std::string& line) override;
+    void AppendLog(const QString& line);
+    void AppendLog(const char* line) { AppendLog(QString::fromUtf8(line)); }
+    QStringList LogLines() const;
+    void ProcessMessages() override;
+    std::uint32_t GetTickCount() override;
+    void Sleep(std::uint32_t ms) override;  // virtual: tests may shorten waits
+
+    // Editors <-> parameter set. Showing follows the order the station's
+    // block is shown in and applies the flow-control rule, the byte-count
+    // label and the code-selector rule.
+    void ShowParameters(const TParameterSet& set);
+    TParameterSet ReadParameters() const;
+
+    // The two looks of the editor area.
+    void ClearControls();
+    void ActiveControls();
+
+    // True once FormShow has run to its end.
+    bool Started() const { return m_started; }
+
+    // Non-visual parts.
+    TComm ComPort;
+    QTimer* StartTimer;
+
+    // Controls, named as in the window's layout.
+    TGradient* RzBackground1;
+    TPictureButton* butProgr;
+    TGroupArea* sGroupBox1;
+    TGroupArea* sGroupBox2;
+    TTitleTab* Panel15;
+    QLabel* Label18;
+    TTitleTab* Panel18;
+    QLabel* Label20;
+    QComboBox* cbPort;
+    TExchangeLog* Memo1;
+    TBevelPanel* panZastavka;
+    QStackedWidget* Screens;
+    QWidget* pageDefault;
+    QWidget* pageReklama;
+    TLinkLabel* sWebLabel1;
+    TLinkLabel* sWebLabel2;
+    QPushButton* butWaiting;
+
+    TSelector* panStep;
+    TSelector* panZPCH1;
+    TNumEdit* edZPCH1_RxFreq;
+    TNumEdit* edZPCH1_TxFreq;
+    TSelector* panZPCH1Power;
+    TSelector* panZPCH2;
+    TNumEdit* edZPCH2_RxFreq;
+    TNumEdit* edZPCH2_TxFreq;
+    TSelector* panZPCH2Power;
+    TSelector* panBaudRate;
+    TSelector* panFlowControl;
+    TNumEdit* edXoffAfter;
+    TNumEdit* edRxPause;
+    QLabel* laKolvoBytes;
+    TSelector* panEfirSkor;
+    TSelector* panKod;
+    TNumEdit* edKodPaketSize;
+
+public slots:
+    void FormShow();
+    void cbPortChange();
+
+    // Wait for the station (one timer tick), programming and goodbye.
+    void StartTimerTimer();
+    void butProgrClick();
+
+    void spbStep_leftClick();
+    void spbZPCH1_leftClick();
+    void spbZPCH2_leftClick();
+    void spbZPCH1Power_leftClick();
+    void spbZPCH1Power_rightClick();
+    void spbZPCH2Power_leftClick();
+    void spbZPCH2Power_rightClick();
+    void spbBaudRate_leftClick();
+    void spbBaudRate_rightClick();
+    void spbFlowControl_leftClick();
+    void spbFlowControl_rightClick();
+    void spbEfirSkor_leftClick();
+    void spbEfirSkor_rightClick();
+    void spbKod_leftClick();
+
+    void edZPCH1_RxFreqChange();
+    void edZPCH2_RxFreqChange();
+    void edRxPauseChange();
+    void edKodPaketSizeChange();
+
+    // Enables the Xoff and pause edits and shows the byte-count label by the
+    // flow-control code.
+    void FlowControlRule();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    // The closing of the window: stop waiting, say goodbye, close the port.
+    virtual void FormClose();
+
+private:
+    void BuildWindow();
+    void BuildRadioGroup();
+    void BuildModemGroup();
+    void BuildCoverPages();
+    void ConnectHandlers();
+    void DuplexRule(TSelector* toggle, TNumEdit* rx, TNumEdit* tx);
+    void SimplexCopy(TSelector* toggle, TNumEdit* rx, TNumEdit* tx);
+    void ShowPortFailure(const QString& name);
+
+    bool m_showHandled = false;
+    bool m_started = false;
+    bool m_closing = false;
+    int m_lastOpenError = 0;
+    QString m_lastOpenMessage;
+};

@@ -1,0 +1,50 @@
+// A one-line edit for a decimal number, right-aligned, without buttons.
+// While focused it shows the plain number; otherwise its display pattern.
+#pragma once
+
+#include <QColor>
+#include <QLineEdit>
+#include <QString>
+
+class TNumEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit TNumEdit(const QString& displayFormat, QWidget* parent = nullptr);
+
+    // The number in the text, brought into the limits when they differ;
+    // empty text is 0. Reads the text as it stands, focused or not.
+    long double Value() const;
+    // Brings v into the limits, keeps it as the value Escape returns to and
+    // shows it; a changed text emits textChanged before this returns.
+    void SetValue(long double v);
+
+    // Equal limits mean none. A value outside new limits moves to the nearer one.
+    void SetLimits(long double minValue, long double maxValue);
+    long double MinValue() const { return m_min; }
+    long double MaxValue() const { return m_max; }
+    const QString& DisplayFormat() const { return m_format; }
+
+    void SetTextColor(const QColor& c);
+    QColor TextColor() const { return m_textColor; }
+
+    // Whether text would be accepted as typed or pasted input (after '.'
+    // and ',' became the locale's separator).
+    bool IsAcceptableInput(const QString& text) const;
+
+protected:
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
+private:
+    long double Clamp(long double v) const;
+    QString ShownText(long double v) const;
+    void UpdatePalette();
+
+    QString m_format;
+    long double m_value = 0;
+    long double m_min = 0;
+    long double m_max = 0;
+    QColor m_textColor;
+};
