@@ -599,6 +599,9 @@ void StationSimulator::HandlePacket(const TByteArray& line, SimClock::time_point
     EventLocked(head + Hex(p.Data));
 
     if (p.Number == kPacketConfirm && p.CrcOk) {
+        // A purge read just ahead of the packet (packet mode reports status
+        // before pending data) was the one after it, not a new wait.
+        std::erase_if(m_scheduled, [](const Scheduled& s) { return s.Greeting; });
         m_ignorePurgeUntil = now + kPurgeAfterConfirm;
         ScheduleAnswerLocked(now);
     } else if (p.Number == kPacketClosing && p.CrcOk) {

@@ -149,9 +149,6 @@ int main(int argc, char** argv) {
         StationSimulator station(std::move(config));
         if (fault != StationFault::None)
             station.SetFault(fault, faultParam, true);
-        std::printf("%s\n", station.SlavePath().c_str());
-        std::fflush(stdout);
-
         if (!linkPath.empty()) {
             struct stat st{};
             if (::lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
@@ -162,6 +159,9 @@ int main(int argc, char** argv) {
                 linkPath.clear();
             }
         }
+        // Printed last: once the path is out, the station and its link are ready.
+        std::printf("%s\n", station.SlavePath().c_str());
+        std::fflush(stdout);
 
         auto nextGreeting = SimClock::now();
         for (;;) {

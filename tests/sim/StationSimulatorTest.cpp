@@ -1,0 +1,384 @@
+// The simulator on real ptys, with this test playing the utility on the slave.
+#include "sim/StationSimulator.h"
+#include "tests/sim/SlaveEnd.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TByteArray Hex(const std::string& text) {
+    TByteArray out;
+    for (std::size_t i = 0; i + 1 < text.size();) {
+        if (text[i] == ' ') {
+            ++i;
+            continue;
+        }
+        out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+        i += 2;
+    }
+    return out;
+}
+
+TByteArray Cat(TByteArray a, const TByteArray& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Plain bit-by-bit CRC-16/MODBUS; the line carries it low byte first.
+std::uint16_t Modbus(const TByteArray& bytes) {
+    std::uint16_t crc = 0xFFFF;
+    for (std::uint8_t b : bytes) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k)
+            crc = static_cast<std::uint16_t>((crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1);
+    }
+    return crc;
+}
+
+// The packet's line bytes with the station's doubling undone.
+TByteArray Undouble(const TByteArray& line) {
+    TByteArray out;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        out.push_back(line[i]);
+        if (i >= 2 && line[i] == 0x10 && i + 1 < line.size() && line[i + 1] == 0x10)
+            ++i;
+    }
+    return out;
+}
+
+const TByteArray kGreeting = Hex("10 00 00 01 B0 10 03");
+const TByteArray kConfirm = Hex("10 08 00 06 70 10 03");
+const TByteArray kClosing = Hex("10 00 00 01 B0 10 03");
+
+// ZPCH1 rx 145575.0 (N 15246), ZPCH2 rx 150000.0 (15600), ZPCH1 tx 145575.0
+// (11646), ZPCH2 tx 160000.0 (12800); mode 0x10 (2400, RMK7, none, 9600);
+// size 24; pause 10 ms = 3356 units; Xoff 100; power DF; calibration bytes of
+// the worked example with byte 24 from set B.
+const TByteArray kDefaultBlock = Hex(
+    "00 EE 39 00 F3 C1 00 B5 F9 00 C8 01 10 18 0D 1C 64 DF"
+    " F1 F1 E9 EE E0 EA 42 1B 06 06 1E 2E 1E 18 44 37");
+
+StationConfig Quick() {
+    StationConfig c;
+    c.AnswerDelay = 20ms;
+    c.GreetDelay = 20ms;
+    return c;
+}
+
+// Greeting, packet 08 and the answer, as the utility would see them.
+TByteArray Confirm(SlaveEnd& slave, std::chrono::milliseconds window = 400ms) {
+    slave.Write(kConfirm);
+    slave.Purge();  // the utility discards its input after packet 08
+    return slave.ReadFor(window);
+}
+
+}  // namespace
+
+TEST(StationSimulatorTest, GreetsAndAnswersConfirmationWithItsBlock) {
+    StationSimulator sim(Quick());
+    SlaveEnd slave(sim.SlavePath());
+    ASSERT_TRUE(slave.IsOpen());
+
+    EXPECT_EQ(DefaultStationBlock(), kDefaultBlock);
+
+    sim.SendGreeting();
+    EXPECT_EQ(slave.Read(7, 2s), kGreeting);
+    EXPECT_EQ(slave.ReadFor(100ms), TByteArray{}) << "nothing follows the greeting";
+
+    const TByteArray answer = Confirm(slave);
+    ASSERT_GE(answer.size(), 40u);
+    // The mode byte 0x10 is doubled on the line: 41 bytes, unless the CRC also holds 0x10.
+    EXPECT_EQ(TByteArray(answer.begin(), answer.begin() + 16),
+              Hex("10 01 00 EE 39 00 F3 C1 00 B5 F9 00 C8 01 10 10"));
+    const TByteArray packet = Undouble(answer);
+    ASSERT_EQ(packet.size(), 40u);
+    EXPECT_EQ(TByteArray(packet.begin() + 2, packet.begin() + 36), kDefaultBlock);
+    const std::uint16_t crc = Modbus(TByteArray(packet.begin() + 1, packet.begin() + 36));
+    EXPECT_EQ(packet[36], crc & 0xFF);
+    EXPECT_EQ(packet[37], crc >> 8);
+    EXPECT_EQ(TByteArray(packet.end() - 2, packet.end()), Hex("10 03"));
+    EXPECT_EQ(answer, StationAnswerLine(kDefaultBlock));
+
+    ASSERT_TRUE(sim.WaitFor([&] { return sim.Packets().size() == 1; }, 2s));
+    const ReceivedPacket p = sim.Packets()[0];
+    EXPECT_EQ(p.Number, 0x08);
+    EXPECT_TRUE(p.CrcOk);
+    EXPECT_EQ(p.Line, kConfirm);
+    EXPECT_EQ(sim.ReceivedBytes(), kConfirm);
+    EXPECT_EQ(sim.AnswerCount(), 1);
+    EXPECT_EQ(sim.LastAnsweredBlock(), kDefaultBlock);
+
+    // The answer never comes before its configured delay after the ETX of 08.
+    const auto trace = sim.Trace();
+    SimClock::time_point etx{}, first{};
+    for (const auto& b : trace) {
+        if (!b.FromStation)
+            etx = b.Time;
+        else if (etx != SimClock::time_point{} && first == SimClock::time_point{})
+            first = b.Time;
+    }
+    EXPECT_GE(first - etx, 20ms);
+    for (std::size_t i = 1; i < trace.size(); ++i)
+        EXPECT_LE(trace[i - 1].Time, trace[i].Time);
+}
+
+TEST(StationSimulatorTest, AnswersWithTheBlockItWasGivenDoublingEveryDle) {
+    struct Row {
+        const char* name;
+        TByteArray block;
+        std::size_t dles;  // data bytes 0x10
+    };
+    TByteArray twoDles(34, 0x00);
+    twoDles[12] = twoDles[13] = 0x10;
+    const Row rows[] = {
+        {"zeros", TByteArray(34, 0x00), 0},
+        {"bytes 12 and 13 are DLE", twoDles, 2},
+        {"all DLE", TByteArray(34, 0x10), 34},
+    };
+    StationSimulator sim(Quick());
+    SlaveEnd slave(sim.SlavePath());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim.SetBlock(row.block);
+        const TByteArray answer = Confirm(slave);
+        const TByteArray packet = Undouble(answer);
+        ASSERT_EQ(packet.size(), 40u);
+        const std::size_t crcDles = (packet[36] == 0x10) + (packet[37] == 0x10);
+        EXPECT_EQ(answer.size(), 40 + row.dles + crcDles);
+        EXPECT_EQ(TByteArray(packet.begin() + 2, packet.begin() + 36), row.block);
+        const std::uint16_t crc = Modbus(TByteArray(packet.begin() + 1, packet.begin() + 36));
+        EXPECT_EQ(packet[36], crc & 0xFF);
+        EXPECT_EQ(packet[37], crc >> 8);
+        if (row.dles == 2) {
+            // Four DLE in a row at line positions 14 to 17.
+            EXPECT_EQ(TByteArray(answer.begin() + 13, answer.begin() + 19), Hex("00 10 10 10 10 00"));
+        }
+    }
+}
+
+TEST(StationSimulatorTest, RecordsProgrammingPacketsUndoingTheDoubling) {
+    // Lines as the utility writes packet 09, from the packet tables.
+    TByteArray twoDles(34, 0x00);
+    twoDles[12] = twoDles[13] = 0x10;
+    TByteArray endsIn3C(33, 0x00);
+    endsIn3C.push_back(0x3C);
+    struct Row {
+        const char* name;
+        TByteArray line;
+        TByteArray block;
+        bool crcOk;
+    };
+    const Row rows[] = {
+        {"zeros, CRC 7A01", Cat(Cat(Hex("10 09"), TByteArray(34, 0)), Hex("7A 01 10 03")),
+         TByteArray(34, 0), true},
+        {"DLE data doubled, CRC 799D",
+         Cat(Cat(Cat(Cat(Hex("10 09"), TByteArray(12, 0)), Hex("10 10 10 10")), TByteArray(20, 0)),
+             Hex("79 9D 10 03")),
+         twoDles, true},
+        {"CRC low byte DLE doubled, CRC 7A10",
+         Cat(Cat(Hex("10 09"), TByteArray(33, 0)), Hex("3C 7A 10 10 10 03")), endsIn3C, true},
+        {"wrong CRC", Cat(Cat(Hex("10 09"), TByteArray(34, 0)), Hex("7A 02 10 03")),
+         TByteArray(34, 0), false},
+    };
+    StationSimulator sim(Quick());
+    SlaveEnd slave(sim.SlavePath());
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(slave.Write(row.line));
+        ASSERT_TRUE(sim.WaitFor([&] { return sim.ProgrammedBlocks().size() == i + 1; }, 2s));
+        const ReceivedPacket p = sim.ProgrammedBlocks().back();
+        EXPECT_EQ(p.Data, row.block);
+        EXPECT_EQ(p.CrcOk, row.crcOk);
+        EXPECT_EQ(p.Line, row.line);
+    }
+    EXPECT_EQ(slave.ReadFor(100ms), TByteArray{}) << "packet 09 is not answered";
+    EXPECT_EQ(sim.GoodbyeCount(), 0);
+}
+
+TEST(StationSimulatorTest, CountsGoodbyesWithARightCrcOnly) {
+    StationSimulator sim(Quick());
+    SlaveEnd slave(sim.SlavePath());
+    // A stray byte and a broken packet ahead do not hide the packets after them.
+    slave.Write(Hex("55 10 00 00 01 B1 10 03"));
+    slave.Write(kClosing);
+    ASSERT_TRUE(sim.WaitFor([&] { return sim.Packets().size() == 2; }, 2s));
+    EXPECT_EQ(sim.GoodbyeCount(), 1);
+    EXPECT_FALSE(sim.Packets()[0].CrcOk);
+    EXPECT_EQ(sim.Packets()[1].Line, kClosing);
+    EXPECT_EQ(sim.ReceivedBytes(), Cat(Hex("55 10 00 00 01 B1 10 03"), kClosing));
+}
+
+TEST(StationSimulatorTest, GreetingFaultsLastOneExchangeUnlessSticky) {
+    const std::uint16_t crc01 = Modbus(Hex("01 00"));
+    TByteArray wrongNumber = Hex("10 01 00");
+    wrongNumber.push_back(static_cast<std::uint8_t>(crc01 & 0xFF));
+    wrongNumber.push_back(static_cast<std::uint8_t>(crc01 >> 8));
+    wrongNumber = Cat(wrongNumber, Hex("10 03"));
+    struct Row {
+        const char* name;
+        StationFault fault;
+        int param;
+        TByteArray expected;
+    };
+    const Row rows[] = {
+        {"stray byte", StationFault::StrayByte, 0x55, Cat(Hex("55"), kGreeting)},
+        {"no ETX", StationFault::NoEtx, -1, Hex("10 00 00 01 B0 10")},
+        {"wrong number", StationFault::WrongNumber, -1, wrongNumber},
+    };
+    StationSimulator sim(Quick());
+    SlaveEnd slave(sim.SlavePath());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim.SetFault(row.fault, row.param);
+        sim.SendGreeting();
+        EXPECT_EQ(slave.ReadFor(200ms), row.expected);
+        sim.SendGreeting();
+        EXPECT_EQ(slave.ReadFor(200ms), kGreeting) << "the fault is spent";
+    }
+
+    sim.SetFault(StationFault::Noise, 20, true);
+    sim.SendGreeting();
+    const TByteArray noise = slave.ReadFor(200ms);
+    EXPECT_EQ(noise.size(), 20u);
+    sim.SendGreeting();
+    const TByteArray moreNoise = slave.ReadFor(200ms);
+    EXPECT_EQ(moreNoise.size(), 20u) << "sticky";
+    EXPECT_NE(noise, moreNoise);
+    EXPECT_EQ(sim.GreetingCount(), 8);
+}
+
+TEST(StationSimulatorTest, AnswerFaults) {
+    const TByteArray full = StationAnswerLine(kDefaultBlock);
+    StationSimulator sim(Quick());
+    SlaveEnd slave(sim.SlavePath());
+
+    sim.SetFault(StationFault::CutShort, 12);
+    EXPECT_EQ(Confirm(slave), TByteArray(full.begin(), full.begin() + 12));
+
+    sim.SetFault(StationFault::Silence);
+    EXPECT_EQ(Confirm(slave), TByteArray{});
+    EXPECT_EQ(Confirm(slave), full) << "the next exchange is answered";
+
+    sim.SetFault(StationFault::CrcDle);
+    const TByteArray answer = Confirm(slave);
+    const TByteArray sent = sim.LastAnsweredBlock();
+    EXPECT_EQ(answer, StationAnswerLine(sent));
+    EXPECT_EQ(TByteArray(sent.begin(), sent.begin() + 18),
+              TByteArray(kDefaultBlock.begin(), kDefaultBlock.begin() + 18));
+    const TByteArray packet = Undouble(answer);
+    ASSERT_EQ(packet.size(), 40u);
+    EXPECT_TRUE(packet[36] == 0x10 || packet[37] == 0x10);
+    // Undoing the doubling of the block alone keeps a CRC byte: 35 bytes.
+    const TByteArray inner(answer.begin() + 2, answer.end() - 4);
+    TByteArray undone;
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        undone.push_back(inner[i]);
+        if (inner[i] == 0x10 && i + 1 < inner.size() && inner[i + 1] == 0x10)
+            ++i;
+    }
+    EXPECT_EQ(undone.size(), 35u);
+    EXPECT_EQ(sim.AnswerCount(), 3);
+}
+
+TEST(StationSimulatorTest, HangUpEndsTheLineForTheUtility) {
+    for (bool asFault : {false, true}) {
+        SCOPED_TRACE(asFault ? "instead of answering 08" : "on request");
+        StationSimulator sim(Quick());
+        SlaveEnd slave(sim.SlavePath());
+        if (asFault) {
+            sim.SetFault(StationFault::HangUp);
+            slave.Write(kConfirm);
+            ASSERT_TRUE(sim.WaitFor([&] { return sim.IsDead(); }, 2s));
+        } else {
+            sim.HangUp();
+            EXPECT_TRUE(sim.IsDead());
+        }
+        EXPECT_EQ(slave.Read(1, 2s), TByteArray{});
+        EXPECT_TRUE(slave.HungUp);
+        EXPECT_TRUE(slave.LastError == 0 || slave.LastError == EIO) << slave.LastError;
+        EXPECT_FALSE(slave.Write({0x10}));
+        sim.SendGreeting();  // a dead station stays quiet and harmless
+        EXPECT_EQ(sim.GreetingCount(), 0);
+    }
+}
+
+TEST(StationSimulatorTest, GreetsWhenTheUtilityBeginsAWait) {
+    StationConfig config = Quick();
+    config.GreetOnWait = true;
+    StationSimulator sim(config);
+    SlaveEnd slave(sim.SlavePath());
+    EXPECT_EQ(slave.ReadFor(150ms), TByteArray{}) << "no greeting before a wait";
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        slave.Purge();
+        EXPECT_EQ(slave.Read(7, 2s), kGreeting);
+        // The purge after packet 08 is no new wait: only the answer follows.
+        EXPECT_EQ(Confirm(slave, 700ms), StationAnswerLine(kDefaultBlock));
+    }
+    EXPECT_EQ(sim.GreetingCount(), 2);
+    EXPECT_EQ(sim.PurgeCount(), 4);
+}
+
+TEST(StationSimulatorTest, SurvivesTheUtilityClosingAndReopeningThePort) {
+    StationSimulator sim(Quick());
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        sim.ReleaseExclusive();
+        SlaveEnd slave(sim.SlavePath());
+        ASSERT_TRUE(slave.IsOpen());
+        sim.SendGreeting();
+        EXPECT_EQ(slave.Read(7, 2s), kGreeting);
+        EXPECT_EQ(Confirm(slave), StationAnswerLine(kDefaultBlock));
+    }
+    EXPECT_FALSE(sim.IsDead());
+    EXPECT_FALSE(sim.WaitFor([] { return false; }, 50ms));
+}
+
+TEST(StationSimulatorTest, ProgramPrintsItsPtyAndStopsOnSigterm) {
+    const std::string link = ::testing::TempDir() + "vostrel-station-link";
+    const std::string command = std::string(VOSTREL_STATION_PATH) +
+                                " --trace --greet-every 0.1 --link " + link;
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::FILE* f = ::fdopen(out[0], "r");
+    char line[256] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
+    std::string path(line);
+    path.erase(path.find_last_not_of('\n') + 1);
+    struct stat st{};
+    EXPECT_EQ(::stat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    {
+        SlaveEnd slave(path);
+        EXPECT_EQ(slave.Read(7, 2s), kGreeting);
+    }
+    ::kill(pid, SIGTERM);
+    std::string trace;
+    while (std::fgets(line, sizeof line, f) != nullptr)
+        trace += line;
+    std::fclose(f);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(trace.find("S->U  B0"), std::string::npos) << trace;
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link is removed on exit";
+}
