@@ -351,3 +351,33 @@ TEST(Packets, ParameterPacketRoundTripsThroughTheLine)
         }
     }
 }
+
+TEST(Packets, CollectionsPollWhileElapsedIsAtMostTheLimit)
+{
+    // Each pass reads, takes the tick, then lets 1 ms go by in message
+    // processing: the last read happens one tick after the limit is reached.
+    struct Row {
+        const char* name;
+        bool untilEtx;
+        std::uint32_t limit;
+        std::uint32_t arrival;
+        bool taken;
+    } rows[] = {
+        {"greeting ETX on the last pass", true, 1500, 1501, true},
+        {"greeting ETX one tick later", true, 1500, 1502, false},
+        {"window byte on the last pass", false, 1000, 1001, true},
+        {"window byte one tick later", false, 1000, 1002, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeClock clock;
+        clock.now = 0xFFFFFFF0u;  // across the counter's wrap
+        FakePort port(clock);
+        FakeHost host(clock);
+        port.Arrive(clock.now, {0x10, 0x00});
+        port.Arrive(clock.now + row.arrival, {0x03});
+        const TByteArray got =
+            row.untilEtx ? CollectUntilEtx(port, host) : CollectFor(port, host, row.limit);
+        EXPECT_EQ(got.size(), row.taken ? 3u : 2u);
+    }
+}
