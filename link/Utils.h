@@ -11,7 +11,8 @@
 static_assert(LDBL_MANT_DIG == 64, "long double must be the 80-bit extended format");
 
 // CRC-16/MODBUS on a byte-swapped register over indices 0..high; a count of 0
-// (high == -1) gives 0xFFFF. The count is taken as 16 bits unsigned.
+// (high == -1) gives 0xFFFF. The count is taken as 16 bits unsigned and never
+// reaches past the end of data.
 std::uint16_t Crc16(const TByteArray& data, std::int32_t high);
 // Entry index of the constant table Crc16 uses (built at compile time).
 std::uint16_t Crc16TableEntry(std::uint8_t index);
