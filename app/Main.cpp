@@ -562,8 +562,14 @@ void TfmMain::cbPortChange()
     } catch (...) {
         // Any other failure counts as a port that did not open.
     }
-    if (ComPort.IsOpen()) StartTimer->start();
-    else ShowPortFailure(TrimmedControl(cbPort->currentText()));
+    if (ComPort.IsOpen()) {
+        StartTimer->start();
+    } else {
+        // A tick armed by an earlier change must not start a wait on a
+        // closed port: none begins until a port opens.
+        StartTimer->stop();
+        ShowPortFailure(TrimmedControl(cbPort->currentText()));
+    }
 }
 
 void TfmMain::ShowPortFailure(const QString& name)

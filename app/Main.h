@@ -110,7 +110,7 @@ public:
     TNumEdit* edKodPaketSize;
 
 public slots:
-    void FormShow();
+    virtual void FormShow();
     void cbPortChange();
 
     // Wait for the station (one timer tick), programming and goodbye.

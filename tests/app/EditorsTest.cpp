@@ -1,0 +1,328 @@
+// The parameter editors of the window: arrow orders, the duplex, flow-control,
+// byte-count and code-selector rules, the two looks and the parameter mapping.
+#include "AppTestSupport.h"
+#include "Colors.h"
+
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+class EditorsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        w.show();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        w.ActiveControls();
+    }
+
+    TSelector* Sel(const char* name) { return w.findChild<TSelector*>(QString::fromLatin1(name)); }
+    QToolButton* Arrow(const QString& name) { return w.findChild<QToolButton*>(name); }
+    void Click(const QString& arrow)
+    {
+        QToolButton* b = Arrow(arrow);
+        ASSERT_NE(b, nullptr) << arrow.toStdString();
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    void Focus(QWidget* e)
+    {
+        e->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(QTest::qWaitFor([e] { return e->hasFocus(); }, 2000));
+    }
+
+    TLocaleScope locale{RussianLocale()};
+    TEditorsWindow w;
+};
+
+TEST_F(EditorsTest, ArrowsStepInTheirOrderAndWrap)
+{
+    struct Row {
+        const char* selector;
+        const char* side;
+        QStringList captions;  // from the initial value, one per click
+    };
+    const QStringList duplex{"разнесённый приём", "симплекс", "разнесённый приём"};
+    const QList<Row> rows = {
+        {"panStep", "left", {"25,0", "12,5", "25,0"}},
+        {"panStep", "right", {"25,0", "12,5", "25,0"}},
+        {"panZPCH1", "left", duplex},
+        {"panZPCH1", "right", duplex},
+        {"panZPCH2", "left", duplex},
+        {"panZPCH2", "right", duplex},
+        {"panZPCH1Power", "left", {"25", "10", "5", "25"}},
+        {"panZPCH1Power", "right", {"25", "5", "10", "25"}},
+        {"panZPCH2Power", "left", {"25", "10", "5", "25"}},
+        {"panZPCH2Power", "right", {"25", "5", "10", "25"}},
+        {"panBaudRate", "left", {"9600", "57600", "38400", "19200", "9600"}},
+        {"panBaudRate", "right", {"9600", "19200", "38400", "57600", "9600"}},
+        {"panFlowControl", "left", {"none", "RTS/CTS", "Xon/Xoff", "none"}},
+        {"panFlowControl", "right", {"none", "Xon/Xoff", "RTS/CTS", "none"}},
+        {"panEfirSkor", "left", {"2400", "4800", "1200", "2400"}},
+        {"panEfirSkor", "right", {"2400", "1200", "4800", "2400"}},
+        {"panKod", "left", {"РМК31", "РМК7", "РМК31"}},
+        {"panKod", "right", {"РМК31", "РМК7", "РМК31"}},
+    };
+    // The codes of the parameter block behind each caption.
+    const QMap<QString, int> codes{
+        {"25,0", 0}, {"12,5", 1}, {"разнесённый приём", 0}, {"симплекс", 1}, {"25", 1},   {"10", 2},
+        {"5", 3},    {"9600", 0}, {"19200", 1},             {"38400", 2},    {"57600", 3}, {"none", 0},
+        {"Xon/Xoff", 1}, {"RTS/CTS", 2}, {"2400", 0}, {"1200", 1}, {"4800", 2}, {"РМК31", 0}, {"РМК7", 1},
+    };
+    for (const Row& r : rows) {
+        const QString name = QString::fromLatin1(r.selector);
+        const QString arrow = QStringLiteral("spb") + name.mid(3) + QLatin1Char('_') + QString::fromLatin1(r.side);
+        SCOPED_TRACE(arrow.toStdString());
+        TSelector* s = w.findChild<TSelector*>(name);
+        ASSERT_NE(s, nullptr);
+        s->SetTag(codes.value(r.captions.first()));
+        for (int i = 0; i < r.captions.size(); ++i) {
+            SCOPED_TRACE(i);
+            if (i > 0) Click(arrow);
+            EXPECT_EQ(s->Caption(), r.captions[i]);
+            EXPECT_EQ(s->Tag(), codes.value(r.captions[i]));
+        }
+    }
+}
+
+TEST_F(EditorsTest, DuplexToggleCopiesAndSimplexFollowsTyping)
+{
+    struct Channel {
+        const char* toggle;
+        TNumEdit* rx;
+        TNumEdit* tx;
+    };
+    for (const Channel& c : {Channel{"ZPCH1", w.edZPCH1_RxFreq, w.edZPCH1_TxFreq},
+                             Channel{"ZPCH2", w.edZPCH2_RxFreq, w.edZPCH2_TxFreq}}) {
+        SCOPED_TRACE(c.toggle);
+        const QString left = QStringLiteral("spb%1_left").arg(QString::fromLatin1(c.toggle));
+        TSelector* toggle = Sel(QStringLiteral("pan%1").arg(QString::fromLatin1(c.toggle)).toLatin1().constData());
+        w.ClearControls();
+        w.ActiveControls();
+        c.rx->SetValue(152000);
+        c.tx->SetValue(160000);
+        toggle->SetTag(0);
+
+        // Separate receive frequency: typing in the receive edit leaves the other alone.
+        c.rx->SetValue(153000);
+        EXPECT_EQ(c.tx->Value(), 160000);
+
+        Click(left);
+        EXPECT_EQ(toggle->Caption(), "симплекс");
+        EXPECT_FALSE(c.tx->isEnabled());
+        EXPECT_EQ(c.tx->Value(), 153000);
+
+        Focus(c.rx);
+        c.rx->selectAll();
+        QTest::keyClick(c.rx, Qt::Key_Delete);
+        EXPECT_EQ(c.tx->Value(), 140000);
+        const QString digits = QStringLiteral("150000");
+        for (int i = 0; i < digits.size(); ++i) {
+            SCOPED_TRACE(i);
+            QTest::keyClick(c.rx, digits[i].toLatin1());
+            EXPECT_EQ(c.tx->Value(), i < 5 ? 140000 : 150000);
+        }
+        EXPECT_EQ(c.tx->text(), "150 000,0");
+        Focus(w.edXoffAfter->isEnabled() ? static_cast<QWidget*>(w.edXoffAfter) : w.edKodPaketSize);
+
+        Click(left);
+        EXPECT_EQ(toggle->Caption(), "разнесённый приём");
+        EXPECT_TRUE(c.tx->isEnabled());
+        EXPECT_EQ(c.tx->Value(), 150000);
+        c.rx->SetValue(151000);
+        EXPECT_EQ(c.tx->Value(), 150000);
+    }
+}
+
+TEST_F(EditorsTest, FlowControlRuleEnablesAndShows)
+{
+    struct Row {
+        const char* caption;
+        bool xoff;
+        bool pause;
+        bool label;
+    };
+    const Row rows[] = {
+        {"Xon/Xoff", true, true, true},
+        {"RTS/CTS", false, false, false},
+        {"none", false, true, true},
+    };
+    w.panFlowControl->SetTag(0);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.caption);
+        Click(QStringLiteral("spbFlowControl_right"));
+        EXPECT_EQ(w.panFlowControl->Caption(), QString::fromUtf8(r.caption));
+        EXPECT_EQ(w.edXoffAfter->isEnabled(), r.xoff);
+        EXPECT_EQ(w.edRxPause->isEnabled(), r.pause);
+        EXPECT_EQ(w.laKolvoBytes->isVisible(), r.label);
+    }
+}
+
+TEST(ByteCount, CaptionFromPauseAndSpeed)
+{
+    struct Row {
+        double pause;
+        int baud;
+        const char* caption;
+    };
+    const Row rows[] = {
+        {432.5, 0, "415 байт"}, {432.5, 1, "830 байт"}, {432.5, 2, "1661 байт"}, {432.5, 3, "2491 байт"},
+        {10, 0, "10 байт"},     {10, 1, "19 байт"},     {10, 2, "38 байт"},      {10, 3, "58 байт"},
+        {0, 2, "0 байт"},
+        {1.5625, 0, "2 байт"},  // exactly 1.5 characters: the half goes up
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.pause << " ms at code " << r.baud);
+        EXPECT_EQ(KolvoBytesCaption(r.pause, r.baud), QString::fromUtf8(r.caption));
+    }
+}
+
+TEST_F(EditorsTest, ByteCountLabelFollowsPauseAndSpeed)
+{
+    w.panBaudRate->SetTag(3);
+    w.edRxPause->SetValue(432.5L);
+    const char* at432[] = {"415 байт", "830 байт", "1661 байт", "2491 байт"};
+    for (int code = 0; code < 4; ++code) {
+        SCOPED_TRACE(code);
+        Click(QStringLiteral("spbBaudRate_right"));
+        EXPECT_EQ(w.laKolvoBytes->text(), QString::fromUtf8(at432[code]));
+    }
+    // The pause edit's change updates it too, and so does a speed change
+    // while the label is hidden.
+    w.edRxPause->SetValue(10);
+    EXPECT_EQ(w.laKolvoBytes->text(), "58 байт");
+    w.panFlowControl->SetTag(1);
+    Click(QStringLiteral("spbFlowControl_right"));
+    ASSERT_FALSE(w.laKolvoBytes->isVisible());
+    Click(QStringLiteral("spbBaudRate_right"));
+    EXPECT_EQ(w.laKolvoBytes->text(), "10 байт");
+    w.edRxPause->SetValue(0);
+    EXPECT_EQ(w.laKolvoBytes->text(), "0 байт");
+}
+
+TEST_F(EditorsTest, CodeSelectorFollowsPacketSize)
+{
+    struct Row {
+        long double size;
+        bool coded;
+    };
+    const Row rows[] = {{0, false}, {55, true}, {-3, true}, {0, false}, {255, true}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(static_cast<double>(r.size));
+        w.edKodPaketSize->SetValue(r.size);
+        EXPECT_EQ(w.panKod->CaptionColor(), BgrColor(r.coded ? clValueBgr : clWhiteBgr));
+        EXPECT_EQ(w.panKod->LeftButton()->isEnabled(), r.coded);
+        EXPECT_EQ(w.panKod->RightButton()->isEnabled(), r.coded);
+    }
+    // Typing counts as a change as well.
+    Focus(w.edKodPaketSize);
+    w.edKodPaketSize->clear();
+    QTest::keyClicks(w.edKodPaketSize, QStringLiteral("12"));
+    EXPECT_TRUE(w.panKod->LeftButton()->isEnabled());
+    // A shown set with size 0 greys the code out even if the edit held 0.
+    w.edKodPaketSize->SetValue(0);
+    w.ActiveControls();
+    ASSERT_EQ(w.panKod->CaptionColor(), BgrColor(clValueBgr));
+    TParameterSet set;
+    set.KodPaketSize = 0;
+    w.ShowParameters(set);
+    EXPECT_EQ(w.panKod->CaptionColor(), BgrColor(clWhiteBgr));
+    EXPECT_FALSE(w.panKod->LeftButton()->isEnabled());
+    EXPECT_EQ(w.panKod->Caption(), "РМК31");
+}
+
+TEST_F(EditorsTest, ClearLookHidesAndLocks)
+{
+    w.panFlowControl->SetTag(2);
+    w.FlowControlRule();
+    w.spbZPCH1_leftClick();
+    ASSERT_FALSE(w.edZPCH1_TxFreq->isEnabled());
+    w.edZPCH2_RxFreq->SetLimits(0, 0);
+    w.edZPCH2_RxFreq->SetValue(100000);
+
+    w.ClearControls();
+    const QColor white = BgrColor(clWhiteBgr);
+    for (TSelector* s : w.findChildren<TSelector*>()) {
+        SCOPED_TRACE(s->objectName().toStdString());
+        EXPECT_EQ(s->CaptionColor(), white);
+    }
+    for (TNumEdit* e : w.findChildren<TNumEdit*>()) {
+        SCOPED_TRACE(e->objectName().toStdString());
+        EXPECT_EQ(e->TextColor(), white);
+        EXPECT_TRUE(e->isEnabledTo(e->parentWidget())) << "enabled itself, locked by its group";
+        EXPECT_FALSE(e->isEnabled());
+    }
+    EXPECT_FALSE(w.laKolvoBytes->isVisibleTo(&w));
+    EXPECT_FALSE(w.sGroupBox1->isEnabled());
+    EXPECT_FALSE(w.sGroupBox2->isEnabled());
+    EXPECT_EQ(w.edZPCH2_RxFreq->Value(), 140000) << "new limits pull the value in";
+    EXPECT_EQ(w.edZPCH1_RxFreq->MinValue(), 140000);
+    EXPECT_EQ(w.edZPCH2_TxFreq->MaxValue(), 174000);
+
+    // Nothing reacts now.
+    const int baud = w.panBaudRate->Tag();
+    Click(QStringLiteral("spbBaudRate_right"));
+    EXPECT_EQ(w.panBaudRate->Tag(), baud);
+    const QString before = w.edXoffAfter->text();
+    QTest::keyClicks(w.edXoffAfter, QStringLiteral("9"));
+    EXPECT_EQ(w.edXoffAfter->text(), before);
+
+    w.ActiveControls();
+    EXPECT_EQ(w.panZPCH1->CaptionColor(), BgrColor(clDuplexBgr));
+    EXPECT_EQ(w.panStep->CaptionColor(), BgrColor(clValueBgr));
+    EXPECT_EQ(w.edRxPause->TextColor(), BgrColor(clValueBgr));
+    EXPECT_TRUE(w.laKolvoBytes->isVisibleTo(&w));
+    EXPECT_TRUE(w.sGroupBox2->isEnabled());
+}
+
+TEST_F(EditorsTest, ShowAndReadBackAParameterSet)
+{
+    TParameterSet in;
+    in.StepCode = 1;
+    in.RxFreq = {150000.0L, 160012.5L};
+    in.TxFreq = {150000.0L, 170000.0L};
+    in.Simplex = {true, false};
+    in.PowerCode = {1, 2};
+    in.BaudCode = 2;
+    in.FlowCode = 1;
+    in.XoffAfter = 200;
+    in.RxPause = 0.76288L;
+    in.AirSpeedCode = 2;
+    in.KodCode = 1;
+    in.KodPaketSize = 0;
+    w.ShowParameters(in);
+
+    EXPECT_EQ(w.panStep->Caption(), "12,5");
+    EXPECT_EQ(w.panZPCH1->Caption(), "симплекс");
+    EXPECT_FALSE(w.edZPCH1_TxFreq->isEnabled());
+    EXPECT_EQ(w.panZPCH2->Caption(), "разнесённый приём");
+    EXPECT_TRUE(w.edZPCH2_TxFreq->isEnabled());
+    EXPECT_EQ(w.edZPCH2_RxFreq->text(), "160 012,5");
+    EXPECT_EQ(w.panZPCH1Power->Caption(), "25");
+    EXPECT_EQ(w.panZPCH2Power->Caption(), "10");
+    EXPECT_EQ(w.panBaudRate->Caption(), "38400");
+    EXPECT_EQ(w.panFlowControl->Caption(), "Xon/Xoff");
+    EXPECT_TRUE(w.edXoffAfter->isEnabled());
+    EXPECT_EQ(w.edRxPause->text(), "0,76");
+    EXPECT_EQ(w.laKolvoBytes->text(), "3 байт");
+    EXPECT_EQ(w.panEfirSkor->Caption(), "4800");
+    EXPECT_EQ(w.panKod->Caption(), "РМК7");
+    EXPECT_FALSE(w.panKod->RightButton()->isEnabled());
+
+    const TParameterSet out = w.ReadParameters();
+    EXPECT_EQ(out.StepCode, 1);
+    EXPECT_EQ(out.RxFreq, in.RxFreq);
+    EXPECT_EQ(out.TxFreq, in.TxFreq);
+    EXPECT_EQ(out.Simplex, in.Simplex);
+    EXPECT_EQ(out.PowerCode, in.PowerCode);
+    EXPECT_EQ(out.BaudCode, 2);
+    EXPECT_EQ(out.FlowCode, 1);
+    EXPECT_EQ(out.XoffAfter, 200);
+    EXPECT_EQ(out.RxPause, 0.76L) << "read back as shown";
+    EXPECT_EQ(out.AirSpeedCode, 2);
+    EXPECT_EQ(out.KodCode, 1);
+    EXPECT_EQ(out.KodPaketSize, 0);
+}
+
+}  // namespace

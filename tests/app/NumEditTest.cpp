@@ -1,0 +1,246 @@
+// The numeric edit: typing, paste, Escape, limits and display formats, and
+// the decimal formatting underneath.
+#include "AppTestSupport.h"
+#include "NumEdit.h"
+#include "NumFormat.h"
+
+#include <QClipboard>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+
+namespace {
+
+TEST(NumFormat, PatternsUnderBothLocales)
+{
+    struct Row {
+        const char* name;
+        long double value;
+        const char* pattern;
+        const char* russian;
+        const char* c;
+    };
+    const Row rows[] = {
+        {"frequency", 145575.0L, "### ##0.0", "145 575,0", "145 575.0"},
+        {"frequency with half", 150012.5L, "### ##0.0", "150 012,5", "150 012.5"},
+        {"short number drops the blank", 575.0L, "### ##0.0", "575,0", "575.0"},
+        {"surplus digits lead", 1234567.8L, "### ##0.0", "1234 567,8", "1234 567.8"},
+        {"zero keeps the required digits", 0.0L, "### ##0.0", "0,0", "0.0"},
+        {"count", 55.0L, "#0", "55", "55"},
+        {"count rounds half away", 54.5L, "#0", "55", "55"},
+        {"pause", 432.5L, "##0.00", "432,50", "432.50"},
+        {"pause from the block", 0.76288L, "##0.00", "0,76", "0.76"},
+        {"negative", -12.25L, "##0.00", "-12,25", "-12.25"},
+        {"half up", 1.5L, "0", "2", "2"},
+        {"half up, even below", 2.5L, "0", "3", "3"},
+        {"negative half away", -2.5L, "0", "-3", "-3"},
+        {"rounding to zero loses the sign", -0.4L, "0", "0", "0"},
+        {"carry into a new digit", 999.96L, "### ##0.0", "1 000,0", "1 000.0"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(FormatPattern(r.value, QString::fromUtf8(r.pattern), RussianLocale()), QString::fromUtf8(r.russian));
+        EXPECT_EQ(FormatPattern(r.value, QString::fromUtf8(r.pattern), QLocale::c()), QString::fromUtf8(r.c));
+    }
+    EXPECT_EQ(FormatPlain(145575.0L, RussianLocale()), "145575");
+    EXPECT_EQ(FormatPlain(432.5L, RussianLocale()), "432,5");
+    EXPECT_EQ(FormatPlain(0.76288L, QLocale::c()), "0.76");
+}
+
+TEST(NumFormat, ParsesWhatTheEditsShow)
+{
+    struct Row {
+        const char* text;
+        long double value;
+        bool ok;
+    };
+    const Row rows[] = {
+        {"145 575,0", 145575.0L, true}, {"145575.5", 145575.5L, true}, {"", 0.0L, true},
+        {"-", 0.0L, true},             {",", 0.0L, true},            {"-12,25", -12.25L, true},
+        {"12a", 0.0L, false},          {"1,2,3", 0.0L, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        bool ok = false;
+        EXPECT_EQ(ParseNumber(QString::fromUtf8(r.text), &ok, RussianLocale()), r.value);
+        EXPECT_EQ(ok, r.ok);
+    }
+}
+
+// Two edits in a shown window, so that focus can move between them.
+class NumEditTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto* layout = new QVBoxLayout(&host);
+        freq = new TNumEdit(QStringLiteral("### ##0.0"));
+        other = new TNumEdit(QStringLiteral("#0"));
+        layout->addWidget(freq);
+        layout->addWidget(other);
+        host.show();
+        host.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&host));
+    }
+
+    void Focus(QWidget* w)
+    {
+        w->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(QTest::qWaitFor([w] { return w->hasFocus(); }, 2000));
+    }
+
+    // Focus in, empty the text, type, and focus out again.
+    void TypeAndLeave(const QString& keys)
+    {
+        Focus(freq);
+        freq->clear();
+        QTest::keyClicks(freq, keys);
+        Focus(other);
+    }
+
+    TLocaleScope locale{RussianLocale()};
+    QWidget host;
+    TNumEdit* freq = nullptr;
+    TNumEdit* other = nullptr;
+};
+
+TEST_F(NumEditTest, TypingKeepsANumber)
+{
+    struct Row {
+        const char* name;
+        bool limits;
+        const char* keys;
+        const char* text;
+        int rejected;
+    };
+    const Row rows[] = {
+        {"letters are dropped", false, "12a3", "123", 1},
+        {"a point becomes the comma", false, "12.5", "12,5", 0},
+        {"a comma stays a comma", false, "12,5", "12,5", 0},
+        {"two decimals at most", false, "1.234", "1,23", 1},
+        {"one separator", false, "1,2,", "1,2", 1},
+        {"minus without limits", false, "-5", "-5", 0},
+        {"minus only in front", false, "5-", "5", 1},
+        {"no minus with positive limits", true, "-5", "5", 1},
+        {"blanks are no digits", true, "145 575", "145575", 1},
+    };
+    QSignalSpy rejected(freq, &QLineEdit::inputRejected);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        freq->SetLimits(0, 0);
+        if (r.limits) freq->SetLimits(140000, 174000);
+        Focus(freq);
+        freq->clear();
+        rejected.clear();
+        QTest::keyClicks(freq, QString::fromUtf8(r.keys));
+        EXPECT_EQ(freq->text(), QString::fromUtf8(r.text));
+        EXPECT_EQ(rejected.count(), r.rejected);
+    }
+}
+
+TEST_F(NumEditTest, TypedPointFollowsTheCLocale)
+{
+    TLocaleScope c(QLocale::c());
+    Focus(freq);
+    freq->clear();
+    QTest::keyClicks(freq, QStringLiteral("7,25"));
+    EXPECT_EQ(freq->text(), "7.25");
+    EXPECT_EQ(freq->Value(), 7.25L);
+}
+
+TEST_F(NumEditTest, PasteIsTakenWholeOrRefused)
+{
+    freq->SetLimits(140000, 174000);
+    QSignalSpy rejected(freq, &QLineEdit::inputRejected);
+    Focus(freq);
+    freq->clear();
+    QTest::keyClicks(freq, QStringLiteral("15"));
+
+    QApplication::clipboard()->setText(QStringLiteral("0x10"));
+    QTest::keyClick(freq, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(freq->text(), "15");
+    EXPECT_EQ(rejected.count(), 1);
+
+    QApplication::clipboard()->setText(QStringLiteral("0000.5"));
+    QTest::keyClick(freq, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(freq->text(), "150000,5");
+    EXPECT_EQ(rejected.count(), 1);
+}
+
+TEST_F(NumEditTest, EscapeRestoresTheValue)
+{
+    freq->SetValue(145575);
+    Focus(freq);
+    EXPECT_EQ(freq->text(), "145575");
+    QTest::keyClick(freq, Qt::Key_End);
+    QTest::keyClick(freq, Qt::Key_Backspace);
+    QTest::keyClicks(freq, QStringLiteral("9,5"));
+    EXPECT_EQ(freq->text(), "145579,5");
+    QTest::keyClick(freq, Qt::Key_Escape);
+    EXPECT_EQ(freq->text(), "145575");
+    Focus(other);
+    EXPECT_EQ(freq->text(), "145 575,0");
+}
+
+TEST_F(NumEditTest, LimitsApplyOnFocusLoss)
+{
+    freq->SetLimits(140000, 174000);
+    struct Row {
+        const char* typed;
+        long double value;
+        const char* shown;
+    };
+    const Row rows[] = {
+        {"180000", 174000, "174 000,0"},
+        {"100000", 140000, "140 000,0"},
+        {"", 140000, "140 000,0"},
+        {"150012,5", 150012.5L, "150 012,5"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.typed);
+        TypeAndLeave(QString::fromUtf8(r.typed));
+        EXPECT_EQ(freq->Value(), r.value);
+        EXPECT_EQ(freq->text(), QString::fromUtf8(r.shown));
+    }
+    // Set by the program outside the limits: shown at the nearer limit.
+    freq->SetValue(200000);
+    EXPECT_EQ(freq->text(), "174 000,0");
+    freq->SetValue(-5);
+    EXPECT_EQ(freq->Value(), 140000);
+    // New limits pull the value in.
+    freq->SetLimits(150000, 160000);
+    EXPECT_EQ(freq->Value(), 150000);
+}
+
+TEST_F(NumEditTest, WithoutLimitsValuesStayAsTyped)
+{
+    TypeAndLeave(QStringLiteral("-7"));
+    EXPECT_EQ(freq->Value(), -7);
+    EXPECT_EQ(freq->text(), "-7,0");
+}
+
+TEST_F(NumEditTest, DisplayFormatOnlyWithoutFocus)
+{
+    struct Row {
+        QLocale locale;
+        const char* shown;
+        const char* editing;
+    };
+    const Row rows[] = {
+        {RussianLocale(), "145 575,5", "145575,5"},
+        {QLocale::c(), "145 575.5", "145575.5"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.shown);
+        TLocaleScope scope(r.locale);
+        Focus(other);
+        freq->SetValue(145575.5L);
+        EXPECT_EQ(freq->text(), QString::fromUtf8(r.shown));
+        Focus(freq);
+        EXPECT_EQ(freq->text(), QString::fromUtf8(r.editing));
+        Focus(other);
+        EXPECT_EQ(freq->text(), QString::fromUtf8(r.shown));
+        EXPECT_EQ(freq->Value(), 145575.5L);
+    }
+}
+
+}  // namespace
