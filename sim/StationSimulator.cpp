@@ -661,6 +661,8 @@ void StationSimulator::Run() {
         if (r < 0) {
             if (errno == EINTR)
                 continue;
+            std::lock_guard lock(m_mutex);
+            CloseMasterLocked();  // cannot wait any more: better dead than deaf
             break;
         }
         if (fds[0].revents & POLLIN) {

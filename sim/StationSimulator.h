@@ -94,7 +94,7 @@ public:
     void SetAnswerDelay(std::chrono::milliseconds delay);
     void SetGreetOnWait(bool on);
     // Closes the master under the utility; the simulator is dead afterwards.
-    // Returns once the master is closed (or the thread has gone).
+    // Returns once the master is closed. Not for use inside the callbacks.
     void HangUp();
     // Clears the exclusive-use flag a closed port may have left on the slave,
     // which otherwise refuses a non-root reopen while our own slave is open.

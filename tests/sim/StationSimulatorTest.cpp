@@ -379,3 +379,16 @@ TEST(StationSimulatorTest, ProgramPrintsItsPtyAndStopsOnSigterm) {
     EXPECT_NE(trace.find("S->U  B0"), std::string::npos) << trace;
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link is removed on exit";
 }
+
+TEST(StationSimulatorTest, PacesItsBytesWhenAsked) {
+    StationConfig config = Quick();
+    config.ByteInterval = 2ms;
+    StationSimulator sim(config);
+    SlaveEnd slave(sim.SlavePath());
+    sim.SendGreeting();
+    EXPECT_EQ(slave.Read(7, 3s), kGreeting);
+    const auto trace = sim.Trace();
+    ASSERT_EQ(trace.size(), 7u);
+    for (std::size_t i = 1; i < trace.size(); ++i)
+        EXPECT_GE(trace[i].Time - trace[i - 1].Time, 2ms) << i;
+}
