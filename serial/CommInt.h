@@ -2,12 +2,18 @@
 // POSIX termios underneath; no toolkit dependency.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
+#include "serial/CommObjs.h"
+
 class TCustomComm;
+class TCommEventThread;
 
 enum TBaudrate : std::uint8_t {
     br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
@@ -27,6 +33,73 @@ constexpr TCommOptions OptionBit(TCommOption o) { return static_cast<TCommOption
 constexpr TCommEventTypes EventBit(TCommEventType e) { return static_cast<TCommEventTypes>(1u << e); }
 constexpr TCommEventTypes kAllCommEvents = 0x01FF;
 
+// Bit rate in bit/s that a TBaudrate stands for.
+std::uint32_t BaudRateValue(TBaudrate rate);
+
+// The line-settings record, laid out like the platform's device control block.
+struct TDcb {
+    std::uint32_t DCBlength = sizeof(TDcb);
+    std::uint32_t BaudRate = 0;
+    std::uint32_t Flags = 0;
+    std::uint16_t wReserved = 0;
+    std::uint16_t XonLim = 0;
+    std::uint16_t XoffLim = 0;
+    std::uint8_t ByteSize = 0;
+    std::uint8_t Parity = 0;     // TParity ordinal
+    std::uint8_t StopBits = 0;   // TStopbits ordinal
+    std::uint8_t XonChar = 0;
+    std::uint8_t XoffChar = 0;
+    std::uint8_t ErrorChar = 0;
+    std::uint8_t EofChar = 0;
+    std::uint8_t EvtChar = 0;
+    std::uint16_t wReserved1 = 0;
+};
+
+// Bits of TDcb::Flags.
+constexpr std::uint32_t dcbBinary = 0x0001;
+constexpr std::uint32_t dcbParity = 0x0002;
+constexpr std::uint32_t dcbOutxCtsFlow = 0x0004;
+constexpr std::uint32_t dcbOutxDsrFlow = 0x0008;
+constexpr std::uint32_t dcbDtrControlMask = 0x0030;
+constexpr std::uint32_t dcbDtrControlEnable = 0x0010;
+constexpr std::uint32_t dcbDtrControlHandshake = 0x0020;
+constexpr std::uint32_t dcbDsrSensitivity = 0x0040;
+constexpr std::uint32_t dcbTXContinueOnXoff = 0x0080;
+constexpr std::uint32_t dcbOutX = 0x0100;
+constexpr std::uint32_t dcbInX = 0x0200;
+constexpr std::uint32_t dcbErrorChar = 0x0400;
+constexpr std::uint32_t dcbNull = 0x0800;
+constexpr std::uint32_t dcbRtsControlMask = 0x3000;
+constexpr std::uint32_t dcbRtsControlEnable = 0x1000;
+constexpr std::uint32_t dcbRtsControlHandshake = 0x2000;
+constexpr std::uint32_t dcbRtsControlToggle = 0x3000;
+constexpr std::uint32_t dcbAbortOnError = 0x4000;
+
+// The flag bit each TCommOption controls.
+std::uint32_t OptionFlag(TCommOption option);
+
+// Event mask bits handed to DispatchCommEvents (one per TCommEventType).
+constexpr std::uint32_t EV_RXCHAR = 0x0001;
+constexpr std::uint32_t EV_RXFLAG = 0x0002;
+constexpr std::uint32_t EV_TXEMPTY = 0x0004;
+constexpr std::uint32_t EV_CTS = 0x0008;
+constexpr std::uint32_t EV_DSR = 0x0010;
+constexpr std::uint32_t EV_RLSD = 0x0020;
+constexpr std::uint32_t EV_BREAK = 0x0040;
+constexpr std::uint32_t EV_ERR = 0x0080;
+constexpr std::uint32_t EV_RING = 0x0100;
+
+std::uint32_t EventMaskBit(TCommEventType event);
+// OR of the mask bits of the events in the set.
+std::uint32_t EventMask(TCommEventTypes events);
+
+// Error word bits passed to OnError.
+constexpr std::int32_t CE_RXOVER = 0x0001;
+constexpr std::int32_t CE_OVERRUN = 0x0002;
+constexpr std::int32_t CE_RXPARITY = 0x0004;
+constexpr std::int32_t CE_FRAME = 0x0008;
+constexpr std::int32_t CE_BREAK = 0x0010;
+
 // Message is "<text> (Error: <code>) "; code is errno or -1.
 class ECommError : public std::runtime_error {
 public:
@@ -37,5 +110,205 @@ public:
 // Runs the callable on the owner's thread and returns once it has run.
 using TSyncDispatcher = std::function<void(const std::function<void()>&)>;
 
-// The public surface the window and the tests use; see CommInt.cpp for rules.
-// (Declared in full by the serial layer.)
+// The path a DeviceName opens: "COMn" (any case, also "\\.\COMn") is /dev/COMn
+// when that exists, else /dev/ttyS<n-1>; any other name is used as it is.
+std::string ResolveDevicePath(const std::string& deviceName);
+
+// The five special characters of the line. Each setter stores the character
+// and then makes the owner apply its line settings (nothing while closed).
+class TCommEventChars {
+public:
+    explicit TCommEventChars(TCustomComm* owner);
+    virtual ~TCommEventChars() = default;
+
+    std::uint8_t XonChar() const { return FChars[0]; }
+    std::uint8_t XoffChar() const { return FChars[1]; }
+    std::uint8_t ErrorChar() const { return FChars[2]; }
+    std::uint8_t EofChar() const { return FChars[3]; }
+    std::uint8_t EvtChar() const { return FChars[4]; }
+    void SetXonChar(std::uint8_t c) { SetEventChar(1, c); }
+    void SetXoffChar(std::uint8_t c) { SetEventChar(2, c); }
+    void SetErrorChar(std::uint8_t c) { SetEventChar(3, c); }
+    void SetEofChar(std::uint8_t c) { SetEventChar(4, c); }
+    void SetEvtChar(std::uint8_t c) { SetEventChar(5, c); }
+
+    // Copies all five characters, then applies them once.
+    virtual void Assign(const TCommEventChars& source);
+
+private:
+    void SetEventChar(int index, std::uint8_t c);   // index 1..5
+    TCustomComm* FOwner;
+    std::uint8_t FChars[5] = {17, 19, 0, 0, 0};
+};
+
+// Every failure raises ECommError. Setting, opening and closing belong to the
+// owner's thread; WriteBytes/ReadBytes may come from any thread and never overlap.
+class TCustomComm {
+public:
+    TCustomComm();
+    TCustomComm(const TCustomComm&) = delete;
+    TCustomComm& operator=(const TCustomComm&) = delete;
+    // Closes the port first.
+    virtual ~TCustomComm();
+
+    // Name-like settings: changing them to a different value while open raises
+    // "Port already assigned (open)"; they take effect at the next OpenPort.
+    const std::string& DeviceName() const { return FDeviceName; }
+    void SetDeviceName(const std::string& name);
+    std::int32_t ReadBufSize() const { return FReadBufSize; }
+    void SetReadBufSize(std::int32_t size);
+    std::int32_t WriteBufSize() const { return FWriteBufSize; }
+    void SetWriteBufSize(std::int32_t size);
+    TCommEventTypes MonitorEvents() const { return FMonitorEvents; }
+    void SetMonitorEvents(TCommEventTypes events);
+
+    // Time-outs in ms (negative: no limit); the next transfer uses them.
+    std::int32_t ReadTimeout() const { return FReadTimeout; }
+    void SetReadTimeout(std::int32_t ms) { FReadTimeout = ms; }
+    std::int32_t WriteTimeout() const { return FWriteTimeout; }
+    void SetWriteTimeout(std::int32_t ms) { FWriteTimeout = ms; }
+
+    // Line settings: a different value is stored and applied at once when open.
+    TBaudrate BaudRate() const { return FBaudRate; }
+    void SetBaudRate(TBaudrate rate);
+    TParity Parity() const { return FParity; }
+    void SetParity(TParity parity);
+    TStopbits Stopbits() const { return FStopbits; }
+    void SetStopbits(TStopbits stopbits);
+    TDatabits Databits() const { return FDatabits; }
+    void SetDatabits(TDatabits databits);
+    TCommOptions Options() const { return FOptions; }
+    void SetOptions(TCommOptions options);
+    TFlowControl FlowControl() const { return FFlowControl; }
+    void SetFlowControl(TFlowControl flow);
+    TCommEventChars& EventChars() { return FEventChars; }
+
+    // Line-event handlers, called on the owner's thread through the dispatcher.
+    std::function<void(TCustomComm*)> OnBreak, OnCts, OnDsr, OnRing, OnRlsd, OnRxFlag, OnTxEmpty;
+    std::function<void(TCustomComm*, std::int32_t errors)> OnError;
+    std::function<void(TCustomComm*, std::int32_t count)> OnRxChar;
+
+    // Synchronous hand-over to the owner's thread, used by the watcher started
+    // at the next OpenPort. Without one (or with no MonitorEvents) no watcher
+    // runs and no events are raised.
+    void SetDispatcher(TSyncDispatcher dispatcher) { FDispatcher = std::move(dispatcher); }
+
+    // Opens DeviceName for exclusive use and prepares it. If the device cannot
+    // be opened or is not a terminal the port stays closed; a later failure
+    // (time-outs, line settings, queues) raises with the port left open.
+    void OpenPort();
+    // Stops the watcher without waiting for it and releases the device; unread
+    // input is discarded, queued output still goes out. Nothing when closed.
+    void ClosePort();
+    bool IsOpen() const { return FHandle >= 0; }
+
+    // Hands count bytes to the device, waiting at most WriteTimeout for room.
+    // Result: bytes written, or -1 when the time ran out or the line failed
+    // meanwhile (nothing stays pending). Raises "Write error" if it cannot start.
+    std::int32_t WriteBytes(const void* buf, std::int32_t count);
+    // Takes up to count bytes that have already arrived; never waits.
+    // Result: bytes taken, 0 when none were waiting. Raises "Read error".
+    std::int32_t ReadBytes(void* buf, std::int32_t count);
+    // Bytes waiting to be read (-1 when closed or the device is gone); also
+    // clears the device's error state.
+    std::int32_t InputCount();
+    // Discards received bytes not yet read; queued output is left alone.
+    void PurgeInput();
+    // Raises "Port already assigned (open)" with code -1 when open.
+    void CheckClosed();
+    // Reads the device's record, fills it from the properties, writes it back.
+    // Nothing while closed; raises "Error updating DataControlBlock".
+    void ApplyLineSettings();
+    // The working copy of the line-settings record, for tests.
+    const TDcb& LineSettings() const { return FDcb; }
+
+    // Reads and clears the error state, then calls the handlers of the events
+    // in mask (EV_* bits) in order: break, CTS, DSR, error, ring, RLSD,
+    // received bytes (only with a non-zero count), event char, output empty.
+    void DispatchCommEvents(std::uint32_t mask);
+
+protected:
+    // Opens DeviceName and checks it is a terminal; sets the device handle.
+    virtual void CreateDeviceHandle();
+    int DeviceHandle() const { return FHandle; }
+    void SetDeviceHandle(int fd) { FHandle = fd; }
+
+private:
+    void ApplyTimeouts();
+    void SetupQueues();
+    std::int32_t ClearDeviceErrors();
+    void LineSettingChanged();
+
+    int FHandle = -1;
+    TDcb FDcb;
+    std::string FDeviceName = "Com2";
+    TSimpleEvent FIOEvent;         // set by ClosePort to end a write that waits for room
+    TCriticalSection FIOLock;      // held for the whole of each read or write
+    std::int32_t FReadTimeout = 1000;
+    std::int32_t FWriteTimeout = 1000;
+    std::int32_t FReadBufSize = 4096;
+    std::int32_t FWriteBufSize = 2048;
+    TCommEventTypes FMonitorEvents = kAllCommEvents;
+    TBaudrate FBaudRate = br9600;
+    TParity FParity = paNone;
+    TStopbits FStopbits = sb10;
+    TDatabits FDatabits = da8;
+    std::shared_ptr<TCommEventThread> FEventThread;
+    TCommEventChars FEventChars{this};
+    TCommOptions FOptions = 0;
+    TFlowControl FFlowControl = fcDefault;
+
+    TSyncDispatcher FDispatcher;
+    // Flag bits the line has no termios form for, as last written (see CommInt.cpp).
+    std::uint32_t FDeviceOnlyFlags = 0;
+    // Interrupt counters at the last clearing of the error state.
+    struct TErrorCounts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; };
+    TErrorCounts FErrorBase;
+    bool FHaveErrorCounts = false;
+};
+
+// The line-event watcher: one thread per open port that sleeps until the device
+// reports one of the chosen events (or it is woken), then hands the event mask
+// to the owner's thread through the dispatcher and waits until it has run.
+// The thread keeps itself alive and frees itself when its body ends.
+class TCommEventThread : public std::enable_shared_from_this<TCommEventThread> {
+public:
+    // Builds the mask from events and starts the thread at once. The watcher
+    // uses fd only until Detach; it never closes it.
+    static std::shared_ptr<TCommEventThread> Create(int fd, TCommEventTypes events,
+                                                    TCustomComm* owner, TSyncDispatcher dispatcher);
+    TCommEventThread(const TCommEventThread&) = delete;
+    TCommEventThread& operator=(const TCommEventThread&) = delete;
+    virtual ~TCommEventThread() = default;
+
+    // Sets the wake event and requests termination; does not wait.
+    void StopWatching();
+    // Returns once the watcher has let go of the descriptor and the owner: it
+    // is then out of any call on fd and a pending hand-over reaches no handler.
+    // Waits for nothing else, so it is safe while a hand-over is queued.
+    void Detach();
+    // Bytes went into the output queue; evTxEmpty follows once it is empty.
+    void NotifyWrite();
+    std::uint32_t EventMask() const { return FEventMask; }
+
+protected:
+    virtual void Execute();
+
+private:
+    TCommEventThread(int fd, std::uint32_t mask, TCustomComm* owner, TSyncDispatcher dispatcher);
+    void Handover(std::uint32_t mask);
+    void RunDispatch(std::uint32_t mask);
+
+    std::mutex FDeviceLock;            // held around every call the watcher makes on FDevice
+    int FDevice;
+    const std::uint32_t FEventMask;
+    TSimpleEvent FWakeEvent;
+    std::atomic<bool> FTerminated{false};
+    std::atomic<std::uint64_t> FWriteCount{0};
+    std::recursive_mutex FOwnerLock;   // held while the owner's handlers run
+    TCustomComm* FOwner;
+    const TSyncDispatcher FDispatcher;
+};
+
+// Publishes everything; adds nothing.
+class TComm : public TCustomComm {};

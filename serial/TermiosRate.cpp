@@ -1,0 +1,47 @@
+// Kept apart from the rest of the component: <asm/termbits.h> redefines the
+// structures and constants of <termios.h>, so the two cannot meet in one file.
+#include "serial/TermiosRate.h"
+
+#include <asm/termbits.h>
+#include <cerrno>
+#include <sys/ioctl.h>
+
+namespace {
+
+bool GetTermios2(int fd, termios2& t)
+{
+    for (;;) {
+        if (::ioctl(fd, TCGETS2, &t) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+}  // namespace
+
+bool SetCustomBaudRate(int fd, std::uint32_t rate)
+{
+    termios2 t{};
+    if (!GetTermios2(fd, t))
+        return false;
+    // BOTHER makes the driver take the numeric speeds as they are.
+    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    t.c_ispeed = rate;
+    t.c_ospeed = rate;
+    for (;;) {
+        if (::ioctl(fd, TCSETS2, &t) == 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+std::uint32_t ReadBaudRate(int fd)
+{
+    termios2 t{};
+    if (!GetTermios2(fd, t))
+        return 0;
+    return t.c_ospeed;
+}
