@@ -31,6 +31,22 @@ extern bool ConnectedFlag;    // parameters shown and not yet programmed
 // characters the station's terminal port carries in it at the COM speed code.
 QString KolvoBytesCaption(double pauseMs, int baudCode);
 
+// The window's serial port as the byte pipe the device link talks through.
+class TComPortIo : public IBytePort {
+public:
+    explicit TComPortIo(TComm& port) : m_port(port) {}
+    std::int32_t WriteBytes(const std::uint8_t* buf, std::int32_t count) override
+    {
+        return m_port.WriteBytes(buf, count);
+    }
+    std::int32_t ReadBytes(std::uint8_t* buf, std::int32_t count) override { return m_port.ReadBytes(buf, count); }
+    void PurgeInput() override { m_port.PurgeInput(); }
+    std::int32_t InputCount() override { return m_port.InputCount(); }
+
+private:
+    TComm& m_port;
+};
+
 // The hidden exchange log.
 class TExchangeLog : public QPlainTextEdit {
     Q_OBJECT
@@ -70,6 +86,7 @@ public:
 
     // Non-visual parts.
     TComm ComPort;
+    TComPortIo ComPortIo{ComPort};  // ComPort for the device link
     QTimer* StartTimer;
 
     // Controls, named as in the window's layout.

@@ -18,7 +18,7 @@ class TPty {
 public:
     TPty()
     {
-        m_fd = posix_openpt(O_RDWR | O_NOCTTY);
+        m_fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (m_fd >= 0 && grantpt(m_fd) == 0 && unlockpt(m_fd) == 0) m_slave = QString::fromLocal8Bit(ptsname(m_fd));
     }
     ~TPty()
@@ -26,6 +26,7 @@ public:
         if (m_fd >= 0) close(m_fd);
     }
     const QString& SlavePath() const { return m_slave; }
+    int MasterFd() const { return m_fd; }
 
 private:
     int m_fd = -1;
@@ -148,6 +149,33 @@ TEST_F(WindowTest, PortThatOpensArmsTheTimer)
     EXPECT_FALSE(w.ComPort.IsOpen());
     EXPECT_FALSE(w.StartTimer->isActive());
     EXPECT_EQ(boxes.Texts.size(), 1);
+}
+
+TEST_F(WindowTest, PortIoCarriesBytesBothWays)
+{
+    TPty pty;
+    if (pty.SlavePath().isEmpty()) GTEST_SKIP() << "no pseudo-terminal available";
+    Pick(pty.SlavePath());
+    ASSERT_TRUE(w.ComPort.IsOpen());
+
+    const std::uint8_t out[] = {0x10, 0x08, 0x00, 0x03};
+    EXPECT_EQ(w.ComPortIo.WriteBytes(out, 4), 4);
+    std::uint8_t got[8] = {};
+    ssize_t n = 0;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const ssize_t r = read(pty.MasterFd(), got + n, sizeof got - static_cast<std::size_t>(n));
+        if (r > 0) n += r;
+        return n >= 4;
+    }, 3000));
+    EXPECT_EQ(std::memcmp(got, out, 4), 0);
+
+    const std::uint8_t in[] = {0x10, 0x00, 0x55, 0x03};
+    ASSERT_EQ(write(pty.MasterFd(), in, 4), 4);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return w.ComPortIo.InputCount() >= 4; }, 3000));
+    std::uint8_t back[4] = {};
+    EXPECT_EQ(w.ComPortIo.ReadBytes(back, 4), 4);
+    EXPECT_EQ(std::memcmp(back, in, 4), 0);
+    EXPECT_EQ(w.ComPortIo.InputCount(), 0);
 }
 
 TEST_F(WindowTest, ShortEntriesAreIgnored)
