@@ -272,13 +272,13 @@ TBevelPanel* MakeFrame(QWidget* group, int y, int height, const QList<TFieldSpec
     return frame;
 }
 
-TSelector* MakeSelector(const QString& name, const QMap<int, QString>& captions, int tag)
+TSelector* MakeSelector(const QString& name, const QMap<int, QString>& captions, int tag, bool blank = false)
 {
-    auto* s = new TSelector(name, captions);
+    auto* s = new TSelector(name, captions, nullptr, blank);
     s->setFont(Arial(12, true));
     s->SetBorderColor(BgrColor(12098687));
     s->SetCaptionColor(BgrColor(clValueBgr));
-    s->SetTag(tag);
+    if (!blank) s->SetTag(tag);
     return s;
 }
 
@@ -365,7 +365,9 @@ void TfmMain::BuildModemGroup()
     panEfirSkor = MakeSelector(
         QStringLiteral("panEfirSkor"),
         {{0, QStringLiteral("2400")}, {1, QStringLiteral("1200")}, {2, QStringLiteral("4800")}}, 0);
-    panKod = MakeSelector(QStringLiteral("panKod"), {{0, QStringLiteral("РМК31")}, {1, QStringLiteral("РМК7")}}, 0);
+    // The code's caption is first set when a station's parameters are shown.
+    panKod = MakeSelector(QStringLiteral("panKod"), {{0, QStringLiteral("РМК31")}, {1, QStringLiteral("РМК7")}}, 0,
+                          true);
     edKodPaketSize = MakeEdit(QStringLiteral("edKodPaketSize"), QStringLiteral("#0"), 55);
     MakeFrame(sGroupBox2, 262, 96,
               {{QStringLiteral("Скорость в эфире"), panEfirSkor, bits},

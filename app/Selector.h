@@ -15,13 +15,15 @@ class TSelector : public QFrame {
 public:
     // name is the panel's object name ("panStep"); the arrows are named
     // "spb" + name without "pan" + "_left" / "_right".
-    TSelector(const QString& name, const QMap<int, QString>& captions, QWidget* parent = nullptr);
+    // The first code is the initial tag; its caption shows unless blank is set.
+    TSelector(const QString& name, const QMap<int, QString>& captions, QWidget* parent = nullptr,
+              bool blank = false);
 
     int Tag() const { return m_tag; }
     // Sets the tag and the caption of that code together; codes outside the
     // list are ignored, so the tag is always one of the codes.
     void SetTag(int code);
-    QString Caption() const { return m_captions.value(m_tag); }
+    const QString& Caption() const { return m_caption; }
     QList<int> Codes() const { return m_captions.keys(); }
 
     void SetCaptionColor(const QColor& c);
@@ -42,6 +44,7 @@ protected:
 private:
     QMap<int, QString> m_captions;
     int m_tag;
+    QString m_caption;
     QColor m_captionColor{Qt::black};
     QColor m_borderColor{Qt::gray};
     QToolButton* m_left;

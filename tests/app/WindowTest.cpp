@@ -187,4 +187,122 @@ TEST_F(WindowTest, ShortEntriesAreIgnored)
     EXPECT_EQ(w.ComPort.DeviceName(), "COM1");
 }
 
+TEST(WindowLayout, CaptionsWithTheirFontsAndColours)
+{
+    TEditorsWindow w;
+    struct Row {
+        const char* text;
+        int pixels;
+        bool bold;
+        bool italic;
+        std::uint32_t colour;
+        int count;  // how often the caption appears
+    };
+    const std::uint32_t field = 14258944, band = 9586503, steps = 5789784;
+    const Row rows[] = {
+        {"Параметры радиоканала", 15, true, false, 0, 1},
+        {"Параметры модема", 15, true, false, 0, 1},
+        {"ЗПЧ1 (модем)", 13, true, true, band, 1},
+        {"ЗПЧ2  (речь)", 13, true, true, band, 1},
+        {"Обмен между DTE и DCE", 13, true, true, band, 1},
+        {"Помехоустойчивое кодирование", 13, true, true, band, 1},
+        {"Шаг сетки частот", 12, true, false, field, 1},
+        {"Частота  приёма", 12, true, false, field, 2},
+        {"Частота  передачи", 12, true, false, field, 2},
+        {"Выходная  мощность", 12, true, false, field, 2},
+        {"Скорость COM-порта", 12, true, false, field, 1},
+        {"Управление потоком", 12, true, false, field, 1},
+        {"Отдавать Xoff после", 12, true, false, field, 1},
+        {"Пауза для RxD –> ПРД", 12, true, false, field, 1},
+        {"Скорость в эфире", 12, true, false, field, 1},
+        {"Помехостойкий код", 12, true, false, field, 1},
+        {"Размер кодир. пакета", 12, true, false, field, 1},
+        {"кГц", 12, true, false, field, 5},
+        {"Вт", 12, true, false, field, 2},
+        {"бит/с", 12, true, false, field, 2},
+        {"байт", 12, true, false, field, 2},
+        {"мс", 12, true, false, field, 1},
+        {"Для программирования потребительских параметров необходимо", 19, false, false, 0, 1},
+        {"выполнить следующие шаги:", 19, false, false, 0, 1},
+        {"–  подключите обесточенное изделие к свободному ", 17, true, false, steps, 1},
+        {"COM-порту компьютера", 17, true, false, steps, 1},
+        {"–  выберите из списка ниже этот COM-порт ", 17, true, false, steps, 1},
+        {"–  включите изделие", 17, true, false, steps, 1},
+        {"–  нажатием кнопок \"Ф\" и \"СК\" переведите изделие ", 17, true, false, steps, 1},
+        {"в режим программирования", 17, true, false, steps, 1},
+        {"–  отредактируйте необходимые параметры ", 17, true, false, steps, 1},
+        {"и запрограммируйте изделие", 17, true, false, steps, 1},
+        {"Благодарим Вас за использование нашего изделия !", 21, false, false, 17920, 1},
+        {"С вопросами и за тех.поддержкой обращайтесь:", 17, true, false, steps, 1},
+    };
+    const QList<QLabel*> labels = w.findChildren<QLabel*>();
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        int found = 0;
+        for (QLabel* l : labels) {
+            if (l->text() != QString::fromUtf8(r.text)) continue;
+            ++found;
+            EXPECT_EQ(l->font().family(), "Arial");
+            EXPECT_EQ(l->font().pixelSize(), r.pixels);
+            EXPECT_EQ(l->font().bold(), r.bold);
+            EXPECT_EQ(l->font().italic(), r.italic);
+            EXPECT_EQ(l->palette().color(QPalette::WindowText), BgrColor(r.colour));
+        }
+        EXPECT_EQ(found, r.count);
+    }
+    // Step lines start at x 130, their continuations at x 150, the first two at 61.
+    for (QLabel* l : w.pageDefault->findChildren<QLabel*>()) {
+        SCOPED_TRACE(l->text().toStdString());
+        const int x = l->font().pixelSize() == 19 ? 61 : l->text().startsWith(QStringLiteral("–")) ? 130 : 150;
+        EXPECT_EQ(l->x(), x);
+    }
+    EXPECT_EQ(w.laKolvoBytes->font().family(), "Courier New");
+    EXPECT_TRUE(w.laKolvoBytes->font().italic());
+    EXPECT_EQ(w.laKolvoBytes->font().pixelSize(), 11);
+    EXPECT_EQ(w.font().family(), "MS Sans Serif");
+    EXPECT_EQ(w.font().pixelSize(), 11);
+    for (TLinkLabel* l : {w.sWebLabel1, w.sWebLabel2}) {
+        EXPECT_TRUE(l->font().underline());
+        EXPECT_EQ(l->font().pixelSize(), 16);
+        EXPECT_EQ(l->Url().host(), l == w.sWebLabel2 ? "www.example.com" : "");
+    }
+    EXPECT_EQ(w.sGroupBox1->geometry(), QRect(16, 19, 344, 378));
+    EXPECT_EQ(w.sGroupBox2->geometry(), QRect(374, 19, 344, 378));
+    EXPECT_EQ(w.Panel15->geometry(), QRect(84, 8, 208, 22));
+    EXPECT_EQ(w.Panel18->geometry(), QRect(459, 8, 172, 22));
+    EXPECT_EQ(w.RzBackground1->geometry(), QRect(0, 134, 736, 322));
+    EXPECT_EQ(w.cbPort->x(), 17);
+    EXPECT_EQ(w.cbPort->y(), 416);
+    EXPECT_EQ(w.cbPort->width(), 70);
+    EXPECT_FALSE(w.cbPort->isEditable());
+    EXPECT_EQ(w.panZPCH1->size(), QSize(150, 17));
+}
+
+TEST(WindowLayout, InitialEditorState)
+{
+    TEditorsWindow w;
+    struct Row {
+        TSelector* selector;
+        const char* caption;
+        int tag;
+    };
+    for (const Row& r : {Row{w.panStep, "25,0", 0}, Row{w.panZPCH1, "разнесённый приём", 0},
+                         Row{w.panZPCH2, "разнесённый приём", 0}, Row{w.panZPCH1Power, "5", 3},
+                         Row{w.panZPCH2Power, "5", 3}, Row{w.panBaudRate, "9600", 0},
+                         Row{w.panFlowControl, "none", 0}, Row{w.panEfirSkor, "2400", 0}, Row{w.panKod, "", 0}}) {
+        SCOPED_TRACE(r.selector->objectName().toStdString());
+        EXPECT_EQ(r.selector->Caption(), QString::fromUtf8(r.caption));
+        EXPECT_EQ(r.selector->Tag(), r.tag);
+    }
+    for (TNumEdit* e : {w.edZPCH1_RxFreq, w.edZPCH1_TxFreq, w.edZPCH2_RxFreq, w.edZPCH2_TxFreq})
+        EXPECT_EQ(e->Value(), 145575);
+    EXPECT_EQ(w.edXoffAfter->Value(), 55);
+    EXPECT_EQ(w.edRxPause->Value(), 432.5L);
+    EXPECT_EQ(w.edKodPaketSize->Value(), 55);
+    EXPECT_FALSE(w.laKolvoBytes->isVisibleTo(&w));
+    EXPECT_FALSE(w.StartTimer->isActive());
+    EXPECT_EQ(w.ComPort.DeviceName(), "COM1");
+    EXPECT_FALSE(w.Memo1->isVisibleTo(&w));
+}
+
 }  // namespace
