@@ -305,4 +305,17 @@ TEST(WindowLayout, InitialEditorState)
     EXPECT_FALSE(w.Memo1->isVisibleTo(&w));
 }
 
+TEST(WindowLayout, ExchangeLogKeepsLinesInOrder)
+{
+    TEditorsWindow w;
+    EXPECT_TRUE(w.LogLines().isEmpty());
+    ILinkHost& host = w;
+    host.AppendLog(std::string("Начинаем ждать сообщение от станции на порту COM1"));
+    w.AppendLog("$10");
+    w.AppendLog(QStringLiteral("Читаем."));
+    EXPECT_EQ(w.LogLines(),
+              QStringList({"Начинаем ждать сообщение от станции на порту COM1", "$10", "Читаем."}));
+    EXPECT_FALSE(w.Memo1->isVisibleTo(&w));
+}
+
 }  // namespace
