@@ -1,0 +1,280 @@
+// The numeric edit's text handling: parsing, the plain and patterned
+// formats and their round trips, and the edit itself fed typed keys, pastes,
+// Escape and focus changes under a Russian and a C locale.
+//
+// Input: byte 0 picks the locale (bit 0) and one of the window's edits
+// (bits 1..3); the rest is UTF-8 text. Within it U+0001 focuses the edit,
+// U+0002 takes the focus away, U+0003 is Escape, U+0004 Backspace, U+0005
+// Home, U+0006 End, U+0007 Left, U+000B selects all, and text between two
+// U+000E is pasted in one piece; every other character is typed.
+#include "FuzzCheck.h"
+
+#include "NumEdit.h"
+#include "NumFormat.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QString>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct TEditKind {
+    const char* format;
+    long double min;
+    long double max;
+};
+
+// The window's edits: frequencies, Xoff count, RX pause, packet size, the
+// byte-count label, and the same patterns without or with other limits.
+const TEditKind kKinds[8] = {
+    {"### ##0.0", 140000.0L, 174000.0L},
+    {"#0", 0.0L, 0.0L},
+    {"##0.00", 0.0L, 0.0L},
+    {"#0", 0.0L, 255.0L},
+    {"##0.00", 0.0L, 195.29L},
+    {"0", 0.0L, 0.0L},
+    {"### ##0.0", 0.0L, 0.0L},
+    {"### ##0.0", -1000.0L, 1000.0L},
+};
+
+const char* const kPatterns[] = {"### ##0.0", "#0", "##0.00", "0", "0.##"};
+
+int Decimals(const QString& pattern)
+{
+    const qsizetype dot = pattern.indexOf(QLatin1Char('.'));
+    return dot < 0 ? 0 : static_cast<int>(pattern.size() - dot - 1);
+}
+
+// Beyond this the 18 digits shown, rounded up, may no longer fit the format.
+constexpr long double kLargestShown = 1e4900L;
+
+// Formatting v and reading it back loses no more than the rounding to the
+// pattern's places, and formatting that again gives the same text.
+void CheckRoundTrips(long double v, const QLocale& locale)
+{
+    if (!std::isfinite(v) || std::fabs(v) > kLargestShown) {
+        return;
+    }
+    const long double slack = std::fabs(v) * 1e-17L;
+    for (const char* p : kPatterns) {
+        const QString pattern = QString::fromLatin1(p);
+        const QString text = FormatPattern(v, pattern, locale);
+        bool ok = false;
+        const long double back = ParseNumber(text, &ok, locale);
+        FUZZ_CHECK(ok);
+        const long double half = 0.5L * std::pow(10.0L, -Decimals(pattern));
+        FUZZ_CHECK(std::fabs(back - v) <= half + slack + 1e-19L);
+        FUZZ_CHECK(FormatPattern(back, pattern, locale) == text);
+    }
+    const QString plain = FormatPlain(v, locale);
+    FUZZ_CHECK(plain == FormatPattern(v, QStringLiteral("0.##"), locale));
+}
+
+void SendKey(TNumEdit& edit, int key, const QString& text = QString())
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(&edit, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(&edit, &release);
+}
+
+// A shown, active window holds the edit under test and a second edit that
+// takes the focus away, so focus changes are real and hasFocus() is true.
+QWidget* g_window = nullptr;
+QLineEdit* g_other = nullptr;
+
+void SetFocus(TNumEdit& edit, bool in)
+{
+    if (in) {
+        edit.setFocus(Qt::TabFocusReason);
+    } else {
+        g_other->setFocus(Qt::TabFocusReason);
+    }
+    FUZZ_CHECK(edit.hasFocus() == in);
+}
+
+void CheckValue(const TNumEdit& edit)
+{
+    const long double v = edit.Value();
+    FUZZ_CHECK(std::isfinite(v));
+    if (edit.MinValue() != edit.MaxValue()) {
+        FUZZ_CHECK(v >= edit.MinValue() && v <= edit.MaxValue());
+    }
+}
+
+bool NoMinus(const TNumEdit& edit)
+{
+    return edit.MinValue() >= 0 && edit.MaxValue() > 0;
+}
+
+void DriveEdit(const TEditKind& kind, const QString& ops)
+{
+    g_other->setFocus();
+    TNumEdit edit(QString::fromLatin1(kind.format), g_window);
+    edit.SetLimits(kind.min, kind.max);
+    edit.SetValue(145575.0L);
+    edit.show();
+    bool pasting = false;
+    QString paste;
+
+    for (const QChar c : ops) {
+        const ushort op = c.unicode();
+        if (op == 0x01 || op == 0x02) {
+            const bool in = op == 0x01;
+            const bool moved = edit.hasFocus() != in;
+            SetFocus(edit, in);
+            // Taking the focus it shows the plain number, losing it its pattern.
+            const QString shown = in ? FormatPlain(edit.Value()) : FormatPattern(edit.Value(), edit.DisplayFormat());
+            FUZZ_CHECK(!moved || edit.text() == shown);
+            CheckValue(edit);
+            continue;
+        }
+        if (pasting && op != 0x0E) {
+            paste += c;
+            continue;
+        }
+        if (!edit.hasFocus()) {
+            continue;  // keys and pastes reach only the focused edit
+        }
+        const QString before = edit.text();
+        switch (op) {
+        case 0x03:
+            SendKey(edit, Qt::Key_Escape);
+            break;
+        case 0x04:
+            SendKey(edit, Qt::Key_Backspace);
+            break;
+        case 0x05:
+            SendKey(edit, Qt::Key_Home);
+            break;
+        case 0x06:
+            SendKey(edit, Qt::Key_End);
+            break;
+        case 0x07:
+            SendKey(edit, Qt::Key_Left);
+            break;
+        case 0x0B:
+            edit.selectAll();
+            break;
+        case 0x0E:
+            if (pasting) {
+                edit.insert(paste);
+                paste.clear();
+            }
+            pasting = !pasting;
+            break;
+        default:
+            SendKey(edit, Qt::Key_unknown, QString(c));
+            break;
+        }
+        // While the operator edits, the text only ever changes into
+        // acceptable input, which always reads as a number.
+        const QString after = edit.text();
+        if (after != before) {
+            FUZZ_CHECK(edit.IsAcceptableInput(after));
+            bool ok = false;
+            ParseNumber(after, &ok);
+            FUZZ_CHECK(ok);
+            FUZZ_CHECK(!(NoMinus(edit) && after.startsWith(QLatin1Char('-'))));
+        }
+        CheckValue(edit);
+    }
+    SetFocus(edit, false);
+    CheckValue(edit);
+}
+
+}  // namespace
+
+// Leaks the sanitizer may report outside this program's code, one per line.
+extern "C" const char* __lsan_default_suppressions()
+{
+    // fontconfig keeps its parsed configuration for the life of the
+    // process and frees it only on an explicit FcFini, which Qt never calls.
+    return "leak:libfontconfig.so\n";
+}
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
+{
+    // No display: widgets work on the offscreen platform. The application
+    // lives until the process ends; destroying it after Qt's own statics
+    // are gone would crash at exit.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "fuzz_numedit";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    (void)app;
+    g_window = new QWidget;
+    g_other = new QLineEdit(g_window);
+    g_window->resize(300, 100);
+    g_window->show();
+    g_window->activateWindow();
+    for (int i = 0; i < 100 && !g_window->isActiveWindow(); ++i) {
+        QApplication::processEvents();
+    }
+    if (!g_window->isActiveWindow()) {
+        std::fprintf(stderr, "the offscreen window could not be activated\n");
+        std::abort();
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0) {
+        return 0;
+    }
+    const QLocale locale = (data[0] & 1) != 0 ? QLocale::c() : QLocale(QLocale::Russian, QLocale::Russia);
+    QLocale::setDefault(locale);
+    const TEditKind& kind = kKinds[(data[0] >> 1) & 7];
+    const QString text =
+        QString::fromUtf8(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+
+    // The text as typed or pasted in one piece.
+    bool ok = false;
+    const long double v = ParseNumber(text, &ok, locale);
+    if (ok) {
+        FUZZ_CHECK(std::isfinite(v));
+        CheckRoundTrips(v, locale);
+    } else {
+        FUZZ_CHECK(v == 0.0L);
+    }
+    {
+        TNumEdit probe(QString::fromLatin1(kind.format));
+        probe.SetLimits(kind.min, kind.max);
+        if (probe.IsAcceptableInput(text)) {
+            FUZZ_CHECK(ok);
+        }
+        // What a focused edit shows can always be edited further.
+        if (ok && std::isfinite(v) && std::fabs(v) <= kLargestShown) {
+            const QString plain = FormatPlain(v, locale);
+            FUZZ_CHECK(probe.IsAcceptableInput(plain) || (NoMinus(probe) && plain.startsWith(QLatin1Char('-'))));
+        }
+    }
+
+    // The same bytes as raw extended values, as decoding or a clamp may hand them over.
+    for (std::size_t at = 1; at + 10 <= size && at <= 41; at += 10) {
+        long double raw = 0;
+        unsigned char bits[sizeof(long double)] = {};
+        for (std::size_t i = 0; i < 10; ++i) {
+            bits[i] = data[at + i];
+        }
+        std::memcpy(&raw, bits, sizeof raw);
+        CheckRoundTrips(raw, locale);
+        for (const char* p : kPatterns) {
+            FormatPattern(raw, QString::fromLatin1(p), locale);
+        }
+    }
+
+    DriveEdit(kind, text);
+    return 0;
+}
