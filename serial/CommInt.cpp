@@ -656,8 +656,8 @@ void TCommEventThread::StopWatching()
 
 void TCommEventThread::Detach()
 {
+    StopWatching();   // the watcher leaves its wait at once and never waits again
     {
-        // The watcher holds this lock only for single ioctl calls.
         std::lock_guard<std::mutex> g(FDeviceLock);
         FDevice = -1;
     }
@@ -699,7 +699,10 @@ void TCommEventThread::Execute()
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u32 = kWake;
-    ::epoll_ctl(ep, EPOLL_CTL_ADD, FWakeEvent.Handle(), &ev);
+    if (::epoll_ctl(ep, EPOLL_CTL_ADD, FWakeEvent.Handle(), &ev) != 0) {
+        ::close(ep);   // a watcher that cannot be woken must not start waiting
+        return;
+    }
 
     const bool watchTx = (FEventMask & EV_TXEMPTY) != 0;
     bool deviceWatched = false;
@@ -717,48 +720,44 @@ void TCommEventThread::Execute()
     }
 
     std::uint64_t writesSeen = FWriteCount;
-    bool rxEdge = false;
-    while (!FTerminated) {
-        int timeoutMs = -1;   // nothing to sample: sleep until woken
-        if (sampler.Active())
-            timeoutMs = kLinePollMs;
-        if (watchTx && FWriteCount != writesSeen)
-            timeoutMs = timeoutMs < 0 ? kDrainPollMs : std::min(timeoutMs, kDrainPollMs);
-
-        epoll_event got[2];
-        const int n = ::epoll_wait(ep, got, 2, timeoutMs);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        bool hungUp = false;
-        for (int i = 0; i < n; ++i) {
-            if (got[i].data.u32 == kWake) {
-                FWakeEvent.ResetEvent();
-            } else {
-                rxEdge = rxEdge || (got[i].events & EPOLLIN) != 0;
-                hungUp = hungUp || (got[i].events & (EPOLLHUP | EPOLLERR)) != 0;
-            }
-        }
-        if (FTerminated)
-            break;
-
+    for (;;) {
         std::uint32_t mask = 0;
         {
+            // The wait itself is made under the lock: while epoll collects
+            // events it holds a reference to the device's file, which would
+            // keep the port (and its exclusive lock) open past ClosePort.
             std::lock_guard<std::mutex> g(FDeviceLock);
-            if (FDevice < 0)
+            if (FTerminated || FDevice < 0)
+                break;
+            int timeoutMs = -1;   // nothing to sample: sleep until woken
+            if (sampler.Active())
+                timeoutMs = kLinePollMs;
+            if (watchTx && FWriteCount != writesSeen)
+                timeoutMs = timeoutMs < 0 ? kDrainPollMs : std::min(timeoutMs, kDrainPollMs);
+
+            epoll_event got[2];
+            const int n = ::epoll_wait(ep, got, 2, timeoutMs);
+            if (n < 0 && errno != EINTR)
+                break;
+            bool rxEdge = false;
+            bool hungUp = false;
+            for (int i = 0; i < n; ++i) {
+                if (got[i].data.u32 == kWake) {
+                    FWakeEvent.ResetEvent();
+                } else {
+                    rxEdge = rxEdge || (got[i].events & EPOLLIN) != 0;
+                    hungUp = hungUp || (got[i].events & (EPOLLHUP | EPOLLERR)) != 0;
+                }
+            }
+            if (FTerminated)
                 break;
             if (hungUp && deviceWatched) {
                 // Nothing more can arrive on a vanished device; wait for the stop only.
                 ::epoll_ctl(ep, EPOLL_CTL_DEL, FDevice, nullptr);
                 deviceWatched = false;
             }
-            if (rxEdge) {
-                rxEdge = false;
-                if (InputQueueCount(FDevice) > 0)
-                    mask |= EV_RXCHAR;
-            }
+            if (rxEdge && InputQueueCount(FDevice) > 0)
+                mask |= EV_RXCHAR;
             const std::uint64_t writes = FWriteCount;
             if (watchTx && writes != writesSeen) {
                 int queued = 0;

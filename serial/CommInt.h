@@ -283,9 +283,10 @@ public:
 
     // Sets the wake event and requests termination; does not wait.
     void StopWatching();
-    // Returns once the watcher has let go of the descriptor and the owner: it
-    // is then out of any call on fd and a pending hand-over reaches no handler.
-    // Waits for nothing else, so it is safe while a hand-over is queued.
+    // Stops the watcher and returns once it has let go of the descriptor and
+    // the owner: it is then out of any call on fd (its wait included) and a
+    // pending hand-over reaches no handler. It waits for nothing else, so it
+    // is safe while a hand-over is queued on the caller's thread.
     void Detach();
     // Bytes went into the output queue; evTxEmpty follows once it is empty.
     void NotifyWrite();
