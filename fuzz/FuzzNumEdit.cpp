@@ -79,6 +79,38 @@ void CheckRoundTrips(long double v, const QLocale& locale)
     FUZZ_CHECK(plain == FormatPattern(v, QStringLiteral("0.##"), locale));
 }
 
+// The value of text the edit accepts, read digit by digit: sign, integer
+// digits, the locale's separator and at most two decimals. Only for up to
+// 18 digits, which the extended format holds exactly before the division.
+bool ReferenceValue(const QString& text, const QLocale& locale, long double& value)
+{
+    const QString sep = locale.decimalPoint();
+    std::uint64_t digits = 0;
+    int count = 0;
+    int decimals = 0;
+    bool afterSep = false;
+    bool negative = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (i == 0 && c == QLatin1Char('-')) {
+            negative = true;
+        } else if (c.isDigit() && c.unicode() <= '9') {
+            if (++count > 18) return false;
+            digits = digits * 10 + static_cast<std::uint64_t>(c.unicode() - '0');
+            decimals += afterSep ? 1 : 0;
+        } else if (!afterSep && text.mid(i, sep.size()) == sep) {
+            afterSep = true;
+            i += sep.size() - 1;
+        } else {
+            return false;
+        }
+    }
+    const long double scale = decimals == 0 ? 1.0L : (decimals == 1 ? 10.0L : 100.0L);
+    value = static_cast<long double>(digits) / scale;
+    if (negative) value = -value;
+    return true;
+}
+
 void SendKey(TNumEdit& edit, int key, const QString& text = QString())
 {
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -253,6 +285,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         probe.SetLimits(kind.min, kind.max);
         if (probe.IsAcceptableInput(text)) {
             FUZZ_CHECK(ok);
+            long double expected = 0;
+            if (ReferenceValue(text, locale, expected)) {
+                FUZZ_CHECK(v == expected);
+            }
         }
         // What a focused edit shows can always be edited further.
         if (ok && std::isfinite(v) && std::fabs(v) <= kLargestShown) {
