@@ -418,3 +418,41 @@ TEST_F(PtyPortTest, HangUpEndsInErrorsNotInAHang)
     port.ClosePort();
     EXPECT_FALSE(port.IsOpen());
 }
+
+TEST_F(PtyPortTest, AWriteWaitingForRoomEndsOnHangUpOrClose)
+{
+    std::vector<std::uint8_t> chunk(4096, 0x33);
+    auto fill = [&] {
+        port.SetWriteTimeout(100);
+        std::int32_t last = 0;
+        for (int i = 0; i < 1024 && last != -1; ++i)
+            last = port.WriteBytes(chunk.data(), static_cast<std::int32_t>(chunk.size()));
+        ASSERT_EQ(last, -1);
+        port.SetWriteTimeout(-1);   // from now on a write waits without limit
+    };
+    struct Row { const char* label; std::function<void()> end; };
+    const Row rows[] = {
+        {"close from the owner's thread", [&] { port.ClosePort(); }},
+        {"hang-up", [&] { station.HangUp(); }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.label);
+        port.OpenPort();
+        fill();
+        auto blocked = std::async(std::launch::async, [&] {
+            try {
+                return std::to_string(port.WriteBytes(chunk.data(), 1));
+            } catch (const ECommError& e) {
+                return std::string(e.what());
+            }
+        });
+        EXPECT_EQ(blocked.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+            << "the line is full: the write has to wait";
+        r.end();
+        ASSERT_EQ(blocked.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        const std::string outcome = blocked.get();
+        EXPECT_TRUE(outcome == "-1" || outcome.rfind("Write error", 0) == 0) << outcome;
+        port.ClosePort();
+        EXPECT_FALSE(port.IsOpen());
+    }
+}
