@@ -97,24 +97,6 @@ TEST(LineTermios, RejectsWhatTermiosCannotExpress)
     }
 }
 
-TEST(LineTermios, RatesWithoutAConstantGoThroughTermios2)
-{
-    struct Row { std::uint32_t rate; bool custom; speed_t speed; };
-    const Row rows[] = {{110, false, B110},       {4800, false, B4800},     {14400, true, B38400},
-                        {56000, true, B38400},    {115200, false, B115200}, {128000, true, B38400},
-                        {256000, true, B38400}};
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.rate);
-        TDcb d = Record(8, paNone, sb10);
-        d.BaudRate = r.rate;
-        termios t = CookedLine();
-        bool custom = !r.custom;
-        ASSERT_EQ(TermiosFromDcb(d, t, custom), 0);
-        EXPECT_EQ(custom, r.custom);
-        EXPECT_EQ(::cfgetospeed(&t), r.speed);
-    }
-}
-
 TEST(LineTermios, FlagWordMapsToTermiosWhereLinuxHasIt)
 {
     struct Row { const char* label; std::uint32_t flags; tcflag_t iflag; tcflag_t cflag; };
@@ -149,21 +131,4 @@ TEST(LineTermios, FlagWordMapsToTermiosWhereLinuxHasIt)
         else
             EXPECT_EQ(back.Flags & dcbRtsControlMask, dcbRtsControlHandshake);
     }
-}
-
-TEST(LineTermios, SpecialCharactersAreTheFlowControlCharacters)
-{
-    TDcb d = Record(8, paNone, sb10);
-    d.XonChar = 0x05;
-    d.XoffChar = 0x06;
-    d.EofChar = 0x1A;
-    termios t = CookedLine();
-    bool custom = false;
-    ASSERT_EQ(TermiosFromDcb(d, t, custom), 0);
-    EXPECT_EQ(t.c_cc[VSTART], 0x05);
-    EXPECT_EQ(t.c_cc[VSTOP], 0x06);
-    TDcb back;
-    DcbFromTermios(t, 0, back);
-    EXPECT_EQ(back.XonChar, 0x05);
-    EXPECT_EQ(back.XoffChar, 0x06);
 }
