@@ -5,9 +5,11 @@
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
 
+#include "link/Packets.h"
 #include "link/ParamBlock.h"
 #include "link/Utils.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -22,6 +24,70 @@ public:
     void AppendLog(const std::string& line) override { Lines.push_back(line); }
     std::vector<std::string> Lines;
 };
+
+// Records what goes on the line.
+class TLinePort : public IBytePort {
+public:
+    std::int32_t WriteBytes(const std::uint8_t* buf, std::int32_t count) override
+    {
+        Line.insert(Line.end(), buf, buf + count);
+        return count;
+    }
+    std::int32_t ReadBytes(std::uint8_t*, std::int32_t) override { return 0; }
+    void PurgeInput() override {}
+    std::int32_t InputCount() override { return 0; }
+    TByteArray Line;
+};
+
+class TQuietHost : public ILinkHost {
+public:
+    void AppendLog(const std::string&) override { ++Lines; }
+    void ProcessMessages() override {}
+    std::uint32_t GetTickCount() override { return 0; }
+    void Sleep(std::uint32_t) override {}
+    std::size_t Lines = 0;
+};
+
+// Programming sends the block as packet 09 with DLE doubling; the station,
+// undoing the doubling between the number and the closing DLE, must find
+// exactly the block and its check sum.
+void CheckProgrammingPacket(const TByteArray& block)
+{
+    const TByteArray packet = BuildPacket(kPacketProgram, block);
+    TLinePort port;
+    TQuietHost host;
+    SendPacket(port, host, packet, false, true);
+    FUZZ_CHECK(host.Lines == 0);
+
+    const TByteArray& line = port.Line;
+    std::size_t dles = 0;
+    for (std::size_t i = 2; i + 2 < packet.size(); ++i) {
+        dles += packet[i] == kDle ? 1 : 0;
+    }
+    FUZZ_CHECK(line.size() == 40 + dles);
+    FUZZ_CHECK(line[0] == kDle && line[1] == kPacketProgram);
+    FUZZ_CHECK(line[line.size() - 2] == kDle && line.back() == kEtx);
+
+    // Between number and trailer every 0x10 comes in pairs.
+    TByteArray undone;
+    for (std::size_t i = 2; i + 2 < line.size(); ++i) {
+        undone.push_back(line[i]);
+        if (line[i] == kDle) {
+            FUZZ_CHECK(i + 3 < line.size() && line[i + 1] == kDle);
+            ++i;
+        }
+    }
+    FUZZ_CHECK(undone.size() == block.size() + 2);
+    FUZZ_CHECK(std::equal(block.begin(), block.end(), undone.begin()));
+    TByteArray numbered{kPacketProgram};
+    numbered.insert(numbered.end(), block.begin(), block.end());
+    const std::uint16_t crc = Crc16(numbered, static_cast<std::int32_t>(block.size()));
+    FUZZ_CHECK(undone[block.size()] == (crc >> 8) && undone[block.size() + 1] == (crc & 0xFF));
+
+    // The utility's own undoing of the extracted block agrees on the block.
+    const TByteArray back = UndoDleDoubling(ExtractBlock(line));
+    FUZZ_CHECK(back.size() >= block.size() && std::equal(block.begin(), block.end(), back.begin()));
+}
 
 const long double kSpecials[] = {
     std::numeric_limits<long double>::quiet_NaN(),
@@ -165,6 +231,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t k = 0; k < log.Lines.size(); ++k) {
         FUZZ_CHECK(log.Lines[k] == "p1_calculate=" + std::to_string(block[24 + k]));
     }
+
+    CheckProgrammingPacket(block);
 
     // Fixed bits of the words, the mode byte and the power byte.
     for (std::size_t at = 0; at < 12; at += 3) {
