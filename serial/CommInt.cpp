@@ -484,7 +484,15 @@ std::int32_t TCustomComm::InputCount()
     if (!IsOpen())
         return -1;
     ClearDeviceErrors();
-    return InputQueueCount(FHandle);
+    const std::int32_t n = InputQueueCount(FHandle);
+    // A line that has hung up (a pulled adapter, a pty whose other end
+    // closed) would otherwise look like a silent one for ever.
+    if (n <= 0) {
+        pollfd p{FHandle, 0, 0};
+        if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            throw ECommError("Read error", EIO);
+    }
+    return n;
 }
 
 void TCustomComm::PurgeInput()

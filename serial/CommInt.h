@@ -209,8 +209,9 @@ public:
     // Takes up to count bytes that have already arrived; never waits.
     // Result: bytes taken, 0 when none were waiting. Raises "Read error".
     std::int32_t ReadBytes(void* buf, std::int32_t count);
-    // Bytes waiting to be read (-1 when closed or the device is gone); also
-    // clears the device's error state.
+    // Bytes waiting to be read (-1 when closed); also clears the device's
+    // error state. Raises "Read error" (code EIO) once the line has hung up
+    // and nothing is left to read.
     std::int32_t InputCount();
     // Discards received bytes not yet read; queued output is left alone.
     void PurgeInput();
