@@ -533,10 +533,17 @@ void TfmMain::FormShow()
     ProcessMessages();
     ComPort.SetDeviceName("COM1");
     cbPort->clear();
-    for (int i = 1; i <= 6; ++i) cbPort->addItem(QStringLiteral("COM%1").arg(i));
+    cbPort->addItems(PortNames());
     cbPort->setCurrentIndex(0);
     cbPortChange();
     m_started = true;
+}
+
+QStringList TfmMain::PortNames() const
+{
+    QStringList names;
+    for (int i = 1; i <= 6; ++i) names << QStringLiteral("COM%1").arg(i);
+    return names;
 }
 
 void TfmMain::cbPortChange()
@@ -547,6 +554,7 @@ void TfmMain::cbPortChange()
     m_lastOpenMessage.clear();
     try {
         StopWaitingFlag = true;
+        ++m_portGeneration;
         Sleep(30);
         ProcessMessages();
         ComPort.ClosePort();
@@ -596,38 +604,6 @@ void TfmMain::ShowPortFailure(const QString& name)
         box.setInformativeText(info);
     }
     box.exec();
-}
-
-// ---- the programming sequence lives in these three ----
-
-void TfmMain::StartTimerTimer()
-{
-    StartTimer->stop();
-    // The wait for the station goes here.
-}
-
-void TfmMain::butProgrClick()
-{
-    // Reading the editors and sending the new block goes here.
-}
-
-void TfmMain::FormClose()
-{
-    StopWaitingFlag = true;
-    try {
-        ComPort.ClosePort();
-    } catch (...) {
-        // The window goes away regardless.
-    }
-}
-
-void TfmMain::closeEvent(QCloseEvent* e)
-{
-    if (!m_closing) {
-        m_closing = true;
-        FormClose();
-    }
-    e->accept();
 }
 
 // ---- the two looks ----

@@ -163,6 +163,12 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     // The closing of the window: stop waiting, say goodbye, close the port.
     virtual void FormClose();
+    // The entries the start-up puts in the port list; tests point them at
+    // simulated stations.
+    virtual QStringList PortNames() const;
+
+    // How long the thank-you page blocks the window after programming.
+    std::uint32_t ThankYouMs = 5000;
 
 private:
     void BuildWindow();
@@ -174,9 +180,23 @@ private:
     void SimplexCopy(TSelector* toggle, TNumEdit* rx, TNumEdit* tx);
     void ShowPortFailure(const QString& name);
 
+    // The programming sequence (Sequence.cpp).
+    void WaitAndRead();
+    void Program();
+    void ReturnToWaiting();
+    void SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubleDle);
+    template <class F> void RunGuarded(F&& step);
+    void SerialFailure(const QString& text);
+    // True when the running step must give up: the window is closing, or a
+    // port change has happened since the step began.
+    bool Abandoned(unsigned generation) const;
+
     bool m_showHandled = false;
     bool m_started = false;
     bool m_closing = false;
+    bool m_sending = false;        // a packet is going out byte by byte
+    bool m_closeDeferred = false;  // the window was closed during that send
+    unsigned m_portGeneration = 0; // counts port changes
     int m_lastOpenError = 0;
     QString m_lastOpenMessage;
 };

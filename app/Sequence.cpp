@@ -1,0 +1,249 @@
+// The exchange with the station: the wait for its greeting, reading and
+// showing its parameters, programming, and the goodbye when the window closes.
+// Every wait lets the window handle its messages, so a port change or the
+// closing of the window can run in the middle of these handlers.
+#include "Main.h"
+
+#include "link/Packets.h"
+#include "link/ParamBlock.h"
+
+#include <QCloseEvent>
+#include <QMessageBox>
+
+namespace {
+
+const QString kProgrCaption = QStringLiteral("    Программирование   ");
+const char* const kBadPacket = "Полученный пакет - неправильный";
+
+}  // namespace
+
+bool TfmMain::Abandoned(unsigned generation) const
+{
+    return m_closing || generation != m_portGeneration;
+}
+
+// A serial error must never reach the toolkit's event dispatch: it ends the
+// handler, and the window goes back to where a port can be picked.
+template <class F>
+void TfmMain::RunGuarded(F&& step)
+{
+    try {
+        step();
+    } catch (const ECommError& e) {
+        SerialFailure(QString::fromLocal8Bit(e.what()).trimmed());
+    } catch (const std::exception& e) {
+        SerialFailure(QString::fromLocal8Bit(e.what()).trimmed());
+    }
+}
+
+void TfmMain::SerialFailure(const QString& text)
+{
+    ConnectedFlag = false;
+    StopWaitingFlag = false;
+    StartTimer->stop();
+    try {
+        ComPort.ClosePort();
+    } catch (...) {
+        // The port is being given up anyway.
+    }
+    if (m_closing) return;
+    ++m_portGeneration;  // whatever still runs further down the stack gives up
+    panZastavka->show();
+    Screens->setCurrentWidget(pageDefault);
+    ClearControls();
+    butProgr->setText(kProgrCaption);
+    butProgr->setEnabled(true);
+    cbPort->show();
+    butWaiting->show();
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Vostrel"), text, QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("SerialFailureBox"));
+    box.exec();
+}
+
+// Packets are never cut short or interleaved: a close that arrives while one
+// goes out waits until its last byte is written.
+void TfmMain::SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubleDle)
+{
+    m_sending = true;
+    try {
+        SendPacket(ComPortIo, *this, packet, logBytes, doubleDle);
+    } catch (...) {
+        m_sending = false;
+        throw;
+    }
+    m_sending = false;
+    if (m_closeDeferred) {
+        m_closeDeferred = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
+}
+
+// ---- the wait for the station (one timer tick) ----
+
+void TfmMain::StartTimerTimer()
+{
+    StartTimer->stop();
+    if (m_closing) return;
+    RunGuarded([this] { WaitAndRead(); });
+}
+
+void TfmMain::WaitAndRead()
+{
+    ComPortIo.PurgeInput();
+    ConnectedFlag = false;
+    AppendLog(QStringLiteral("Начинаем ждать сообщение от станции на порту ") +
+              QString::fromStdString(ComPort.DeviceName()));
+    StopWaitingFlag = false;
+    const unsigned generation = m_portGeneration;
+
+    for (;;) {
+        Sleep(20);
+        ProcessMessages();
+        if (StopWaitingFlag) return;
+        if (ComPortIo.InputCount() >= 1) break;
+    }
+
+    AppendLog("Что-то пришло.");
+    AppendLog("Читаем.");
+    const TByteArray greeting = CollectUntilEtx(ComPortIo, *this);
+    // A port change during the collection already started a new wait; what
+    // came in belongs to two ports and is dropped.
+    if (Abandoned(generation)) return;
+    if (!IsGreeting(greeting)) {
+        AppendLog(kBadPacket);
+        return;
+    }
+
+    ProcessMessages();
+    if (Abandoned(generation)) return;
+    cbPort->hide();
+    butWaiting->hide();
+    butProgr->setEnabled(false);
+
+    AppendLog("Посылаем пакет-подтверждение (пакет № 08)");
+    const TByteArray confirm = BuildPacket(kPacketConfirm, TByteArray{0x00});
+    Sleep(50);
+    ProcessMessages();
+    if (Abandoned(generation)) return;
+    SendLinkPacket(confirm, true, false);
+
+    AppendLog("Ждём ответ от станции (пакет № 01)");
+    ComPortIo.PurgeInput();
+    const TByteArray answer = CollectFor(ComPortIo, *this, 1000);
+    if (Abandoned(generation)) return;
+    const TByteArray block = UndoDleDoubling(ExtractBlock(answer));
+
+    TParameterSet set;
+    if (!DecodeBlock(block, ReadParameters(), set)) {
+        // Nothing usable arrived: wait for the station again rather than
+        // leave the operator with neither parameters nor a port list.
+        AppendLog(kBadPacket);
+        ReturnToWaiting();
+        return;
+    }
+
+    ActiveControls();
+    ShowParameters(set);
+
+    panZastavka->hide();
+    butProgr->setEnabled(true);
+    ProcessMessages();
+    if (Abandoned(generation)) return;
+    ConnectedFlag = true;
+}
+
+// The instruction page, the clear look and the status button, with the timer
+// armed for a new wait on the same port.
+void TfmMain::ReturnToWaiting()
+{
+    butProgr->setEnabled(true);
+    butProgr->setText(kProgrCaption);
+    ClearControls();
+    butWaiting->show();
+    if (!m_closing) StartTimer->start();
+}
+
+// ---- programming ----
+
+void TfmMain::butProgrClick()
+{
+    if (m_closing) return;
+    RunGuarded([this] { Program(); });
+}
+
+void TfmMain::Program()
+{
+    const unsigned generation = m_portGeneration;
+    butProgr->setEnabled(false);
+
+    const int step = panStep->Tag();
+    for (TNumEdit* edit : {edZPCH1_RxFreq, edZPCH1_TxFreq, edZPCH2_RxFreq, edZPCH2_TxFreq})
+        edit->SetValue(RoundToGrid(edit->Value(), step));
+    Sleep(30);
+    ProcessMessages();
+    if (Abandoned(generation)) return;
+
+    const TByteArray block = EncodeBlock(ReadParameters(), *this);
+    const TByteArray packet = BuildPacket(kPacketProgram, block);
+    Sleep(30);
+    ProcessMessages();
+    if (Abandoned(generation)) return;
+    SendLinkPacket(packet, false, true);
+
+    ConnectedFlag = false;
+    butProgr->setText(QStringLiteral("Ok"));
+    ProcessMessages();
+
+    panZastavka->show();
+    Screens->setCurrentWidget(pageReklama);
+    ProcessMessages();
+    if (!m_closing) Sleep(ThankYouMs);
+    Screens->setCurrentWidget(pageDefault);
+    ProcessMessages();
+
+    ReturnToWaiting();
+}
+
+// ---- goodbye ----
+
+void TfmMain::closeEvent(QCloseEvent* e)
+{
+    if (m_closing) {
+        e->accept();
+        return;
+    }
+    if (m_sending) {
+        m_closeDeferred = true;
+        e->ignore();
+        return;
+    }
+    m_closing = true;
+    StartTimer->stop();
+    FormClose();
+    e->accept();
+}
+
+void TfmMain::FormClose()
+{
+    ProcessMessages();
+    StopWaitingFlag = true;
+    Sleep(200);
+    ProcessMessages();
+    try {
+        if (ConnectedFlag) {
+            const TByteArray closing = BuildPacket(kPacketClosing, TByteArray{0x00});
+            Sleep(50);
+            ProcessMessages();
+            ConnectedFlag = false;
+            SendLinkPacket(closing, true, false);
+        }
+        Sleep(50);
+        ProcessMessages();
+    } catch (const std::exception&) {
+        // The window goes away regardless; the port is closed below.
+    }
+    try {
+        ComPort.ClosePort();
+    } catch (...) {
+    }
+}
