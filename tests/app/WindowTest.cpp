@@ -133,8 +133,17 @@ TEST_F(WindowTest, PortThatOpensArmsTheTimer)
     EXPECT_EQ(w.StartTimer->interval(), 555);
     EXPECT_TRUE(StopWaitingFlag);
 
-    // One tick, then the timer is off until a port is picked again.
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !w.StartTimer->isActive(); }, 5000));
+    // One tick begins the wait and leaves the timer off; the wait runs until
+    // something stops it, so look from inside it and then stop it.
+    bool seen = false, timerOff = false;
+    QTimer::singleShot(1500, &w, [&] {
+        seen = true;
+        timerOff = !w.StartTimer->isActive();
+        StopWaitingFlag = true;
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen; }, 10000));
+    EXPECT_TRUE(timerOff);
+    EXPECT_TRUE(w.LogLines().contains(QStringLiteral("Начинаем ждать сообщение от станции на порту ") + pty.SlavePath()));
 
     // Picking the same entry again reopens it and arms the timer again.
     StopWaitingFlag = false;
