@@ -54,7 +54,7 @@ bool TNumEdit::IsAcceptableInput(const QString& text) const
     static thread_local QRegularExpression re;
     if (lastSep != sep) {
         lastSep = sep;
-        re = QRegularExpression(QStringLiteral("^-?[0-9]*(%1[0-9]{0,2})?$").arg(sep));
+        re = QRegularExpression(QStringLiteral("\\A-?[0-9]*(%1[0-9]{0,2})?\\z").arg(sep));
     }
     if (!re.match(text).hasMatch()) return false;
     const bool noMinus = m_min >= 0 && m_max > 0;

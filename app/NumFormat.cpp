@@ -138,7 +138,7 @@ long double ParseNumber(const QString& text, bool* ok, const QLocale& locale)
     } else if (good) {
         // "", "-", "." and "-." are the first keystrokes of a number: 0.
         good = s.size() <= 2 && s.find_first_not_of("-.") == std::string::npos &&
-               s.find('.') == s.rfind('.') && (s.empty() || s.find('-') == std::string::npos || s[0] == '-');
+               s.find('.') == s.rfind('.') && (s.find('-') == std::string::npos || s.rfind('-') == 0);
     }
     if (!good) v = 0;
     if (ok != nullptr) *ok = good;
