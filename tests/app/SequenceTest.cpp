@@ -1,0 +1,448 @@
+// The whole exchange, the real window against simulated stations on ptys:
+// wait, greeting, confirmation, reading, programming, goodbye, and the faults.
+#include "AppTestSupport.h"
+
+#include "link/Packets.h"
+#include "link/ParamBlock.h"
+#include "link/Utils.h"
+#include "sim/StationSimulator.h"
+
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kWaitLine = QStringLiteral("Начинаем ждать сообщение от станции на порту ");
+const QString kBadPacket = QStringLiteral("Полученный пакет - неправильный");
+const QString kProgrCaption = QStringLiteral("    Программирование   ");
+
+class TNullLog : public ILogSink {
+public:
+    void AppendLog(const std::string&) override {}
+};
+
+// The window with its port list pointed at the simulated stations.
+class TSequenceWindow : public TfmMain {
+public:
+    TSequenceWindow(const QStringList& ports, std::uint32_t thankYouMs) : m_ports(ports)
+    {
+        ThankYouMs = thankYouMs;
+    }
+
+protected:
+    QStringList PortNames() const override { return m_ports; }
+
+private:
+    QStringList m_ports;
+};
+
+// ZPCH1 simplex 145575.0 kHz at 5 W, ZPCH2 150000.0 / 160000.0 kHz at 25 W:
+// the set whose calibration bytes were worked out by hand.
+TParameterSet WorkedSet()
+{
+    TParameterSet s;
+    s.StepCode = 0;
+    s.RxFreq = {145575.0L, 150000.0L};
+    s.TxFreq = {145575.0L, 160000.0L};
+    s.Simplex = {true, false};
+    s.PowerCode = {3, 1};
+    s.BaudCode = 1;
+    s.FlowCode = 1;
+    s.XoffAfter = 100;
+    s.RxPause = 10;
+    s.AirSpeedCode = 2;
+    s.KodCode = 1;
+    s.KodPaketSize = 24;
+    return s;
+}
+
+TByteArray StationBlock(const TParameterSet& s)
+{
+    TNullLog log;
+    return EncodeBlock(s, log);
+}
+
+// The programming packet as it must appear on the line.
+TByteArray DoubledLine(const TByteArray& packet)
+{
+    TByteArray line;
+    for (std::size_t i = 0; i < packet.size(); ++i) {
+        line.push_back(packet[i]);
+        if (i >= 2 && i + 2 < packet.size() && packet[i] == kDle) line.push_back(kDle);
+    }
+    return line;
+}
+
+std::vector<ReceivedPacket> PacketsNumbered(const StationSimulator& s, std::uint8_t number)
+{
+    auto all = s.Packets();
+    std::vector<ReceivedPacket> out;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(out),
+                 [number](const ReceivedPacket& p) { return p.Number == number; });
+    return out;
+}
+
+class SequenceTest : public ::testing::Test {
+protected:
+    void Start(std::uint32_t thankYouMs = 300)
+    {
+        StopWaitingFlag = false;
+        ConnectedFlag = false;
+        w = std::make_unique<TSequenceWindow>(
+            QStringList{QString::fromStdString(station.SlavePath()), QString::fromStdString(other.SlavePath())},
+            thankYouMs);
+        // Nothing here may hang: a wait that runs too long is stopped.
+        QObject::connect(&watchdog, &QTimer::timeout, [] { StopWaitingFlag = true; });
+        watchdog.setSingleShot(true);
+        watchdog.start(60000);
+        w->show();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return w->Started(); }, 10000));
+        ASSERT_TRUE(w->ComPort.IsOpen());
+    }
+
+    void TearDown() override
+    {
+        if (w) w->close();
+        w.reset();
+    }
+
+    // Runs fn from inside whatever handler is running after ms.
+    void Later(int ms, std::function<void()> fn) { QTimer::singleShot(ms, w.get(), std::move(fn)); }
+
+    // Runs fn once pred holds, looking every 5 ms from inside whatever runs.
+    void When(std::function<bool()> pred, std::function<void()> fn)
+    {
+        auto* t = new QTimer(w.get());
+        QObject::connect(t, &QTimer::timeout, w.get(), [t, pred = std::move(pred), fn = std::move(fn)] {
+            if (!pred()) return;
+            t->stop();
+            t->deleteLater();
+            fn();
+        });
+        t->start(5);
+    }
+
+    bool Connected(int ms = 10000)
+    {
+        return QTest::qWaitFor([] { return ConnectedFlag; }, ms);
+    }
+
+    int Count(const QString& line) const { return static_cast<int>(w->LogLines().count(line)); }
+
+    StationSimulator station;
+    StationSimulator other;
+    TModalBoxCloser boxes;
+    QTimer watchdog;
+    std::unique_ptr<TSequenceWindow> w;
+};
+
+TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
+{
+    const TParameterSet worked = WorkedSet();
+    station.SetBlock(StationBlock(worked));
+    station.SetGreetOnWait(true);
+    Start();
+    ASSERT_TRUE(Connected());
+
+    // The confirmation, exactly, some 50 ms after the greeting's ETX.
+    const auto trace = station.Trace();
+    const auto first = std::find_if(trace.begin(), trace.end(), [](const LineByte& b) { return !b.FromStation; });
+    ASSERT_NE(first, trace.end());
+    ASSERT_NE(first, trace.begin());
+    const auto etx = std::prev(first);
+    EXPECT_EQ(etx->Byte, kEtx);
+    const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(first->Time - etx->Time);
+    EXPECT_GE(delay.count(), 49);
+    EXPECT_LT(delay.count(), 1500);
+    const auto confirms = PacketsNumbered(station, kPacketConfirm);
+    ASSERT_EQ(confirms.size(), 1u);
+    EXPECT_EQ(confirms[0].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
+
+    // The log tells the exchange in order.
+    const QStringList log = w->LogLines();
+    const QStringList expected{kWaitLine + QString::fromStdString(station.SlavePath()), "Что-то пришло.", "Читаем.",
+                               "$10", "$00", "$00", "$01", "$B0", "$10", "$03",
+                               "Посылаем пакет-подтверждение (пакет № 08)",
+                               "$10", "$08", "$00", "$06", "$70", "$10", "$03",
+                               "Ждём ответ от станции (пакет № 01)"};
+    ASSERT_GE(log.size(), expected.size());
+    EXPECT_EQ(log.mid(0, expected.size()), expected);
+
+    // The station's values are in the editors, the cover is gone.
+    const TParameterSet shown = w->ReadParameters();
+    EXPECT_EQ(shown.RxFreq, worked.RxFreq);
+    EXPECT_EQ(shown.TxFreq, worked.TxFreq);
+    EXPECT_EQ(shown.PowerCode, worked.PowerCode);
+    EXPECT_EQ(w->panZPCH1->Caption(), QStringLiteral("симплекс"));
+    EXPECT_FALSE(w->edZPCH1_TxFreq->isEnabled());
+    EXPECT_EQ(w->panZPCH2->Caption(), QStringLiteral("разнесённый приём"));
+    EXPECT_EQ(w->panBaudRate->Caption(), QStringLiteral("19200"));
+    EXPECT_EQ(w->panFlowControl->Caption(), QStringLiteral("Xon/Xoff"));
+    EXPECT_TRUE(w->edXoffAfter->isEnabled());
+    EXPECT_EQ(w->panEfirSkor->Caption(), QStringLiteral("4800"));
+    EXPECT_EQ(w->panKod->Caption(), QStringLiteral("РМК7"));
+    EXPECT_EQ(w->laKolvoBytes->text(), QStringLiteral("19 байт"));
+    EXPECT_FALSE(w->panZastavka->isVisible());
+    EXPECT_FALSE(w->cbPort->isVisible());
+    EXPECT_FALSE(w->butWaiting->isVisible());
+    EXPECT_TRUE(w->butProgr->isEnabled());
+    EXPECT_TRUE(w->sGroupBox1->isEnabled());
+
+    // Programming: the block the encoder gives, and the bytes worked out by hand.
+    const TByteArray byHand{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0xF9, 0x00, 0xC8, 0x01,
+                            0x55, 0x18, 0x0D, 0x1C, 0x64, 0x5F,
+                            0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA, 0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18,
+                            0x44, 0x37};
+    TNullLog quiet;
+    EXPECT_EQ(EncodeBlock(w->ReadParameters(), quiet), byHand);
+    QTest::mouseClick(w->butProgr, Qt::LeftButton);
+    ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
+    const ReceivedPacket programmed = station.ProgrammedBlocks()[0];
+    EXPECT_TRUE(programmed.CrcOk);
+    EXPECT_EQ(programmed.Data, byHand);
+    EXPECT_EQ(programmed.Line, DoubledLine(BuildPacket(kPacketProgram, byHand)));
+    int calcLines = 0;
+    for (const QString& l : w->LogLines()) calcLines += l.startsWith(QStringLiteral("p1_calculate=")) ? 1 : 0;
+    EXPECT_EQ(calcLines, 8);
+
+    // After the thank-you page: instruction page, clear look, a new wait armed.
+    EXPECT_FALSE(ConnectedFlag);
+    EXPECT_TRUE(w->panZastavka->isVisible());
+    EXPECT_EQ(w->Screens->currentWidget(), w->pageDefault);
+    EXPECT_TRUE(w->butWaiting->isVisible());
+    EXPECT_FALSE(w->cbPort->isVisible());
+    EXPECT_EQ(w->butProgr->text(), kProgrCaption);
+    EXPECT_FALSE(w->sGroupBox1->isEnabled());
+    EXPECT_TRUE(w->StartTimer->isActive());
+
+    // A second programming needs the station to greet again; it does when
+    // the new wait begins.
+    ASSERT_TRUE(Connected());
+    EXPECT_EQ(Count(kWaitLine + QString::fromStdString(station.SlavePath())), 2);
+    EXPECT_EQ(station.GreetingCount(), 2);
+    EXPECT_EQ(station.AnswerCount(), 2);
+
+    // Closing while connected says goodbye once, then closes the port.
+    w->close();
+    EXPECT_FALSE(w->ComPort.IsOpen());
+    ASSERT_TRUE(station.WaitFor([&] { return station.GoodbyeCount() == 1; }, 5000ms));
+    EXPECT_EQ(PacketsNumbered(station, kPacketClosing)[0].Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
+    w->close();
+    QTest::qWait(300);
+    EXPECT_EQ(station.GoodbyeCount(), 1);
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+TEST_F(SequenceTest, ProgrammingRoundsToTheGridAndSkipsTheGoodbye)
+{
+    TParameterSet set = WorkedSet();
+    set.StepCode = 1;
+    set.RxFreq = {150000.0L, 150000.0L};
+    set.TxFreq = {150000.0L, 150000.0L};
+    set.Simplex = {true, true};
+    station.SetBlock(StationBlock(set));
+    station.SetGreetOnWait(true);
+    Start();
+    ASSERT_TRUE(Connected());
+    station.SetGreetOnWait(false);
+
+    // 150006.3 lies nearer the 12,5 kHz point above; the simplex copy follows.
+    w->spbZPCH2_leftClick();
+    w->edZPCH2_RxFreq->SetValue(150006.3L);
+    w->edZPCH2_TxFreq->SetValue(150006.2L);
+    QTest::mouseClick(w->butProgr, Qt::LeftButton);
+    EXPECT_EQ(w->edZPCH2_RxFreq->Value(), 150012.5L);
+    EXPECT_EQ(w->edZPCH2_TxFreq->Value(), 150000.0L);
+    ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
+    TParameterSet back;
+    ASSERT_TRUE(DecodeBlock(station.ProgrammedBlocks()[0].Data, set, back));
+    EXPECT_EQ(back.RxFreq[1], 150012.5L);
+    EXPECT_EQ(back.TxFreq[1], 150000.0L);
+    EXPECT_EQ(back.StepCode, 1);
+
+    w->close();
+    QTest::qWait(300);
+    EXPECT_EQ(station.GoodbyeCount(), 0);
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+TEST_F(SequenceTest, PortChangeDuringAWaitRestartsItOnTheNewPort)
+{
+    other.SetGreetOnWait(true);
+    Start();
+    // The first station stays silent; the operator picks the other port.
+    Later(1200, [&] {
+        w->cbPort->setCurrentIndex(1);
+        emit w->cbPort->activated(1);
+    });
+    ASSERT_TRUE(Connected());
+    EXPECT_EQ(Count(kWaitLine + QString::fromStdString(station.SlavePath())), 1);
+    EXPECT_EQ(Count(kWaitLine + QString::fromStdString(other.SlavePath())), 1);
+    EXPECT_EQ(w->ComPort.DeviceName(), other.SlavePath());
+    EXPECT_EQ(station.AnswerCount(), 0);
+    EXPECT_EQ(other.AnswerCount(), 1);
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+TEST_F(SequenceTest, BytesBeforeTheWaitAreNeverSeen)
+{
+    Start();
+    // A whole greeting before the tick: the wait discards it.
+    station.SendRaw({0x10, 0x00, 0x03});
+    bool quietWait = false;
+    Later(1500, [&] {
+        quietWait = Count(QStringLiteral("Что-то пришло.")) == 0 && Count(kWaitLine + QString::fromStdString(station.SlavePath())) == 1;
+        station.SendGreeting();
+    });
+    ASSERT_TRUE(Connected());
+    EXPECT_TRUE(quietWait);
+    EXPECT_EQ(PacketsNumbered(station, kPacketConfirm).size(), 1u);
+}
+
+TEST_F(SequenceTest, InvalidGreetingsEndTheWaitUntilAPortIsPicked)
+{
+    Start();
+    struct Row {
+        const char* label;
+        StationFault fault;
+    };
+    const Row rows[] = {{"wrong packet number", StationFault::WrongNumber},
+                        {"stray byte ahead", StationFault::StrayByte},
+                        {"no ETX within 1.5 s", StationFault::NoEtx}};
+    int bad = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        station.SetFault(row.fault);
+        Later(900, [&] { station.SendGreeting(); });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Count(kBadPacket) == bad + 1; }, 10000));
+        ++bad;
+        EXPECT_TRUE(PacketsNumbered(station, kPacketConfirm).empty());
+        EXPECT_FALSE(w->StartTimer->isActive());
+        EXPECT_TRUE(w->cbPort->isVisible());
+        EXPECT_TRUE(w->butWaiting->isVisible());
+        EXPECT_TRUE(w->panZastavka->isVisible());
+        // Picking the port again starts a new wait.
+        emit w->cbPort->activated(0);
+        EXPECT_TRUE(w->StartTimer->isActive());
+    }
+    Later(900, [&] { station.SendGreeting(); });
+    ASSERT_TRUE(Connected());
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+TEST_F(SequenceTest, AnAnswerTooShortToReadMeansWaitingAgain)
+{
+    station.SetGreetOnWait(true);
+    Start();
+    struct Row {
+        const char* label;
+        StationFault fault;
+    };
+    const Row rows[] = {{"cut short", StationFault::CutShort}, {"silence", StationFault::Silence}};
+    int bad = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        station.SetFault(row.fault);
+        // The answer is given up on after its second; the wait comes back armed.
+        bool armed = false, clear = false;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                if (Count(kBadPacket) == bad + 1 && !armed) {
+                    armed = w->StartTimer->isActive();
+                    clear = !w->sGroupBox1->isEnabled() && w->panZastavka->isVisible() && w->butWaiting->isVisible() &&
+                            !w->cbPort->isVisible();
+                    return true;
+                }
+                return false;
+            },
+            10000));
+        ++bad;
+        EXPECT_TRUE(armed);
+        EXPECT_TRUE(clear);
+        EXPECT_FALSE(ConnectedFlag);
+    }
+    // The station greets on the new wait and this time answers in full.
+    ASSERT_TRUE(Connected());
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+TEST_F(SequenceTest, APulledAdapterIsReportedAndThePortListComesBack)
+{
+    struct Row {
+        const char* label;
+        bool duringWait;
+    };
+    for (const Row row : {Row{"during the wait", true}, Row{"during the answer", false}}) {
+        SCOPED_TRACE(row.label);
+        auto sim = std::make_unique<StationSimulator>();
+        StopWaitingFlag = false;
+        ConnectedFlag = false;
+        w = std::make_unique<TSequenceWindow>(QStringList{QString::fromStdString(sim->SlavePath())}, 300);
+        w->show();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return w->Started(); }, 10000));
+        boxes.Texts.clear();
+        if (row.duringWait) {
+            Later(1200, [&] { sim->HangUp(); });
+        } else {
+            sim->SetFault(StationFault::HangUp);
+            Later(1200, [&] { sim->SendGreeting(); });
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 10000));
+        EXPECT_EQ(boxes.Texts[0], QStringLiteral("Read error (Error: 5)"));
+        EXPECT_FALSE(w->ComPort.IsOpen());
+        EXPECT_TRUE(w->cbPort->isVisible());
+        EXPECT_TRUE(w->butWaiting->isVisible());
+        EXPECT_TRUE(w->panZastavka->isVisible());
+        EXPECT_FALSE(w->StartTimer->isActive());
+        EXPECT_FALSE(ConnectedFlag);
+        EXPECT_FALSE(StopWaitingFlag);
+        w->close();
+        w.reset();
+    }
+}
+
+TEST_F(SequenceTest, ClosingMidWayNeverHangsNorSaysGoodbyeTwice)
+{
+    // Closing once the confirmation is out (at its end or while the answer is
+    // collected): not connected, no goodbye, and the failure of the
+    // collection on the closed port stays quiet.
+    station.SetGreetOnWait(true);
+    station.SetFault(StationFault::Silence);
+    Start();
+    bool closedInCollection = false;
+    When([&] { return !PacketsNumbered(station, kPacketConfirm).empty(); },
+         [&] {
+             closedInCollection = w->LogLines().contains(QStringLiteral("Посылаем пакет-подтверждение (пакет № 08)"));
+             w->close();
+         });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->isVisible(); }, 10000));
+    EXPECT_TRUE(closedInCollection);
+    EXPECT_FALSE(w->ComPort.IsOpen());
+    QTest::qWait(300);
+    EXPECT_EQ(station.GoodbyeCount(), 0);
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+TEST_F(SequenceTest, ClosingDuringTheThankYouPageEndsWithoutANewWait)
+{
+    station.SetGreetOnWait(true);
+    Start(1500);
+    ASSERT_TRUE(Connected());
+    station.SetGreetOnWait(false);
+    // Queued during the blocked page; handled right after it.
+    Later(400, [&] { w->close(); });
+    QTest::mouseClick(w->butProgr, Qt::LeftButton);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(w->ComPort.IsOpen());
+    EXPECT_FALSE(w->StartTimer->isActive());
+    ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
+    QTest::qWait(300);
+    EXPECT_EQ(station.GoodbyeCount(), 0);
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+}  // namespace
