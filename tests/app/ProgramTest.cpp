@@ -1,0 +1,81 @@
+// The built program itself against a simulated station that stands in for
+// its "COM1" inside a private mount namespace.
+#include "link/Packets.h"
+#include "sim/StationSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
+{
+    StationSimulator station;
+    station.SetGreetOnWait(true);
+
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0) env.emplace_back(*e);
+    }
+    env.emplace_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<char*> envp;
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    const std::string script = VOSTREL_AS_COM1, program = VOSTREL_PROGRAM, term = station.SlavePath();
+    std::vector<char*> argv{const_cast<char*>(script.c_str()), const_cast<char*>(term.c_str()),
+                            const_cast<char*>(program.c_str()), nullptr};
+
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execve(script.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    auto reap = [&](int ms) {
+        int status = -1;
+        for (int i = 0; i < ms / 10; ++i) {
+            if (waitpid(pid, &status, WNOHANG) == pid) return status;
+            usleep(10000);
+        }
+        return -1;
+    };
+
+    const bool answered = station.WaitFor([&] { return station.AnswerCount() >= 1; }, 30000ms);
+    if (!answered) {
+        const int status = reap(100);
+        if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 77)
+            GTEST_SKIP() << "this machine allows no private mount namespace, so the program's COM1 cannot be pointed "
+                            "at the simulator";
+        kill(pid, SIGKILL);
+        reap(5000);
+        FAIL() << "the program never confirmed a greeting";
+    }
+    const auto packets = station.Packets();
+    ASSERT_FALSE(packets.empty());
+    EXPECT_EQ(packets[0].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
+
+    // Let it show the parameters, then end it as a session would: the window
+    // closes and, being connected, says goodbye.
+    usleep(1500 * 1000);
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    EXPECT_TRUE(station.WaitFor([&] { return station.GoodbyeCount() == 1; }, 10000ms));
+    const int status = reap(15000);
+    if (status == -1) kill(pid, SIGKILL), reap(5000);
+    ASSERT_NE(status, -1) << "the program did not end after its window closed";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    const auto after = station.Packets();
+    ASSERT_GE(after.size(), 2u);
+    EXPECT_EQ(after.back().Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
+}
+
+}  // namespace
