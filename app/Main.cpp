@@ -39,7 +39,6 @@ constexpr int kCaptionX = 8, kCaptionW = 142;
 constexpr int kControlX = 150, kControlW = 100;
 constexpr int kUnitX = 256, kUnitW = 44;
 
-const QString kProgrCaption = QStringLiteral("    Программирование   ");
 
 QFont MakeFont(const QString& family, int pixels, bool bold = false, bool italic = false, bool underline = false)
 {

@@ -27,6 +27,9 @@
 extern bool StopWaitingFlag;  // set by a port change and by closing; ends a wait
 extern bool ConnectedFlag;    // parameters shown and not yet programmed
 
+// The programming button's caption, blanks included.
+inline const QString kProgrCaption = QStringLiteral("    Программирование   ");
+
 // The caption of the byte-count label: a pause in ms as the number of 10-bit
 // characters the station's terminal port carries in it at the COM speed code.
 QString KolvoBytesCaption(double pauseMs, int baudCode);

@@ -12,7 +12,6 @@
 
 namespace {
 
-const QString kProgrCaption = QStringLiteral("    Программирование   ");
 const char* const kBadPacket = "Полученный пакет - неправильный";
 
 }  // namespace

@@ -18,7 +18,6 @@ using namespace std::chrono_literals;
 
 const QString kWaitLine = QStringLiteral("Начинаем ждать сообщение от станции на порту ");
 const QString kBadPacket = QStringLiteral("Полученный пакет - неправильный");
-const QString kProgrCaption = QStringLiteral("    Программирование   ");
 
 class TNullLog : public ILogSink {
 public:
