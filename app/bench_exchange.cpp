@@ -199,7 +199,7 @@ int main(int argc, char* argv[])
     else
         std::printf("CPU while waiting: not measured\n");
     std::printf("resident memory: %ld kB idle after start-up; peak (VmHWM) %ld kB over the first exchange%s, "
-                "%ld kB by the end\n",
+                "%ld kB over all exchanges and the wait\n",
                 rssIdle, hwmFirst, peakReset ? "" : " (peak reset refused: peak since start)", hwmAll);
     return 0;
 }
