@@ -122,6 +122,10 @@ QString KolvoBytesCaption(double pauseMs, int baudCode)
 TExchangeLog::TExchangeLog(QWidget* parent) : QPlainTextEdit(parent)
 {
     setReadOnly(true);
+    // Nobody reads old lines back: only the newest are kept (this also drops
+    // the undo history), so a utility left running through station after
+    // station does not grow by some 40 kB per programming.
+    setMaximumBlockCount(kExchangeLogLines);
     hide();
 }
 

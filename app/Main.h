@@ -50,7 +50,8 @@ private:
     TComm& m_port;
 };
 
-// The hidden exchange log.
+// The hidden exchange log; it keeps its newest kExchangeLogLines lines.
+constexpr int kExchangeLogLines = 5000;
 class TExchangeLog : public QPlainTextEdit {
     Q_OBJECT
 public:

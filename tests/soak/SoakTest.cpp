@@ -307,12 +307,17 @@ private:
         }
     }
 
-    // The log only grows; every new line is looked at once.
+    // Every new line is looked at once. The log may drop its oldest lines,
+    // so the reader follows the last line it saw rather than a line number.
     void ReadNewLogLines()
     {
         const QTextDocument* doc = m_window->Memo1->document();
-        const int total = doc->isEmpty() ? 0 : doc->blockCount();
-        for (; m_lines < total; ++m_lines) OnLine(doc->findBlockByNumber(m_lines).text());
+        if (doc->isEmpty()) return;
+        QTextBlock b = m_lastLine.isValid() ? m_lastLine.next() : doc->firstBlock();
+        for (; b.isValid(); b = b.next()) {
+            m_lastLine = b;
+            OnLine(b.text());
+        }
     }
 
     void OnLine(const QString& line)
@@ -479,7 +484,7 @@ private:
     bool m_paused = false;
     bool m_answerPhase = false;
     int m_pauseAt = 0;
-    int m_lines = 0;
+    QTextBlock m_lastLine;
     qsizetype m_boxesSeen = 0;
     SoakClock::time_point m_progress = SoakClock::now();
     std::string m_failure;
