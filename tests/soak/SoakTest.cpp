@@ -556,7 +556,13 @@ TEST(Soak, EveryProgrammingSendsWhatTheEditorsShowAndNothingGrows)
     EXPECT_EQ(soak.Mismatches(), 0) << soak.FirstMismatch();
     EXPECT_EQ(last.Fds, first.Fds);
     EXPECT_EQ(last.Threads, first.Threads);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory back in its quarantine, so resident
+    // memory says nothing there; LeakSanitizer watches the leaks instead.
+    std::cout << "soak: resident memory not judged under AddressSanitizer" << std::endl;
+#else
     EXPECT_LE(last.RssKb, warm.RssKb + 8 * 1024);
+#endif
     // Every hang-up, and nothing else, ended in one message box.
     EXPECT_EQ(soak.BoxTexts().size(), soak.HangUps() + soak.AnswerHangUps());
     for (const QString& text : soak.BoxTexts()) EXPECT_FALSE(text.isEmpty());
