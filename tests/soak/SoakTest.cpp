@@ -37,6 +37,7 @@ using SoakClock = std::chrono::steady_clock;
 const QString kWaitLine = QStringLiteral("Начинаем ждать сообщение от станции на порту ");
 const QString kConfirmLine = QStringLiteral("Посылаем пакет-подтверждение (пакет № 08)");
 const QString kBadPacket = QStringLiteral("Полученный пакет - неправильный");
+const QString kReadingLine = QStringLiteral("Читаем.");
 
 // The window's clock runs this many times fast, so that hundreds of
 // exchanges fit in a few minutes: its waits, its one-second collection of
@@ -174,7 +175,7 @@ TByteArray RandomStationBlock(std::mt19937& rng, BlockCoverage& cov)
 
 // ---- the soak ----
 
-enum class Fault { Noise, CutShort, Silence, HangUpInWait, HangUpForAnswer, PortChange, Kinds };
+enum class Fault { Noise, CutShort, Silence, HangUpInWait, HangUpForAnswer, PortChange, PortChangeInGreeting, Kinds };
 
 const char* FaultName(Fault f)
 {
@@ -185,6 +186,7 @@ const char* FaultName(Fault f)
     case Fault::HangUpInWait: return "hang-up in the wait";
     case Fault::HangUpForAnswer: return "hang-up for the answer";
     case Fault::PortChange: return "port change in the wait";
+    case Fault::PortChangeInGreeting: return "port change while a greeting is read";
     case Fault::Kinds: break;
     }
     return "?";
@@ -255,6 +257,7 @@ public:
     const BlockCoverage& Coverage() const { return m_coverage; }
     int RejectedGreetings() const { return m_rejectedGreetings; }
     int UnreadAnswers() const { return m_unreadAnswers; }
+    int AbandonedReads() const { return m_abandonedReads; }
     const std::string& Failure() const { return m_failure; }
 
 private:
@@ -325,9 +328,13 @@ private:
         m_progress = SoakClock::now();
         if (line.startsWith(kWaitLine)) {
             OnWaitBegan(line.mid(kWaitLine.size()).toStdString());
+        } else if (line == kReadingLine) {
+            m_readingGreeting = true;
         } else if (line == kConfirmLine) {
             m_answerPhase = true;
+            m_readingGreeting = false;
         } else if (line == kBadPacket) {
+            m_readingGreeting = false;
             if (m_answerPhase) {
                 ++m_unreadAnswers;  // the window waits again by itself
             } else {
@@ -341,6 +348,8 @@ private:
     {
         ++m_waits;
         m_answerPhase = false;
+        if (m_readingGreeting) ++m_abandonedReads;  // a port change cut the greeting off
+        m_readingGreeting = false;
         CheckProgramming();
         if (port != m_sims[m_cur]->SlavePath()) {
             Abort("a wait began on " + port + " instead of " + m_sims[m_cur]->SlavePath());
@@ -382,6 +391,12 @@ private:
             break;
         case Fault::PortChange:
             After(std::chrono::milliseconds(10 + Pick(60)), [this] { PickPort(m_cur ^ 1); });
+            break;
+        case Fault::PortChangeInGreeting:
+            // A greeting without its end keeps the window reading for a while.
+            sim.SetFault(StationFault::NoEtx);
+            sim.SendGreeting();
+            After(std::chrono::milliseconds(20 + Pick(60)), [this] { PickPort(m_cur ^ 1); });
             break;
         case Fault::Kinds:
             break;
@@ -483,6 +498,8 @@ private:
     bool m_aborted = false;
     bool m_paused = false;
     bool m_answerPhase = false;
+    bool m_readingGreeting = false;
+    int m_abandonedReads = 0;
     int m_pauseAt = 0;
     QTextBlock m_lastLine;
     qsizetype m_boxesSeen = 0;
@@ -543,7 +560,8 @@ TEST(Soak, EveryProgrammingSendsWhatTheEditorsShowAndNothingGrows)
     }
     std::cout << " total " << faults << "\n";
     std::cout << "soak: greetings rejected " << soak.RejectedGreetings() << ", answers unread " << soak.UnreadAnswers()
-              << ", message boxes " << soak.BoxTexts().size() << "\n";
+              << ", greetings given up for a new port " << soak.AbandonedReads() << ", message boxes "
+              << soak.BoxTexts().size() << "\n";
     const BlockCoverage& c = soak.Coverage();
     std::cout << "soak: station blocks with 0x10 " << c.WithDle << ", out of band " << c.OutOfBand
               << ", reserved bits " << c.ReservedBits << ", flow control 3 " << c.FlowThree << ", air speed 3 "
@@ -569,6 +587,7 @@ TEST(Soak, EveryProgrammingSendsWhatTheEditorsShowAndNothingGrows)
     // The station's misbehaviours reached the window as meant.
     EXPECT_GT(faults, 0);
     EXPECT_GE(soak.RejectedGreetings(), soak.Faults().count(Fault::Noise) ? 1 : 0);
+    EXPECT_GE(soak.AbandonedReads(), soak.Faults().count(Fault::PortChangeInGreeting) ? 1 : 0);
     EXPECT_GE(soak.UnreadAnswers(), soak.Faults().count(Fault::Silence) ? soak.Faults().at(Fault::Silence) : 0);
     EXPECT_GT(c.WithDle, 0);
     EXPECT_GT(c.OutOfBand, 0);
