@@ -645,8 +645,9 @@ void StationSimulator::Run() {
             else
                 m_config.OnEvent(n.Byte.Time, n.Text);
         }
-        if (!notes.empty())
-            Notify();
+        // Scheduled bytes may have gone out above, and counts changed, with
+        // nothing more to come from the line: waiters must hear of it now.
+        Notify();
 
         pollfd fds[2]{};
         fds[0].fd = m_wakeRead;
