@@ -63,18 +63,19 @@ void TfmMain::SerialFailure(const QString& text)
 // goes out waits until its last byte is written.
 void TfmMain::SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubleDle)
 {
-    m_sending = true;
-    try {
-        SendPacket(ComPortIo, *this, packet, logBytes, doubleDle);
-    } catch (...) {
-        m_sending = false;
-        throw;
-    }
-    m_sending = false;
-    if (m_closeDeferred) {
-        m_closeDeferred = false;
-        QTimer::singleShot(0, this, &QWidget::close);
-    }
+    // Also when the send fails: the close the operator asked for still comes.
+    struct TSending {
+        TfmMain& w;
+        explicit TSending(TfmMain& window) : w(window) { w.m_sending = true; }
+        ~TSending()
+        {
+            w.m_sending = false;
+            if (!w.m_closeDeferred) return;
+            w.m_closeDeferred = false;
+            QTimer::singleShot(0, &w, &QWidget::close);
+        }
+    } sending(*this);
+    SendPacket(ComPortIo, *this, packet, logBytes, doubleDle);
 }
 
 // ---- the wait for the station (one timer tick) ----

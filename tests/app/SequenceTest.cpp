@@ -445,3 +445,32 @@ TEST_F(SequenceTest, ClosingDuringTheThankYouPageEndsWithoutANewWait)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SequenceTest, ClosingDuringASendWaitsForItsLastByte)
+{
+    station.SetGreetOnWait(true);
+    Start(1000);
+    ASSERT_TRUE(Connected());
+    station.SetGreetOnWait(false);
+    const std::size_t before = station.ReceivedBytes().size();
+    bool closedMidPacket = false;
+    When([&] { return station.ReceivedBytes().size() >= before + 5; },
+         [&] {
+             closedMidPacket = station.ProgrammedBlocks().empty();
+             w->close();
+         });
+    QTest::mouseClick(w->butProgr, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->isVisible(); }, 10000));
+    EXPECT_TRUE(closedMidPacket);
+    ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
+    EXPECT_TRUE(station.ProgrammedBlocks()[0].CrcOk);
+    QTest::qWait(300);
+    // Programmed, so no goodbye; and nothing after the packet.
+    EXPECT_EQ(station.GoodbyeCount(), 0);
+    EXPECT_EQ(station.Packets().back().Number, kPacketProgram);
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+}  // namespace
