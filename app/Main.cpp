@@ -39,7 +39,6 @@ constexpr int kCaptionX = 8, kCaptionW = 142;
 constexpr int kControlX = 150, kControlW = 100;
 constexpr int kUnitX = 256, kUnitW = 44;
 
-
 QFont MakeFont(const QString& family, int pixels, bool bold = false, bool italic = false, bool underline = false)
 {
     QFont f(family);
@@ -60,7 +59,8 @@ QFont Arial(int pixels, bool bold = false, bool italic = false, bool underline =
 void SetTextColor(QWidget* w, const QColor& c, QPalette::ColorRole role = QPalette::WindowText)
 {
     QPalette pal = w->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) pal.setColor(group, role, c);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        pal.setColor(group, role, c);
     w->setPalette(pal);
 }
 
@@ -93,8 +93,10 @@ QString TrimmedControl(const QString& s)
 {
     // Blanks and control characters go at both ends.
     qsizetype b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= 0x20) ++b;
-    while (e > b && s[e - 1].unicode() <= 0x20) --e;
+    while (b < e && s[b].unicode() <= 0x20)
+        ++b;
+    while (e > b && s[e - 1].unicode() <= 0x20)
+        --e;
     return s.mid(b, e - b);
 }
 
@@ -102,8 +104,10 @@ QString TrimmedControl(const QString& s)
 int StepCode(int code, int delta, int first, int last)
 {
     code += delta;
-    if (code > last) code = first;
-    if (code < first) code = last;
+    if (code > last)
+        code = first;
+    if (code < first)
+        code = last;
     return code;
 }
 
@@ -136,7 +140,8 @@ void TExchangeLog::AppendLine(const QString& line)
 
 QStringList TExchangeLog::Lines() const
 {
-    if (document()->isEmpty()) return {};
+    if (document()->isEmpty())
+        return {};
     return toPlainText().split(QLatin1Char('\n'));
 }
 
@@ -161,8 +166,11 @@ TfmMain::TfmMain(QWidget* parent) : QWidget(parent)
     ComPort.SetMonitorEvents(0);
     ComPort.SetOptions(0);
     ComPort.SetDispatcher([this](const std::function<void()>& fn) {
-        if (QThread::currentThread() == thread()) fn();
-        else QMetaObject::invokeMethod(this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+        if (QThread::currentThread() == thread())
+            fn();
+        else
+            QMetaObject::invokeMethod(
+                this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
     });
 
     StartTimer = new QTimer(this);
@@ -215,15 +223,16 @@ void TfmMain::BuildWindow()
     Panel18 = new TTitleTab(BgrColor(clGroupFillBgr), this);
     Panel18->setObjectName(QStringLiteral("Panel18"));
     Panel18->setGeometry(459, 8, 172, 22);
-    Label20 = MakeLabel(Panel18, QStringLiteral("Параметры модема"), Arial(15, true), Qt::black,
-                        QRect(0, 0, 172, 22), Qt::AlignCenter);
+    Label20 = MakeLabel(Panel18, QStringLiteral("Параметры модема"), Arial(15, true), Qt::black, QRect(0, 0, 172, 22),
+                        Qt::AlignCenter);
     Label20->setObjectName(QStringLiteral("Label20"));
 
     cbPort = new QComboBox(this);
     cbPort->setObjectName(QStringLiteral("cbPort"));
     cbPort->setEditable(false);
     cbPort->setFont(Arial(15));
-    for (int i = 1; i <= 8; ++i) cbPort->addItem(QStringLiteral("COM%1").arg(i));
+    for (int i = 1; i <= 8; ++i)
+        cbPort->addItem(QStringLiteral("COM%1").arg(i));
     cbPort->setGeometry(17, 416, 70, cbPort->sizeHint().height());
 
     Memo1 = new TExchangeLog(this);
@@ -270,7 +279,8 @@ TBevelPanel* MakeFrame(QWidget* group, int y, int height, const QList<TFieldSpec
         MakeLabel(frame, f.caption, Arial(12, true), fieldColor, LineRect(i, kCaptionX, kCaptionW));
         f.control->setParent(frame);
         f.control->setGeometry(LineRect(i, kControlX, kControlW));
-        if (!f.unit.isEmpty()) MakeLabel(frame, f.unit, Arial(12, true), fieldColor, LineRect(i, kUnitX, kUnitW));
+        if (!f.unit.isEmpty())
+            MakeLabel(frame, f.unit, Arial(12, true), fieldColor, LineRect(i, kUnitX, kUnitW));
     }
     return frame;
 }
@@ -281,7 +291,8 @@ TSelector* MakeSelector(const QString& name, const QMap<int, QString>& captions,
     s->setFont(Arial(12, true));
     s->SetBorderColor(BgrColor(12098687));
     s->SetCaptionColor(BgrColor(clValueBgr));
-    if (!blank) s->SetTag(tag);
+    if (!blank)
+        s->SetTag(tag);
     return s;
 }
 
@@ -343,12 +354,14 @@ void TfmMain::BuildModemGroup()
 
     MakeBand(sGroupBox2, QStringLiteral("Обмен между DTE и DCE"), 32);
     panBaudRate = MakeSelector(QStringLiteral("panBaudRate"),
-                               {{0, QStringLiteral("9600")}, {1, QStringLiteral("19200")},
-                                {2, QStringLiteral("38400")}, {3, QStringLiteral("57600")}},
+                               {{0, QStringLiteral("9600")},
+                                {1, QStringLiteral("19200")},
+                                {2, QStringLiteral("38400")},
+                                {3, QStringLiteral("57600")}},
                                0);
-    panFlowControl = MakeSelector(
-        QStringLiteral("panFlowControl"),
-        {{0, QStringLiteral("none")}, {1, QStringLiteral("Xon/Xoff")}, {2, QStringLiteral("RTS/CTS")}}, 0);
+    panFlowControl =
+        MakeSelector(QStringLiteral("panFlowControl"),
+                     {{0, QStringLiteral("none")}, {1, QStringLiteral("Xon/Xoff")}, {2, QStringLiteral("RTS/CTS")}}, 0);
     edXoffAfter = MakeEdit(QStringLiteral("edXoffAfter"), QStringLiteral("#0"), 55);
     edRxPause = MakeEdit(QStringLiteral("edRxPause"), QStringLiteral("##0.00"), 432.5L);
     auto* frame = MakeFrame(sGroupBox2, 61, 142,
@@ -357,20 +370,19 @@ void TfmMain::BuildModemGroup()
                              {QStringLiteral("Отдавать Xoff после"), edXoffAfter, bytes},
                              {QStringLiteral("Пауза для RxD –> ПРД"), edRxPause, QStringLiteral("мс")}});
     // Centred under the pause edit and its unit.
-    laKolvoBytes = MakeLabel(frame, QString(), MakeFont(QStringLiteral("Courier New"), 11, false, true),
-                             BgrColor(11109987),
-                             QRect(kControlX, kLineTop + 3 * kLinePitch + kLineH + 2, kUnitX + kUnitW - kControlX, 14),
-                             Qt::AlignCenter);
+    laKolvoBytes = MakeLabel(
+        frame, QString(), MakeFont(QStringLiteral("Courier New"), 11, false, true), BgrColor(11109987),
+        QRect(kControlX, kLineTop + 3 * kLinePitch + kLineH + 2, kUnitX + kUnitW - kControlX, 14), Qt::AlignCenter);
     laKolvoBytes->setObjectName(QStringLiteral("laKolvoBytes"));
     laKolvoBytes->hide();
 
     MakeBand(sGroupBox2, QStringLiteral("Помехоустойчивое кодирование"), 233);
-    panEfirSkor = MakeSelector(
-        QStringLiteral("panEfirSkor"),
-        {{0, QStringLiteral("2400")}, {1, QStringLiteral("1200")}, {2, QStringLiteral("4800")}}, 0);
+    panEfirSkor =
+        MakeSelector(QStringLiteral("panEfirSkor"),
+                     {{0, QStringLiteral("2400")}, {1, QStringLiteral("1200")}, {2, QStringLiteral("4800")}}, 0);
     // The code's caption is first set when a station's parameters are shown.
-    panKod = MakeSelector(QStringLiteral("panKod"), {{0, QStringLiteral("РМК31")}, {1, QStringLiteral("РМК7")}}, 0,
-                          true);
+    panKod =
+        MakeSelector(QStringLiteral("panKod"), {{0, QStringLiteral("РМК31")}, {1, QStringLiteral("РМК7")}}, 0, true);
     edKodPaketSize = MakeEdit(QStringLiteral("edKodPaketSize"), QStringLiteral("#0"), 55);
     MakeFrame(sGroupBox2, 262, 96,
               {{QStringLiteral("Скорость в эфире"), panEfirSkor, bits},
@@ -428,11 +440,11 @@ void TfmMain::BuildCoverPages()
     centred(MakeLineLabel(pageReklama, QStringLiteral("Благодарим Вас за использование нашего изделия !"), Arial(21),
                           BgrColor(17920), 0, 0),
             100);
-    centred(MakeLineLabel(pageReklama, QStringLiteral("С вопросами и за тех.поддержкой обращайтесь:"),
-                          Arial(17, true), steps, 0, 0),
+    centred(MakeLineLabel(pageReklama, QStringLiteral("С вопросами и за тех.поддержкой обращайтесь:"), Arial(17, true),
+                          steps, 0, 0),
             170);
-    sWebLabel1 = new TLinkLabel(QStringLiteral("support@example.com"), QUrl(QStringLiteral("mailto:support@example.com")),
-                                BgrColor(16737894), pageReklama);
+    sWebLabel1 = new TLinkLabel(QStringLiteral("support@example.com"),
+                                QUrl(QStringLiteral("mailto:support@example.com")), BgrColor(16737894), pageReklama);
     sWebLabel1->setObjectName(QStringLiteral("sWebLabel1"));
     sWebLabel1->setFont(Arial(16, true, false, true));
     centred(sWebLabel1, 214);
@@ -514,7 +526,8 @@ void TfmMain::Sleep(std::uint32_t ms)
 void TfmMain::showEvent(QShowEvent* e)
 {
     QWidget::showEvent(e);
-    if (m_showHandled) return;
+    if (m_showHandled)
+        return;
     m_showHandled = true;
     if (const QScreen* s = screen()) {
         const QRect area = s->availableGeometry();
@@ -545,14 +558,16 @@ void TfmMain::FormShow()
 QStringList TfmMain::PortNames() const
 {
     QStringList names;
-    for (int i = 1; i <= 6; ++i) names << QStringLiteral("COM%1").arg(i);
+    for (int i = 1; i <= 6; ++i)
+        names << QStringLiteral("COM%1").arg(i);
     return names;
 }
 
 void TfmMain::cbPortChange()
 {
     const QString name = TrimmedControl(cbPort->currentText());
-    if (name.size() <= 2) return;
+    if (name.size() <= 2)
+        return;
     m_lastOpenError = 0;
     m_lastOpenMessage.clear();
     try {
@@ -594,8 +609,10 @@ void TfmMain::ShowPortFailure(const QString& name)
     box.setStandardButtons(QMessageBox::Ok);
 
     QString reason;
-    if (m_lastOpenError > 0) reason = QString::fromLocal8Bit(std::strerror(m_lastOpenError));
-    else if (!m_lastOpenMessage.isEmpty()) reason = m_lastOpenMessage.trimmed();
+    if (m_lastOpenError > 0)
+        reason = QString::fromLocal8Bit(std::strerror(m_lastOpenError));
+    else if (!m_lastOpenMessage.isEmpty())
+        reason = m_lastOpenMessage.trimmed();
     if (!reason.isEmpty()) {
         QString info = QStringLiteral("Причина: ") + reason + QLatin1Char('.');
         if (m_lastOpenError == EACCES || m_lastOpenError == EPERM) {
@@ -706,7 +723,8 @@ TParameterSet TfmMain::ReadParameters() const
     set.TxFreq = {edZPCH1_TxFreq->Value(), edZPCH2_TxFreq->Value()};
     // The toggle keeps the two edits equal while it shows simplex, so the
     // edits themselves tell.
-    for (std::size_t i = 0; i < 2; ++i) set.Simplex[i] = std::fabs(set.TxFreq[i] - set.RxFreq[i]) < 0.001L;
+    for (std::size_t i = 0; i < 2; ++i)
+        set.Simplex[i] = std::fabs(set.TxFreq[i] - set.RxFreq[i]) < 0.001L;
     set.PowerCode = {panZPCH1Power->Tag(), panZPCH2Power->Tag()};
     set.BaudCode = panBaudRate->Tag();
     set.FlowCode = panFlowControl->Tag();
@@ -811,7 +829,8 @@ void TfmMain::spbKod_leftClick()
 
 void TfmMain::SimplexCopy(TSelector* toggle, TNumEdit* rx, TNumEdit* tx)
 {
-    if (toggle->Tag() == 1) tx->SetValue(rx->Value());
+    if (toggle->Tag() == 1)
+        tx->SetValue(rx->Value());
 }
 
 void TfmMain::edZPCH1_RxFreqChange()

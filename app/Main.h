@@ -189,7 +189,8 @@ private:
     void Program();
     void ReturnToWaiting();
     void SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubleDle);
-    template <class F> void RunGuarded(F&& step);
+    template <class F>
+    void RunGuarded(F&& step);
     void SerialFailure(const QString& text);
     // True when the running step must give up: the window is closing, or a
     // port change has happened since the step began.
@@ -198,9 +199,9 @@ private:
     bool m_showHandled = false;
     bool m_started = false;
     bool m_closing = false;
-    bool m_sending = false;        // a packet is going out byte by byte
-    bool m_closeDeferred = false;  // the window was closed during that send
-    unsigned m_portGeneration = 0; // counts port changes
+    bool m_sending = false;         // a packet is going out byte by byte
+    bool m_closeDeferred = false;   // the window was closed during that send
+    unsigned m_portGeneration = 0;  // counts port changes
     int m_lastOpenError = 0;
     QString m_lastOpenMessage;
 };

@@ -23,10 +23,13 @@ public:
         QString fixed;
         fixed.reserve(input.size());
         for (QChar c : input) {
-            if (c == QLatin1Char('.') || c == QLatin1Char(',')) fixed += sep;
-            else fixed += c;
+            if (c == QLatin1Char('.') || c == QLatin1Char(','))
+                fixed += sep;
+            else
+                fixed += c;
         }
-        if (!m_edit->IsAcceptableInput(fixed)) return Invalid;
+        if (!m_edit->IsAcceptableInput(fixed))
+            return Invalid;
         input = fixed;  // same length, so the cursor stays where it was
         return Acceptable;
     }
@@ -56,7 +59,8 @@ bool TNumEdit::IsAcceptableInput(const QString& text) const
         lastSep = sep;
         re = QRegularExpression(QStringLiteral("\\A-?[0-9]*(%1[0-9]{0,2})?\\z").arg(sep));
     }
-    if (!re.match(text).hasMatch()) return false;
+    if (!re.match(text).hasMatch())
+        return false;
     const bool noMinus = m_min >= 0 && m_max > 0;
     return !(noMinus && text.startsWith(QLatin1Char('-')));
 }
@@ -64,8 +68,10 @@ bool TNumEdit::IsAcceptableInput(const QString& text) const
 long double TNumEdit::Clamp(long double v) const
 {
     if (m_min != m_max) {
-        if (v < m_min) return m_min;
-        if (v > m_max) return m_max;
+        if (v < m_min)
+            return m_min;
+        if (v > m_max)
+            return m_max;
     }
     return v;
 }
@@ -84,7 +90,8 @@ void TNumEdit::SetValue(long double v)
 {
     m_value = Clamp(v);
     const QString t = ShownText(m_value);
-    if (t != text()) setText(t);
+    if (t != text())
+        setText(t);
 }
 
 void TNumEdit::SetLimits(long double minValue, long double maxValue)
@@ -92,7 +99,8 @@ void TNumEdit::SetLimits(long double minValue, long double maxValue)
     const long double before = Value();
     m_min = minValue;
     m_max = maxValue;
-    if (Clamp(before) != before) SetValue(before);
+    if (Clamp(before) != before)
+        SetValue(before);
 }
 
 void TNumEdit::SetTextColor(const QColor& c)
@@ -118,8 +126,10 @@ void TNumEdit::focusInEvent(QFocusEvent* e)
 {
     const QString t = FormatPlain(Value());
     QLineEdit::focusInEvent(e);
-    if (t != text()) setText(t);
-    if (e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason) selectAll();
+    if (t != text())
+        setText(t);
+    if (e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason)
+        selectAll();
 }
 
 void TNumEdit::focusOutEvent(QFocusEvent* e)
@@ -127,14 +137,16 @@ void TNumEdit::focusOutEvent(QFocusEvent* e)
     QLineEdit::focusOutEvent(e);
     m_value = Value();
     const QString t = FormatPattern(m_value, m_format);
-    if (t != text()) setText(t);
+    if (t != text())
+        setText(t);
 }
 
 void TNumEdit::keyPressEvent(QKeyEvent* e)
 {
     if (e->key() == Qt::Key_Escape) {
         const QString t = ShownText(m_value);
-        if (t != text()) setText(t);
+        if (t != text())
+            setText(t);
         e->accept();
         return;
     }
@@ -144,5 +156,6 @@ void TNumEdit::keyPressEvent(QKeyEvent* e)
 void TNumEdit::changeEvent(QEvent* e)
 {
     QLineEdit::changeEvent(e);
-    if (e->type() == QEvent::EnabledChange) UpdatePalette();
+    if (e->type() == QEvent::EnabledChange)
+        UpdatePalette();
 }

@@ -17,7 +17,8 @@ std::string RoundedDigits(long double v, int decimals)
     std::string mant;
     const char* p = buf;
     for (; *p != 'e' && *p != '\0'; ++p) {
-        if (*p >= '0' && *p <= '9') mant.push_back(*p);
+        if (*p >= '0' && *p <= '9')
+            mant.push_back(*p);
     }
     const int exp10 = (*p == 'e') ? std::atoi(p + 1) : 0;
     const int pointPos = exp10 + 1;  // digits of mant before the decimal point
@@ -30,10 +31,12 @@ std::string RoundedDigits(long double v, int decimals)
     } else if (keep < 0) {
         d = "0";
     } else {
-        while (static_cast<int>(mant.size()) < keep) mant.push_back('0');
+        while (static_cast<int>(mant.size()) < keep)
+            mant.push_back('0');
         up = keep < static_cast<int>(mant.size()) && mant[static_cast<std::size_t>(keep)] >= '5';
         d = mant.substr(0, static_cast<std::size_t>(keep));
-        if (d.empty()) d = "0";
+        if (d.empty())
+            d = "0";
     }
     if (up) {
         int i = static_cast<int>(d.size()) - 1;
@@ -46,9 +49,11 @@ std::string RoundedDigits(long double v, int decimals)
                 break;
             }
         }
-        if (i < 0) d.insert(d.begin(), '1');
+        if (i < 0)
+            d.insert(d.begin(), '1');
     }
-    while (static_cast<int>(d.size()) < decimals + 1) d.insert(d.begin(), '0');
+    while (static_cast<int>(d.size()) < decimals + 1)
+        d.insert(d.begin(), '0');
     return d;
 }
 
@@ -68,12 +73,15 @@ QString FormatPattern(long double v, const QString& pattern, const QLocale& loca
     int decimals = 0;
     int minDecimals = 0;
     for (QChar c : fracPat) {
-        if (c == QLatin1Char('0')) minDecimals = ++decimals;
-        else if (c == QLatin1Char('#')) ++decimals;
+        if (c == QLatin1Char('0'))
+            minDecimals = ++decimals;
+        else if (c == QLatin1Char('#'))
+            ++decimals;
     }
     int minIntDigits = 0;
     for (QChar c : intPat) {
-        if (c == QLatin1Char('0')) ++minIntDigits;
+        if (c == QLatin1Char('0'))
+            ++minIntDigits;
     }
 
     const std::string d = RoundedDigits(v, decimals);
@@ -81,11 +89,12 @@ QString FormatPattern(long double v, const QString& pattern, const QLocale& loca
     std::string frac = d.substr(d.size() - static_cast<std::size_t>(decimals));
     const bool negative = v < 0 && !AllZero(d);
 
-    intDigits.erase(0, intDigits.find_first_not_of('0') == std::string::npos
-                           ? intDigits.size()
-                           : intDigits.find_first_not_of('0'));
-    while (static_cast<int>(intDigits.size()) < minIntDigits) intDigits.insert(intDigits.begin(), '0');
-    while (static_cast<int>(frac.size()) > minDecimals && !frac.empty() && frac.back() == '0') frac.pop_back();
+    intDigits.erase(0, intDigits.find_first_not_of('0') == std::string::npos ? intDigits.size()
+                                                                             : intDigits.find_first_not_of('0'));
+    while (static_cast<int>(intDigits.size()) < minIntDigits)
+        intDigits.insert(intDigits.begin(), '0');
+    while (static_cast<int>(frac.size()) > minDecimals && !frac.empty() && frac.back() == '0')
+        frac.pop_back();
 
     // Lay the integer digits into the pattern from the right; a literal is
     // written only when digits remain to its left, surplus digits lead.
@@ -94,12 +103,14 @@ QString FormatPattern(long double v, const QString& pattern, const QLocale& loca
     for (qsizetype i = intPat.size() - 1; i >= 0; --i) {
         const QChar c = intPat[i];
         if (c == QLatin1Char('0') || c == QLatin1Char('#')) {
-            if (next >= 0) intText.prepend(QLatin1Char(intDigits[static_cast<std::size_t>(next--)]));
+            if (next >= 0)
+                intText.prepend(QLatin1Char(intDigits[static_cast<std::size_t>(next--)]));
         } else if (next >= 0) {
             intText.prepend(c);
         }
     }
-    while (next >= 0) intText.prepend(QLatin1Char(intDigits[static_cast<std::size_t>(next--)]));
+    while (next >= 0)
+        intText.prepend(QLatin1Char(intDigits[static_cast<std::size_t>(next--)]));
 
     QString out = negative ? QStringLiteral("-") : QString();
     out += intText;
@@ -122,7 +133,8 @@ long double ParseNumber(const QString& text, bool* ok, const QLocale& locale)
     bool good = true;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
-        if (c.isSpace() || c == QChar(0x00A0) || c == QChar(0x202F)) continue;
+        if (c.isSpace() || c == QChar(0x00A0) || c == QChar(0x202F))
+            continue;
         if (c == QLatin1Char('.') || c == QLatin1Char(',') || QString(c) == sep) {
             s.push_back('.');
         } else if (c == QLatin1Char('-') || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))) {
@@ -134,13 +146,16 @@ long double ParseNumber(const QString& text, bool* ok, const QLocale& locale)
     long double v = 0;
     if (good && s.find_first_of("0123456789") != std::string::npos) {
         const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-        if (ec != std::errc() || end != s.data() + s.size()) good = false;
+        if (ec != std::errc() || end != s.data() + s.size())
+            good = false;
     } else if (good) {
         // "", "-", "." and "-." are the first keystrokes of a number: 0.
-        good = s.size() <= 2 && s.find_first_not_of("-.") == std::string::npos &&
-               s.find('.') == s.rfind('.') && (s.find('-') == std::string::npos || s.rfind('-') == 0);
+        good = s.size() <= 2 && s.find_first_not_of("-.") == std::string::npos && s.find('.') == s.rfind('.') &&
+               (s.find('-') == std::string::npos || s.rfind('-') == 0);
     }
-    if (!good) v = 0;
-    if (ok != nullptr) *ok = good;
+    if (!good)
+        v = 0;
+    if (ok != nullptr)
+        *ok = good;
     return v;
 }

@@ -15,7 +15,8 @@ const QColor kShadow(128, 128, 128);
 // One bevel ring on r: raised is light on top/left, dark on bottom/right.
 void DrawBevel(QPainter& p, const QRect& r, TBevel kind)
 {
-    if (kind == bvNone) return;
+    if (kind == bvNone)
+        return;
     const QColor topLeft = kind == bvRaised ? kHighlight : kShadow;
     const QColor bottomRight = kind == bvRaised ? kShadow : kHighlight;
     p.setPen(topLeft);
@@ -30,8 +31,7 @@ void DrawBevel(QPainter& p, const QRect& r, TBevel kind)
 
 TBevelPanel::TBevelPanel(TBevel outer, TBevel inner, const QColor& fill, QWidget* parent)
     : QWidget(parent), m_outer(outer), m_inner(inner), m_fill(fill)
-{
-}
+{}
 
 void TBevelPanel::SetFill(const QColor& c)
 {
@@ -45,7 +45,8 @@ void TBevelPanel::paintEvent(QPaintEvent*)
     p.fillRect(rect(), m_fill);
     QRect r = rect();
     DrawBevel(p, r, m_outer);
-    if (m_outer != bvNone) r.adjust(1, 1, -1, -1);
+    if (m_outer != bvNone)
+        r.adjust(1, 1, -1, -1);
     DrawBevel(p, r, m_inner);
 }
 
@@ -63,7 +64,8 @@ void TGroupArea::paintEvent(QPaintEvent*)
     p.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-TTitleTab::TTitleTab(const QColor& lower, QWidget* parent) : QWidget(parent), m_lower(lower) {}
+TTitleTab::TTitleTab(const QColor& lower, QWidget* parent) : QWidget(parent), m_lower(lower)
+{}
 
 void TTitleTab::paintEvent(QPaintEvent*)
 {
@@ -75,8 +77,7 @@ void TTitleTab::paintEvent(QPaintEvent*)
 
 TGradient::TGradient(const QColor& top, const QColor& bottom, QWidget* parent)
     : QWidget(parent), m_top(top), m_bottom(bottom)
-{
-}
+{}
 
 void TGradient::paintEvent(QPaintEvent*)
 {
@@ -87,11 +88,9 @@ void TGradient::paintEvent(QPaintEvent*)
     p.fillRect(rect(), g);
 }
 
-TPictureButton::TPictureButton(const QIcon& picture, const QString& caption, int margin, int spacing,
-                               QWidget* parent)
+TPictureButton::TPictureButton(const QIcon& picture, const QString& caption, int margin, int spacing, QWidget* parent)
     : QPushButton(picture, caption, parent), m_margin(margin), m_spacing(spacing)
-{
-}
+{}
 
 void TPictureButton::paintEvent(QPaintEvent*)
 {
@@ -140,6 +139,7 @@ void TLinkLabel::leaveEvent(QEvent* e)
 
 void TLinkLabel::mouseReleaseEvent(QMouseEvent* e)
 {
-    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) emit linkClicked(m_url);
+    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()))
+        emit linkClicked(m_url);
     QLabel::mouseReleaseEvent(e);
 }

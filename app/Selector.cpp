@@ -24,7 +24,8 @@ QToolButton* MakeArrow(const QString& name, const QString& picture, QWidget* par
 TSelector::TSelector(const QString& name, const QMap<int, QString>& captions, QWidget* parent, bool blank)
     : QFrame(parent), m_captions(captions), m_tag(captions.isEmpty() ? 0 : captions.firstKey())
 {
-    if (!blank) m_caption = m_captions.value(m_tag);
+    if (!blank)
+        m_caption = m_captions.value(m_tag);
     setObjectName(name);
     const QString stem = QStringLiteral("spb") + (name.startsWith(QLatin1String("pan")) ? name.mid(3) : name);
     m_left = MakeArrow(stem + QStringLiteral("_left"), QStringLiteral(":/images/arrow_left.xpm"), this);
@@ -35,7 +36,8 @@ TSelector::TSelector(const QString& name, const QMap<int, QString>& captions, QW
 
 void TSelector::SetTag(int code)
 {
-    if (!m_captions.contains(code)) return;
+    if (!m_captions.contains(code))
+        return;
     m_tag = code;
     m_caption = m_captions.value(code);
     update();

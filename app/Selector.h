@@ -16,8 +16,7 @@ public:
     // name is the panel's object name ("panStep"); the arrows are named
     // "spb" + name without "pan" + "_left" / "_right".
     // The first code is the initial tag; its caption shows unless blank is set.
-    TSelector(const QString& name, const QMap<int, QString>& captions, QWidget* parent = nullptr,
-              bool blank = false);
+    TSelector(const QString& name, const QMap<int, QString>& captions, QWidget* parent = nullptr, bool blank = false);
 
     int Tag() const { return m_tag; }
     // Sets the tag and the caption of that code together; codes outside the

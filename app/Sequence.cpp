@@ -45,7 +45,8 @@ void TfmMain::SerialFailure(const QString& text)
     } catch (...) {
         // The port is being given up anyway.
     }
-    if (m_closing) return;
+    if (m_closing)
+        return;
     ++m_portGeneration;  // whatever still runs further down the stack gives up
     panZastavka->show();
     Screens->setCurrentWidget(pageDefault);
@@ -70,7 +71,8 @@ void TfmMain::SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubl
         ~TSending()
         {
             w.m_sending = false;
-            if (!w.m_closeDeferred) return;
+            if (!w.m_closeDeferred)
+                return;
             w.m_closeDeferred = false;
             QTimer::singleShot(0, &w, &QWidget::close);
         }
@@ -83,7 +85,8 @@ void TfmMain::SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubl
 void TfmMain::StartTimerTimer()
 {
     StartTimer->stop();
-    if (m_closing) return;
+    if (m_closing)
+        return;
     RunGuarded([this] { WaitAndRead(); });
 }
 
@@ -99,8 +102,10 @@ void TfmMain::WaitAndRead()
     for (;;) {
         Sleep(20);
         ProcessMessages();
-        if (StopWaitingFlag) return;
-        if (ComPortIo.InputCount() >= 1) break;
+        if (StopWaitingFlag)
+            return;
+        if (ComPortIo.InputCount() >= 1)
+            break;
     }
 
     AppendLog("Что-то пришло.");
@@ -108,14 +113,16 @@ void TfmMain::WaitAndRead()
     const TByteArray greeting = CollectUntilEtx(ComPortIo, *this);
     // A port change during the collection already started a new wait; what
     // came in belongs to two ports and is dropped.
-    if (Abandoned(generation)) return;
+    if (Abandoned(generation))
+        return;
     if (!IsGreeting(greeting)) {
         AppendLog(kBadPacket);
         return;
     }
 
     ProcessMessages();
-    if (Abandoned(generation)) return;
+    if (Abandoned(generation))
+        return;
     cbPort->hide();
     butWaiting->hide();
     butProgr->setEnabled(false);
@@ -124,13 +131,15 @@ void TfmMain::WaitAndRead()
     const TByteArray confirm = BuildPacket(kPacketConfirm, TByteArray{0x00});
     Sleep(50);
     ProcessMessages();
-    if (Abandoned(generation)) return;
+    if (Abandoned(generation))
+        return;
     SendLinkPacket(confirm, true, false);
 
     AppendLog("Ждём ответ от станции (пакет № 01)");
     ComPortIo.PurgeInput();
     const TByteArray answer = CollectFor(ComPortIo, *this, 1000);
-    if (Abandoned(generation)) return;
+    if (Abandoned(generation))
+        return;
     const TByteArray block = UndoDleDoubling(ExtractBlock(answer));
 
     TParameterSet set;
@@ -148,7 +157,8 @@ void TfmMain::WaitAndRead()
     panZastavka->hide();
     butProgr->setEnabled(true);
     ProcessMessages();
-    if (Abandoned(generation)) return;
+    if (Abandoned(generation))
+        return;
     ConnectedFlag = true;
 }
 
@@ -160,14 +170,16 @@ void TfmMain::ReturnToWaiting()
     butProgr->setText(kProgrCaption);
     ClearControls();
     butWaiting->show();
-    if (!m_closing) StartTimer->start();
+    if (!m_closing)
+        StartTimer->start();
 }
 
 // ---- programming ----
 
 void TfmMain::butProgrClick()
 {
-    if (m_closing) return;
+    if (m_closing)
+        return;
     RunGuarded([this] { Program(); });
 }
 
@@ -181,13 +193,15 @@ void TfmMain::Program()
         edit->SetValue(RoundToGrid(edit->Value(), step));
     Sleep(30);
     ProcessMessages();
-    if (Abandoned(generation)) return;
+    if (Abandoned(generation))
+        return;
 
     const TByteArray block = EncodeBlock(ReadParameters(), *this);
     const TByteArray packet = BuildPacket(kPacketProgram, block);
     Sleep(30);
     ProcessMessages();
-    if (Abandoned(generation)) return;
+    if (Abandoned(generation))
+        return;
     SendLinkPacket(packet, false, true);
 
     ConnectedFlag = false;
@@ -197,7 +211,8 @@ void TfmMain::Program()
     panZastavka->show();
     Screens->setCurrentWidget(pageReklama);
     ProcessMessages();
-    if (!m_closing) Sleep(ThankYouMs);
+    if (!m_closing)
+        Sleep(ThankYouMs);
     Screens->setCurrentWidget(pageDefault);
     ProcessMessages();
 

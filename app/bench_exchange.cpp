@@ -35,15 +35,20 @@ private:
     QString m_port;
 };
 
-double Ms(SimClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(SimClock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 // A "Vm...:" line of /proc/self/status in kB, -1 when missing.
 long StatusKb(const char* key)
 {
     QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
     for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key)) return line.mid(qstrlen(key)).trimmed().split(' ').first().toLong();
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').first().toLong();
     return -1;
 }
 
@@ -58,7 +63,9 @@ double CpuMs(int who)
 {
     rusage ru{};
     getrusage(who, &ru);
-    auto ms = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3; };
+    auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
+    };
     return ms(ru.ru_utime) + ms(ru.ru_stime);
 }
 
@@ -69,7 +76,8 @@ bool Until(const std::function<bool()>& pred, int timeoutMs)
     QElapsedTimer t;
     t.start();
     while (!pred()) {
-        if (t.elapsed() > timeoutMs) return false;
+        if (t.elapsed() > timeoutMs)
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
@@ -82,15 +90,16 @@ void PrintStats(const char* what, std::vector<double> v)
         return;
     }
     std::sort(v.begin(), v.end());
-    std::printf("%-46s median %7.2f  min %7.2f  max %7.2f ms  (n=%zu)\n", what, v[v.size() / 2], v.front(),
-                v.back(), v.size());
+    std::printf("%-46s median %7.2f  min %7.2f  max %7.2f ms  (n=%zu)\n", what, v[v.size() / 2], v.front(), v.back(),
+                v.size());
 }
 
 }  // namespace
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
@@ -133,14 +142,16 @@ int main(int argc, char* argv[])
         // Greeting's ETX (the station's last byte) to the first byte of packet 08.
         const auto trace = station.Trace();
         for (std::size_t k = std::max<std::size_t>(traceFrom, 1); k < trace.size(); ++k) {
-            if (trace[k].FromStation) continue;
+            if (trace[k].FromStation)
+                continue;
             if (trace[k - 1].FromStation && trace[k - 1].Byte == kEtx && trace[k].Byte == kDle)
                 confirmDelay.push_back(Ms(trace[k].Time - trace[k - 1].Time));
             break;
         }
 
         // Silent station for the wait after the last programming.
-        if (i + 1 == rounds) station.SetGreetOnWait(false);
+        if (i + 1 == rounds)
+            station.SetGreetOnWait(false);
         const std::size_t sentBefore = station.Received().size();
         const std::size_t programmedBefore = station.ProgrammedBlocks().size();
         const auto clicked = SimClock::now();
@@ -156,7 +167,8 @@ int main(int argc, char* argv[])
         clickToEnd.push_back(Ms(p.End - clicked));
         if (sent.size() >= sentBefore + lineBytes)
             packetSpan.push_back(Ms(sent[sentBefore + lineBytes - 1].Time - sent[sentBefore].Time));
-        if (i == 0) hwmFirst = StatusKb("VmHWM:");
+        if (i == 0)
+            hwmFirst = StatusKb("VmHWM:");
     }
 
     // The window now waits for a station that says nothing. That wait runs

@@ -22,9 +22,11 @@ namespace {
 long ResidentKb()
 {
     QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
     for (const QByteArray& line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
     }
     return -1;
 }
@@ -70,7 +72,8 @@ int Child(int argc, char* argv[], bool full)
     // A message box about the port must not keep the idle window from ending.
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [] {
-        if (QWidget* m = QApplication::activeModalWidget()) m->close();
+        if (QWidget* m = QApplication::activeModalWidget())
+            m->close();
     });
     closer.start(50);
     return QApplication::exec();
@@ -87,19 +90,22 @@ bool RunOnce(const QString& self, const QString& mode, TRun& out)
     QElapsedTimer clock;
     clock.start();
     p.start(self, {mode});
-    if (!p.waitForStarted(10000)) return false;
+    if (!p.waitForStarted(10000))
+        return false;
     QByteArray seen;
     out = {-1, -1};
     while (p.state() != QProcess::NotRunning || p.bytesAvailable() > 0) {
         p.waitForReadyRead(100);
         seen += p.readAllStandardOutput();
-        if (out.ms < 0 && seen.contains("painted\n")) out.ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
+        if (out.ms < 0 && seen.contains("painted\n"))
+            out.ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
         const qsizetype at = seen.indexOf("rss ");
         if (at >= 0 && seen.indexOf('\n', at) > at) {
             out.kb = seen.mid(at + 4, seen.indexOf('\n', at) - at - 4).toLong();
             break;
         }
-        if (clock.elapsed() > 30000) break;
+        if (clock.elapsed() > 30000)
+            break;
     }
     p.waitForFinished(5000);
     return out.ms >= 0 && out.kb >= 0;
@@ -115,7 +121,8 @@ double Median(std::vector<double> v)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc > 1 && (qstrcmp(argv[1], "window") == 0 || qstrcmp(argv[1], "minimal") == 0))
         return Child(argc, argv, qstrcmp(argv[1], "window") == 0);
 

@@ -26,14 +26,16 @@ bool Save(TfmMain& w, const QDir& dir, const QString& file)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     // Rendered as the operator sees it: Russian number formats.
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
-    if (!dir.exists() && !QDir().mkpath(dir.path())) return 2;
+    if (!dir.exists() && !QDir().mkpath(dir.path()))
+        return 2;
 
     TfmMain w;
     w.ensurePolished();
@@ -46,7 +48,8 @@ int main(int argc, char* argv[])
     w.ClearControls();
     w.butWaiting->move(w.butWaiting->x(), w.butProgr->y());
     w.cbPort->clear();
-    for (int i = 1; i <= 6; ++i) w.cbPort->addItem(QStringLiteral("COM%1").arg(i));
+    for (int i = 1; i <= 6; ++i)
+        w.cbPort->addItem(QStringLiteral("COM%1").arg(i));
     ok &= Save(w, dir, QStringLiteral("instruction.png"));
 
     // A station's parameters shown: port list and status button gone.

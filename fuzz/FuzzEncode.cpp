@@ -100,7 +100,7 @@ const long double kSpecials[] = {
     -LDBL_MAX,
     LDBL_MIN,
     std::numeric_limits<long double>::denorm_min(),
-    9.3e18L,   // just past the 64-bit integers
+    9.3e18L,  // just past the 64-bit integers
     -9.3e18L,
     9.2233720368547758e17L,
     2147483648.0L,
@@ -246,13 +246,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Codes within their ranges land in their fields unchanged.
     auto inRange = [](int code, int lo, int hi) { return code >= lo && code <= hi; };
-    if (inRange(set.BaudCode, 0, 3)) FUZZ_CHECK((mode & 3u) == static_cast<unsigned>(set.BaudCode));
-    if (inRange(set.FlowCode, 0, 2)) FUZZ_CHECK(((mode >> 2) & 3u) == static_cast<unsigned>(set.FlowCode));
-    if (inRange(set.KodCode, 0, 1)) FUZZ_CHECK(((mode >> 4) & 1u) == static_cast<unsigned>(set.KodCode));
-    if (inRange(set.AirSpeedCode, 0, 2)) FUZZ_CHECK(((mode >> 5) & 3u) == static_cast<unsigned>(set.AirSpeedCode));
-    if (inRange(set.StepCode, 0, 1)) FUZZ_CHECK((power >> 7) == static_cast<unsigned>(set.StepCode));
-    if (inRange(set.PowerCode[0], 1, 3)) FUZZ_CHECK((power & 3u) == static_cast<unsigned>(set.PowerCode[0]));
-    if (inRange(set.PowerCode[1], 1, 3)) FUZZ_CHECK(((power >> 4) & 3u) == static_cast<unsigned>(set.PowerCode[1]));
+    if (inRange(set.BaudCode, 0, 3))
+        FUZZ_CHECK((mode & 3u) == static_cast<unsigned>(set.BaudCode));
+    if (inRange(set.FlowCode, 0, 2))
+        FUZZ_CHECK(((mode >> 2) & 3u) == static_cast<unsigned>(set.FlowCode));
+    if (inRange(set.KodCode, 0, 1))
+        FUZZ_CHECK(((mode >> 4) & 1u) == static_cast<unsigned>(set.KodCode));
+    if (inRange(set.AirSpeedCode, 0, 2))
+        FUZZ_CHECK(((mode >> 5) & 3u) == static_cast<unsigned>(set.AirSpeedCode));
+    if (inRange(set.StepCode, 0, 1))
+        FUZZ_CHECK((power >> 7) == static_cast<unsigned>(set.StepCode));
+    if (inRange(set.PowerCode[0], 1, 3))
+        FUZZ_CHECK((power & 3u) == static_cast<unsigned>(set.PowerCode[0]));
+    if (inRange(set.PowerCode[1], 1, 3))
+        FUZZ_CHECK(((power >> 4) & 3u) == static_cast<unsigned>(set.PowerCode[1]));
 
     // Counts and the pause are rounded and clamped into their widths.
     FUZZ_CHECK(block[13] == ClampedCount(set.KodPaketSize, 255.0L));

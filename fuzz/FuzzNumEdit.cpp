@@ -91,7 +91,8 @@ bool LooksLikeNumber(const QString& text, const QLocale& locale)
     const QString sep = locale.decimalPoint();
     QString s;
     for (const QChar c : text) {
-        if (!IsBlank(c)) s += c;
+        if (!IsBlank(c))
+            s += c;
     }
     bool seenSep = false;
     for (qsizetype i = 0; i < s.size(); ++i) {
@@ -100,7 +101,8 @@ bool LooksLikeNumber(const QString& text, const QLocale& locale)
             continue;
         }
         if (c == QLatin1Char('.') || c == QLatin1Char(',') || QString(c) == sep) {
-            if (seenSep) return false;
+            if (seenSep)
+                return false;
             seenSep = true;
         } else if (!(c >= QLatin1Char('0') && c <= QLatin1Char('9'))) {
             return false;
@@ -131,8 +133,10 @@ TTypedForm TypedForm(const QString& text, const QLocale& locale)
         if (i == 0 && c == QLatin1Char('-')) {
             negative = true;
         } else if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
-            if (++count <= 18) digits = digits * 10 + static_cast<std::uint64_t>(c.unicode() - '0');
-            if (afterSep && ++decimals > 2) return {};
+            if (++count <= 18)
+                digits = digits * 10 + static_cast<std::uint64_t>(c.unicode() - '0');
+            if (afterSep && ++decimals > 2)
+                return {};
         } else if (!afterSep && text.mid(i, sep.size()) == sep) {
             afterSep = true;
             i += sep.size() - 1;
@@ -145,7 +149,8 @@ TTypedForm TypedForm(const QString& text, const QLocale& locale)
     form.exact = count <= 18;
     const long double scale = decimals == 0 ? 1.0L : (decimals == 1 ? 10.0L : 100.0L);
     form.value = static_cast<long double>(digits) / scale;
-    if (negative) form.value = -form.value;
+    if (negative)
+        form.value = -form.value;
     return form;
 }
 
@@ -316,8 +321,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QLocale locale = (data[0] & 1) != 0 ? QLocale::c() : QLocale(QLocale::Russian, QLocale::Russia);
     QLocale::setDefault(locale);
     const TEditKind& kind = kKinds[(data[0] >> 1) & 7];
-    const QString text =
-        QString::fromUtf8(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
 
     // The text as typed or pasted in one piece.
     bool ok = false;

@@ -29,8 +29,7 @@ class TStreamPort : public IBytePort {
 public:
     TStreamPort(const std::uint8_t* data, std::size_t size, std::size_t purgeDrop, unsigned gapPeriod)
         : m_data(data), m_size(size), m_purgeDrop(purgeDrop), m_gapPeriod(gapPeriod)
-    {
-    }
+    {}
 
     std::int32_t WriteBytes(const std::uint8_t* buf, std::int32_t count) override
     {
@@ -160,11 +159,10 @@ public:
 
 bool SameSet(const TParameterSet& a, const TParameterSet& b)
 {
-    return a.StepCode == b.StepCode && a.RxFreq == b.RxFreq && a.TxFreq == b.TxFreq &&
-           a.Simplex == b.Simplex && a.PowerCode == b.PowerCode && a.BaudCode == b.BaudCode &&
-           a.FlowCode == b.FlowCode && a.XoffAfter == b.XoffAfter && a.RxPause == b.RxPause &&
-           a.AirSpeedCode == b.AirSpeedCode && a.KodCode == b.KodCode &&
-           a.KodPaketSize == b.KodPaketSize;
+    return a.StepCode == b.StepCode && a.RxFreq == b.RxFreq && a.TxFreq == b.TxFreq && a.Simplex == b.Simplex &&
+           a.PowerCode == b.PowerCode && a.BaudCode == b.BaudCode && a.FlowCode == b.FlowCode &&
+           a.XoffAfter == b.XoffAfter && a.RxPause == b.RxPause && a.AirSpeedCode == b.AirSpeedCode &&
+           a.KodCode == b.KodCode && a.KodPaketSize == b.KodPaketSize;
 }
 
 void CheckDecoded(const TByteArray& block, const TParameterSet& previous)
@@ -248,10 +246,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::uint32_t step = 1u + data[0] % 8u;
-    const std::uint32_t start = static_cast<std::uint32_t>(data[1]) |
-                                static_cast<std::uint32_t>(data[2]) << 8 |
-                                static_cast<std::uint32_t>(data[3]) << 16 |
-                                static_cast<std::uint32_t>(data[4]) << 24;
+    const std::uint32_t start = static_cast<std::uint32_t>(data[1]) | static_cast<std::uint32_t>(data[2]) << 8 |
+                                static_cast<std::uint32_t>(data[3]) << 16 | static_cast<std::uint32_t>(data[4]) << 24;
     const std::size_t purgeDrop = data[5] % 16u;
     TParameterSet previous;
     previous.FlowCode = data[6] % 3;
@@ -276,8 +272,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(host.Passes == port.Polls - (endedOnEtx ? 1 : 0));
 
     const bool valid = IsGreeting(greeting);
-    FUZZ_CHECK(valid == (greeting.size() >= 3 && greeting[0] == kDle && greeting[1] == 0x00 &&
-                         greeting.back() == kEtx));
+    FUZZ_CHECK(valid ==
+               (greeting.size() >= 3 && greeting[0] == kDle && greeting[1] == 0x00 && greeting.back() == kEtx));
     if (valid) {
         host.Mark();
         SendPacket(port, host, BuildPacket(kPacketConfirm, {0x00}), true, false);

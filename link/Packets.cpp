@@ -56,8 +56,7 @@ TByteArray BuildPacket(std::uint8_t number, const TByteArray& data)
     return packet;
 }
 
-void SendPacket(IBytePort& port, ILinkHost& host, const TByteArray& packet, bool logBytes,
-                bool doubleDle)
+void SendPacket(IBytePort& port, ILinkHost& host, const TByteArray& packet, bool logBytes, bool doubleDle)
 {
     const std::size_t size = packet.size();
     for (std::size_t i = 0; i < size; ++i) {

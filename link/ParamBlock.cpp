@@ -25,8 +25,7 @@ std::int64_t RoundClamped(long double x, std::int64_t lo, std::int64_t hi)
 // Three bytes, high first, of the 20-bit field (N * 4 + 1).
 void PutWord(TByteArray& block, std::size_t at, std::int32_t word)
 {
-    const auto field =
-        static_cast<std::uint32_t>((static_cast<std::int64_t>(word) * 4 + 1) & 0xFFFFF);
+    const auto field = static_cast<std::uint32_t>((static_cast<std::int64_t>(word) * 4 + 1) & 0xFFFFF);
     block[at] = static_cast<std::uint8_t>(field >> 16);
     block[at + 1] = static_cast<std::uint8_t>((field >> 8) & 0xFF);
     block[at + 2] = static_cast<std::uint8_t>(field & 0xFF);
@@ -129,13 +128,11 @@ TByteArray EncodeBlock(const TParameterSet& set, ILogSink& log)
         cal.TxWord[ch] = TxFreqToWord(cal.Simplex[ch] ? set.RxFreq[ch] : set.TxFreq[ch]);
     }
 
-    const auto mode = static_cast<std::uint8_t>(Bits(set.AirSpeedCode, 3) * 32 +
-                                                Bits(set.KodCode, 1) * 16 +
+    const auto mode = static_cast<std::uint8_t>(Bits(set.AirSpeedCode, 3) * 32 + Bits(set.KodCode, 1) * 16 +
                                                 Bits(set.FlowCode, 3) * 4 + Bits(set.BaudCode, 3));
     const std::uint16_t pause = RxPauseToUnits(set.RxPause);
-    const auto power = static_cast<std::uint8_t>(Bits(set.StepCode, 1) * 128 + 64 +
-                                                 Bits(set.PowerCode[1], 3) * 16 + 12 +
-                                                 Bits(set.PowerCode[0], 3));
+    const auto power = static_cast<std::uint8_t>(Bits(set.StepCode, 1) * 128 + 64 + Bits(set.PowerCode[1], 3) * 16 +
+                                                 12 + Bits(set.PowerCode[0], 3));
     cal.Power[0] = static_cast<std::uint8_t>(power & 3u);
     cal.Power[1] = static_cast<std::uint8_t>((power >> 4) & 3u);
     const std::array<std::uint8_t, 16> calibration = ComputeCalibrationBytes(cal, log);

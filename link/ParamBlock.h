@@ -12,18 +12,18 @@ constexpr int kBlockUserBytes = 18;
 // Field codes and units as the operator sees them. Channel index 0 is ZPCH1
 // (modem), 1 is ZPCH2 (speech).
 struct TParameterSet {
-    int StepCode = 0;                          // 0 = 25,0 kHz, 1 = 12,5 kHz
+    int StepCode = 0;                                         // 0 = 25,0 kHz, 1 = 12,5 kHz
     std::array<long double, 2> RxFreq{145575.0L, 145575.0L};  // kHz
     std::array<long double, 2> TxFreq{145575.0L, 145575.0L};  // kHz
     std::array<bool, 2> Simplex{false, false};
-    std::array<int, 2> PowerCode{3, 3};        // 1 = 25 W, 2 = 10 W, 3 = 5 W
-    int BaudCode = 0;                          // 0..3: 9600, 19200, 38400, 57600
-    int FlowCode = 0;                          // 0 none, 1 Xon/Xoff, 2 RTS/CTS
-    long double XoffAfter = 55.0L;             // bytes
-    long double RxPause = 432.5L;              // ms
-    int AirSpeedCode = 0;                      // 0 2400, 1 1200, 2 4800
-    int KodCode = 0;                           // 0 RMK31, 1 RMK7
-    long double KodPaketSize = 55.0L;          // bytes, 0 = no coding
+    std::array<int, 2> PowerCode{3, 3};  // 1 = 25 W, 2 = 10 W, 3 = 5 W
+    int BaudCode = 0;                    // 0..3: 9600, 19200, 38400, 57600
+    int FlowCode = 0;                    // 0 none, 1 Xon/Xoff, 2 RTS/CTS
+    long double XoffAfter = 55.0L;       // bytes
+    long double RxPause = 432.5L;        // ms
+    int AirSpeedCode = 0;                // 0 2400, 1 1200, 2 4800
+    int KodCode = 0;                     // 0 RMK31, 1 RMK7
+    long double KodPaketSize = 55.0L;    // bytes, 0 = no coding
 };
 
 // Fills out from bytes 0..17 of block. The value 3 in the flow-control or

@@ -28,8 +28,8 @@ constexpr std::array<std::uint16_t, 256> MakeCrcTable()
 
 constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
 
-static_assert(kCrcTable[0] == 0x0000 && kCrcTable[1] == 0xC1C0 && kCrcTable[2] == 0x81C1 &&
-              kCrcTable[3] == 0x4001 && kCrcTable[7] == 0x41C2 && kCrcTable[255] == 0x4040);
+static_assert(kCrcTable[0] == 0x0000 && kCrcTable[1] == 0xC1C0 && kCrcTable[2] == 0x81C1 && kCrcTable[3] == 0x4001 &&
+              kCrcTable[7] == 0x41C2 && kCrcTable[255] == 0x4040);
 
 }  // namespace
 
@@ -115,8 +115,7 @@ std::uint8_t CalcLinear(std::int32_t word, std::uint8_t power)
         int a;
         int s;
     };
-    static constexpr Row kRows[4] = {
-        {-0.26L, 113, 121}, {-0.21L, 76, 87}, {-0.13L, 32, 44}, {-0.1L, 12, 25}};
+    static constexpr Row kRows[4] = {{-0.26L, 113, 121}, {-0.21L, 76, 87}, {-0.13L, 32, 44}, {-0.1L, 12, 25}};
     const Row& row = kRows[power & 3u];
     const long double i = BandStep(word, 89);
     const long double product = i * row.m;
@@ -157,8 +156,7 @@ std::uint8_t CalcRanged(std::int32_t word)
     return LowByte(RoundEven(r));
 }
 
-std::uint8_t CalcP1(std::int32_t word, std::uint8_t variant, std::uint8_t power,
-                    long double selector, ILogSink& log)
+std::uint8_t CalcP1(std::int32_t word, std::uint8_t variant, std::uint8_t power, long double selector, ILogSink& log)
 {
     struct Constants {
         long double k1;

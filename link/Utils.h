@@ -19,8 +19,8 @@ std::uint16_t Crc16TableEntry(std::uint8_t index);
 
 // Channel words in 12.5 kHz units, unshifted: the frequency in 100 Hz units
 // (ties to even) divided by 125, truncated. Exact for frequencies on the grid.
-std::int32_t RxFreqToWord(long double kHz);   // (f + 45000) / 12.5
-std::int32_t TxFreqToWord(long double kHz);   // f / 12.5
+std::int32_t RxFreqToWord(long double kHz);  // (f + 45000) / 12.5
+std::int32_t TxFreqToWord(long double kHz);  // f / 12.5
 // The inverse: the exact 100 Hz count divided by 10, so that the result times
 // 10 rounds back to that count (stable under a one-decimal display).
 long double RxWordToFreq(std::int32_t word);  // (N * 125 - 450000) / 10
@@ -31,8 +31,7 @@ std::uint8_t CalcLinear(std::int32_t word, std::uint8_t power);
 std::uint8_t CalcQuadratic(std::int32_t word);
 std::uint8_t CalcRanged(std::int32_t word);
 // Set A when selector > 45, else set B. Logs "p1_calculate=<byte>".
-std::uint8_t CalcP1(std::int32_t word, std::uint8_t variant, std::uint8_t power,
-                    long double selector, ILogSink& log);
+std::uint8_t CalcP1(std::int32_t word, std::uint8_t variant, std::uint8_t power, long double selector, ILogSink& log);
 
 // What one programming action computes the calibration bytes from; index 0 is
 // ZPCH1, 1 is ZPCH2. Words are unshifted; power codes are 0..3 as in the

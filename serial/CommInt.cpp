@@ -23,13 +23,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint32_t kBaudRates[] = {110,   300,   600,    1200,   2400,   4800,   9600,  14400,
+constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
 // Flow-control bits each TFlowControl sets on top of what the device reported.
-constexpr std::uint32_t kCtsFlowFlags = dcbOutxCtsFlow | dcbRtsControlHandshake;   // 0x2004
-constexpr std::uint32_t kDtrFlowFlags = dcbOutxDsrFlow | dcbDtrControlHandshake;   // 0x0028
-constexpr std::uint32_t kSoftwareFlowFlags = dcbOutX | dcbInX;                     // 0x0300
+constexpr std::uint32_t kCtsFlowFlags = dcbOutxCtsFlow | dcbRtsControlHandshake;  // 0x2004
+constexpr std::uint32_t kDtrFlowFlags = dcbOutxDsrFlow | dcbDtrControlHandshake;  // 0x0028
+constexpr std::uint32_t kSoftwareFlowFlags = dcbOutX | dcbInX;                    // 0x0300
 
 // Period for states the kernel cannot wake us for (modem lines, drained output).
 constexpr int kLinePollMs = 100;
@@ -111,11 +111,16 @@ std::uint32_t BaudRateValue(TBaudrate rate)
 std::uint32_t OptionFlag(TCommOption option)
 {
     switch (option) {
-    case coParityCheck: return dcbParity;
-    case coDsrSensitivity: return dcbDsrSensitivity;
-    case coIgnoreXOff: return dcbTXContinueOnXoff;
-    case coErrorChar: return dcbErrorChar;
-    case coNullStrip: return dcbNull;
+    case coParityCheck:
+        return dcbParity;
+    case coDsrSensitivity:
+        return dcbDsrSensitivity;
+    case coIgnoreXOff:
+        return dcbTXContinueOnXoff;
+    case coErrorChar:
+        return dcbErrorChar;
+    case coNullStrip:
+        return dcbNull;
     }
     return 0;
 }
@@ -123,15 +128,24 @@ std::uint32_t OptionFlag(TCommOption option)
 std::uint32_t EventMaskBit(TCommEventType event)
 {
     switch (event) {
-    case evBreak: return EV_BREAK;
-    case evCts: return EV_CTS;
-    case evDsr: return EV_DSR;
-    case evError: return EV_ERR;
-    case evRing: return EV_RING;
-    case evRlsd: return EV_RLSD;
-    case evRxChar: return EV_RXCHAR;
-    case evRxFlag: return EV_RXFLAG;
-    case evTxEmpty: return EV_TXEMPTY;
+    case evBreak:
+        return EV_BREAK;
+    case evCts:
+        return EV_CTS;
+    case evDsr:
+        return EV_DSR;
+    case evError:
+        return EV_ERR;
+    case evRing:
+        return EV_RING;
+    case evRlsd:
+        return EV_RLSD;
+    case evRxChar:
+        return EV_RXCHAR;
+    case evRxFlag:
+        return EV_RXFLAG;
+    case evTxEmpty:
+        return EV_TXEMPTY;
     }
     return 0;
 }
@@ -147,8 +161,7 @@ std::uint32_t EventMask(TCommEventTypes events)
 
 ECommError::ECommError(const std::string& text, std::int32_t code)
     : std::runtime_error(text + " (Error: " + std::to_string(code) + ") "), ErrorCode(code)
-{
-}
+{}
 
 std::string ResolveDevicePath(const std::string& deviceName)
 {
@@ -156,10 +169,10 @@ std::string ResolveDevicePath(const std::string& deviceName)
     if (name.rfind("\\\\.\\", 0) == 0)
         name = name.substr(4);
     const bool comName = name.size() > 3 && name.size() <= 6 &&
-        std::tolower(static_cast<unsigned char>(name[0])) == 'c' &&
-        std::tolower(static_cast<unsigned char>(name[1])) == 'o' &&
-        std::tolower(static_cast<unsigned char>(name[2])) == 'm' &&
-        std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+                         std::tolower(static_cast<unsigned char>(name[0])) == 'c' &&
+                         std::tolower(static_cast<unsigned char>(name[1])) == 'o' &&
+                         std::tolower(static_cast<unsigned char>(name[2])) == 'm' &&
+                         std::all_of(name.begin() + 3, name.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (!comName)
         return deviceName;
     const int n = std::stoi(name.substr(3));
@@ -174,7 +187,8 @@ std::string ResolveDevicePath(const std::string& deviceName)
 
 // ---------------------------------------------------------------------------
 
-TCommEventChars::TCommEventChars(TCustomComm* owner) : FOwner(owner) {}
+TCommEventChars::TCommEventChars(TCustomComm* owner) : FOwner(owner)
+{}
 
 void TCommEventChars::SetEventChar(int index, std::uint8_t c)
 {
@@ -237,13 +251,13 @@ void TCustomComm::SetMonitorEvents(TCommEventTypes events)
     FMonitorEvents = events;
 }
 
-#define VOSTREL_LINE_SETTER(Name, Type, Field) \
-    void TCustomComm::Set##Name(Type value)    \
-    {                                          \
-        if (value == Field)                    \
-            return;                            \
-        Field = value;                         \
-        ApplyLineSettings();                   \
+#define VOSTREL_LINE_SETTER(Name, Type, Field)                                                                         \
+    void TCustomComm::Set##Name(Type value)                                                                            \
+    {                                                                                                                  \
+        if (value == Field)                                                                                            \
+            return;                                                                                                    \
+        Field = value;                                                                                                 \
+        ApplyLineSettings();                                                                                           \
     }
 VOSTREL_LINE_SETTER(BaudRate, TBaudrate, FBaudRate)
 VOSTREL_LINE_SETTER(Parity, TParity, FParity)
@@ -300,7 +314,7 @@ void TCustomComm::OpenPort()
         try {
             FEventThread = TCommEventThread::Create(FHandle, FMonitorEvents, this, FDispatcher);
         } catch (const std::system_error&) {
-            FEventThread.reset();   // no thread to spare: the port works, events stay silent
+            FEventThread.reset();  // no thread to spare: the port works, events stay silent
         }
     }
     ApplyTimeouts();
@@ -332,7 +346,7 @@ void TCustomComm::ApplyLineSettings()
     if (!IsOpen())
         return;
     TDcb dcb = FDcb;
-    ReadDeviceState(FHandle, FDeviceOnlyFlags, dcb);   // result not examined, as on the platform
+    ReadDeviceState(FHandle, FDeviceOnlyFlags, dcb);  // result not examined, as on the platform
 
     dcb.DCBlength = sizeof(TDcb);
     dcb.BaudRate = BaudRateValue(FBaudRate);
@@ -348,11 +362,20 @@ void TCustomComm::ApplyLineSettings()
     dcb.XoffLim = static_cast<std::uint16_t>(FReadBufSize / 4);
 
     switch (FFlowControl) {
-    case fcNone: dcb.Flags = dcbBinary; break;   // also DTR and RTS held off
-    case fcCTS: dcb.Flags |= kCtsFlowFlags; break;
-    case fcDTR: dcb.Flags |= kDtrFlowFlags; break;
-    case fcSoftware: dcb.Flags |= kSoftwareFlowFlags; break;
-    case fcDefault: break;
+    case fcNone:
+        dcb.Flags = dcbBinary;
+        break;  // also DTR and RTS held off
+    case fcCTS:
+        dcb.Flags |= kCtsFlowFlags;
+        break;
+    case fcDTR:
+        dcb.Flags |= kDtrFlowFlags;
+        break;
+    case fcSoftware:
+        dcb.Flags |= kSoftwareFlowFlags;
+        break;
+    case fcDefault:
+        break;
     }
     for (int o = coParityCheck; o <= coNullStrip; ++o) {
         const std::uint32_t bit = OptionFlag(static_cast<TCommOption>(o));
@@ -376,7 +399,7 @@ void TCustomComm::ClosePort()
         FEventThread->StopWatching();
         FEventThread->Detach();
     }
-    FIOEvent.SetEvent();   // a write waiting for room on another thread gives up
+    FIOEvent.SetEvent();  // a write waiting for room on another thread gives up
     TLockGuard lock(FIOLock);
     FEventThread.reset();
     const int fd = FHandle;
@@ -395,7 +418,7 @@ void TCustomComm::ClosePort()
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    RetryIoctl(fd, TIOCNXCL, nullptr);   // the flag outlives us while others hold the tty
+    RetryIoctl(fd, TIOCNXCL, nullptr);  // the flag outlives us while others hold the tty
     FHandle = -1;
     ::close(fd);
     FIOEvent.ResetEvent();
@@ -423,8 +446,7 @@ std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
     while (done < count) {
         int waitMs = -1;
         if (FWriteTimeout >= 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) {
                 failed = true;
                 break;
@@ -588,7 +610,7 @@ public:
         if (FMode == Counters) {
             serial_icounter_struct c{};
             if (!ReadErrorCounts(fd, c)) {
-                FMode = None;   // the device went away
+                FMode = None;  // the device went away
                 return 0;
             }
             if (c.cts != FCounts.cts)
@@ -601,8 +623,8 @@ public:
                 mask |= EV_RING;
             if (c.brk != FCounts.brk)
                 mask |= EV_BREAK;
-            if (c.frame != FCounts.frame || c.overrun != FCounts.overrun ||
-                c.parity != FCounts.parity || c.buf_overrun != FCounts.buf_overrun)
+            if (c.frame != FCounts.frame || c.overrun != FCounts.overrun || c.parity != FCounts.parity ||
+                c.buf_overrun != FCounts.buf_overrun)
                 mask |= EV_ERR;
             FCounts = c;
         } else if (FMode == Lines) {
@@ -633,8 +655,7 @@ private:
 
 }  // namespace
 
-std::shared_ptr<TCommEventThread> TCommEventThread::Create(int fd, TCommEventTypes events,
-                                                           TCustomComm* owner,
+std::shared_ptr<TCommEventThread> TCommEventThread::Create(int fd, TCommEventTypes events, TCustomComm* owner,
                                                            TSyncDispatcher dispatcher)
 {
     std::shared_ptr<TCommEventThread> watcher(
@@ -650,11 +671,9 @@ std::shared_ptr<TCommEventThread> TCommEventThread::Create(int fd, TCommEventTyp
     return watcher;
 }
 
-TCommEventThread::TCommEventThread(int fd, std::uint32_t mask, TCustomComm* owner,
-                                   TSyncDispatcher dispatcher)
+TCommEventThread::TCommEventThread(int fd, std::uint32_t mask, TCustomComm* owner, TSyncDispatcher dispatcher)
     : FDevice(fd), FEventMask(mask), FOwner(owner), FDispatcher(std::move(dispatcher))
-{
-}
+{}
 
 void TCommEventThread::StopWatching()
 {
@@ -664,7 +683,7 @@ void TCommEventThread::StopWatching()
 
 void TCommEventThread::Detach()
 {
-    StopWatching();   // the watcher leaves its wait at once and never waits again
+    StopWatching();  // the watcher leaves its wait at once and never waits again
     {
         std::lock_guard<std::mutex> g(FDeviceLock);
         FDevice = -1;
@@ -708,7 +727,7 @@ void TCommEventThread::Execute()
     ev.events = EPOLLIN;
     ev.data.u32 = kWake;
     if (::epoll_ctl(ep, EPOLL_CTL_ADD, FWakeEvent.Handle(), &ev) != 0) {
-        ::close(ep);   // a watcher that cannot be woken must not start waiting
+        ::close(ep);  // a watcher that cannot be woken must not start waiting
         return;
     }
 
@@ -737,7 +756,7 @@ void TCommEventThread::Execute()
             std::lock_guard<std::mutex> g(FDeviceLock);
             if (FTerminated || FDevice < 0)
                 break;
-            int timeoutMs = -1;   // nothing to sample: sleep until woken
+            int timeoutMs = -1;  // nothing to sample: sleep until woken
             if (sampler.Active())
                 timeoutMs = kLinePollMs;
             if (watchTx && FWriteCount != writesSeen)

@@ -16,8 +16,21 @@ class TCustomComm;
 class TCommEventThread;
 
 enum TBaudrate : std::uint8_t {
-    br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400,
-    br56000, br57600, br115200, br128000, br256000
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000
 };
 enum TParity : std::uint8_t { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits : std::uint8_t { sb10, sb15, sb20 };
@@ -29,8 +42,14 @@ enum TCommEventType : std::uint8_t { evBreak, evCts, evDsr, evError, evRing, evR
 // Small bit sets over the enumerations above (set of ... in 8 or 16 bits).
 using TCommOptions = std::uint8_t;
 using TCommEventTypes = std::uint16_t;
-constexpr TCommOptions OptionBit(TCommOption o) { return static_cast<TCommOptions>(1u << o); }
-constexpr TCommEventTypes EventBit(TCommEventType e) { return static_cast<TCommEventTypes>(1u << e); }
+constexpr TCommOptions OptionBit(TCommOption o)
+{
+    return static_cast<TCommOptions>(1u << o);
+}
+constexpr TCommEventTypes EventBit(TCommEventType e)
+{
+    return static_cast<TCommEventTypes>(1u << e);
+}
 constexpr TCommEventTypes kAllCommEvents = 0x01FF;
 
 // Bit rate in bit/s that a TBaudrate stands for.
@@ -45,8 +64,8 @@ struct TDcb {
     std::uint16_t XonLim = 0;
     std::uint16_t XoffLim = 0;
     std::uint8_t ByteSize = 0;
-    std::uint8_t Parity = 0;     // TParity ordinal
-    std::uint8_t StopBits = 0;   // TStopbits ordinal
+    std::uint8_t Parity = 0;    // TParity ordinal
+    std::uint8_t StopBits = 0;  // TStopbits ordinal
     std::uint8_t XonChar = 0;
     std::uint8_t XoffChar = 0;
     std::uint8_t ErrorChar = 0;
@@ -136,7 +155,7 @@ public:
     virtual void Assign(const TCommEventChars& source);
 
 private:
-    void SetEventChar(int index, std::uint8_t c);   // index 1..5
+    void SetEventChar(int index, std::uint8_t c);  // index 1..5
     TCustomComm* FOwner;
     std::uint8_t FChars[5] = {17, 19, 0, 0, 0};
 };
@@ -243,8 +262,8 @@ private:
     int FHandle = -1;
     TDcb FDcb;
     std::string FDeviceName = "Com2";
-    TSimpleEvent FIOEvent;         // set by ClosePort to end a write that waits for room
-    TCriticalSection FIOLock;      // held for the whole of each read or write
+    TSimpleEvent FIOEvent;     // set by ClosePort to end a write that waits for room
+    TCriticalSection FIOLock;  // held for the whole of each read or write
     std::int32_t FReadTimeout = 1000;
     std::int32_t FWriteTimeout = 1000;
     std::int32_t FReadBufSize = 4096;
@@ -263,7 +282,9 @@ private:
     // Flag bits the line has no termios form for, as last written (see CommInt.cpp).
     std::uint32_t FDeviceOnlyFlags = 0;
     // Interrupt counters at the last clearing of the error state.
-    struct TErrorCounts { int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0; };
+    struct TErrorCounts {
+        int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+    };
     TErrorCounts FErrorBase;
     bool FHaveErrorCounts = false;
 };
@@ -276,8 +297,8 @@ class TCommEventThread : public std::enable_shared_from_this<TCommEventThread> {
 public:
     // Builds the mask from events and starts the thread at once. The watcher
     // uses fd only until Detach; it never closes it.
-    static std::shared_ptr<TCommEventThread> Create(int fd, TCommEventTypes events,
-                                                    TCustomComm* owner, TSyncDispatcher dispatcher);
+    static std::shared_ptr<TCommEventThread> Create(int fd, TCommEventTypes events, TCustomComm* owner,
+                                                    TSyncDispatcher dispatcher);
     TCommEventThread(const TCommEventThread&) = delete;
     TCommEventThread& operator=(const TCommEventThread&) = delete;
     virtual ~TCommEventThread() = default;
@@ -301,13 +322,13 @@ private:
     void Handover(std::uint32_t mask);
     void RunDispatch(std::uint32_t mask);
 
-    std::mutex FDeviceLock;            // held around every call the watcher makes on FDevice
+    std::mutex FDeviceLock;  // held around every call the watcher makes on FDevice
     int FDevice;
     const std::uint32_t FEventMask;
     TSimpleEvent FWakeEvent;
     std::atomic<bool> FTerminated{false};
     std::atomic<std::uint64_t> FWriteCount{0};
-    std::recursive_mutex FOwnerLock;   // held while the owner's handlers run
+    std::recursive_mutex FOwnerLock;  // held while the owner's handlers run
     TCustomComm* FOwner;
     const TSyncDispatcher FDispatcher;
 };

@@ -51,8 +51,7 @@ TWaitResult TEvent::WaitFor(std::uint32_t timeoutMs)
     for (;;) {
         int waitMs = -1;
         if (timeoutMs != INFINITE) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - Clock::now()).count();
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             waitMs = left > 0 ? static_cast<int>(left) : 0;
         }
         pollfd p{FHandle, POLLIN, 0};

@@ -7,18 +7,30 @@ namespace {
 speed_t StandardSpeed(std::uint32_t rate)
 {
     switch (rate) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;   // no constant
+    case 110:
+        return B110;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;  // no constant
     }
 }
 
@@ -27,7 +39,7 @@ speed_t StandardSpeed(std::uint32_t rate)
 int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
 {
     if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > paSpace || dcb.StopBits > sb20)
-        return EINVAL;   // termios has no 4-bit characters
+        return EINVAL;  // termios has no 4-bit characters
     const speed_t speed = StandardSpeed(dcb.BaudRate);
     customRate = speed == B0;
     if (customRate && dcb.BaudRate == 0)
@@ -37,8 +49,8 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
     // processing. A byte with a parity error arrives as NUL: Linux has no
     // replacement character, so fErrorChar has no equivalent; neither has
     // fNull, NUL bytes are always delivered.
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR |
-                                        IGNCR | ICRNL | IXON | IXOFF | IXANY | IMAXBEL);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY | IMAXBEL);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -51,11 +63,20 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
     static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
     t.c_cflag |= kSizes[dcb.ByteSize - 5];
     switch (dcb.Parity) {
-    case paOdd: t.c_cflag |= PARENB | PARODD; break;
-    case paEven: t.c_cflag |= PARENB; break;
-    case paMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;   // stick parity, always 1
-    case paSpace: t.c_cflag |= PARENB | CMSPAR; break;           // stick parity, always 0
-    default: break;
+    case paOdd:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+    case paEven:
+        t.c_cflag |= PARENB;
+        break;
+    case paMark:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;  // stick parity, always 1
+    case paSpace:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;  // stick parity, always 0
+    default:
+        break;
     }
     // One and a half stop bits: a UART sends 1.5 for 5-bit characters when
     // asked for two, the only size the record allows them with.
@@ -74,7 +95,7 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
     // control. fAbortOnError: transfers never abort on line errors.
     // ErrorChar, EofChar, EvtChar: raw mode gives them no meaning.
     if ((dcb.Flags & dcbOutxCtsFlow) || (dcb.Flags & dcbRtsControlMask) == dcbRtsControlHandshake)
-        t.c_cflag |= CRTSCTS;   // one flag for both directions on Linux
+        t.c_cflag |= CRTSCTS;  // one flag for both directions on Linux
     t.c_cc[VSTART] = dcb.XonChar;
     t.c_cc[VSTOP] = dcb.XoffChar;
 
@@ -86,10 +107,18 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
 void DcbFromTermios(const termios& t, std::uint32_t deviceOnlyFlags, TDcb& dcb)
 {
     switch (t.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5:
+        dcb.ByteSize = 5;
+        break;
+    case CS6:
+        dcb.ByteSize = 6;
+        break;
+    case CS7:
+        dcb.ByteSize = 7;
+        break;
+    default:
+        dcb.ByteSize = 8;
+        break;
     }
     if (!(t.c_cflag & PARENB))
         dcb.Parity = paNone;
@@ -111,6 +140,6 @@ void DcbFromTermios(const termios& t, std::uint32_t deviceOnlyFlags, TDcb& dcb)
     if (t.c_cflag & CRTSCTS)
         flags = (flags & ~dcbRtsControlMask) | dcbOutxCtsFlow | dcbRtsControlHandshake;
     else if ((flags & dcbRtsControlMask) == dcbRtsControlHandshake)
-        flags = (flags & ~dcbRtsControlMask) | dcbRtsControlEnable;   // someone else cleared it
+        flags = (flags & ~dcbRtsControlMask) | dcbRtsControlEnable;  // someone else cleared it
     dcb.Flags = flags;
 }

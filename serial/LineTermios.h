@@ -9,8 +9,8 @@
 
 // Flag bits termios cannot hold; the device "reports" them as last written.
 constexpr std::uint32_t kDeviceOnlyFlags = dcbOutxDsrFlow | dcbDtrControlMask | dcbDsrSensitivity |
-                                           dcbTXContinueOnXoff | dcbErrorChar | dcbNull |
-                                           dcbRtsControlMask | dcbAbortOnError;
+                                           dcbTXContinueOnXoff | dcbErrorChar | dcbNull | dcbRtsControlMask |
+                                           dcbAbortOnError;
 
 // What a freshly opened line reports: Linux raises DTR and RTS on open.
 constexpr std::uint32_t kOpenedLineFlags = dcbBinary | dcbDtrControlEnable | dcbRtsControlEnable;

@@ -32,7 +32,8 @@ public:
     void AppendLog(const std::string&) override {}
 };
 
-std::string Hex(const TByteArray& bytes) {
+std::string Hex(const TByteArray& bytes)
+{
     std::string s;
     char buf[4];
     for (std::uint8_t b : bytes) {
@@ -42,11 +43,13 @@ std::string Hex(const TByteArray& bytes) {
     return s;
 }
 
-[[noreturn]] void ThrowErrno(const char* what) {
+[[noreturn]] void ThrowErrno(const char* what)
+{
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-void CloseFd(int& fd) {
+void CloseFd(int& fd)
+{
     if (fd >= 0) {
         ::close(fd);
         fd = -1;
@@ -55,7 +58,8 @@ void CloseFd(int& fd) {
 
 // Changes calibration bytes (from 33 down) until the packet 01 CRC holds a
 // 0x10, leaving the decoded parameters (bytes 0..17) as they were.
-TByteArray WithCrcDle(TByteArray block) {
+TByteArray WithCrcDle(TByteArray block)
+{
     auto crcHasDle = [](const TByteArray& b) {
         TByteArray body{kPacketParams};
         body.insert(body.end(), b.begin(), b.end());
@@ -78,7 +82,8 @@ TByteArray WithCrcDle(TByteArray block) {
 
 }  // namespace
 
-bool ParseStationFault(const std::string& name, StationFault& out) {
+bool ParseStationFault(const std::string& name, StationFault& out)
+{
     static const std::array<std::pair<const char*, StationFault>, 9> names{{
         {"none", StationFault::None},
         {"stray", StationFault::StrayByte},
@@ -99,7 +104,8 @@ bool ParseStationFault(const std::string& name, StationFault& out) {
     return false;
 }
 
-TByteArray DefaultStationBlock() {
+TByteArray DefaultStationBlock()
+{
     TParameterSet set;
     set.StepCode = 1;
     set.RxFreq = {145575.0L, 150000.0L};
@@ -117,7 +123,8 @@ TByteArray DefaultStationBlock() {
     return EncodeBlock(set, log);
 }
 
-TByteArray StationAnswerLine(const TByteArray& block) {
+TByteArray StationAnswerLine(const TByteArray& block)
+{
     const TByteArray packet = BuildPacket(kPacketParams, block);
     TByteArray line;
     line.reserve(packet.size() + 8);
@@ -129,8 +136,8 @@ TByteArray StationAnswerLine(const TByteArray& block) {
     return line;
 }
 
-StationSimulator::StationSimulator(StationConfig config)
-    : m_config(std::move(config)), m_start(SimClock::now()) {
+StationSimulator::StationSimulator(StationConfig config) : m_config(std::move(config)), m_start(SimClock::now())
+{
     if (m_config.Block.empty())
         m_config.Block = DefaultStationBlock();
     m_noiseState = m_config.NoiseSeed != 0 ? m_config.NoiseSeed : 1;
@@ -187,7 +194,8 @@ StationSimulator::StationSimulator(StationConfig config)
     }
 }
 
-StationSimulator::~StationSimulator() {
+StationSimulator::~StationSimulator()
+{
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
@@ -201,13 +209,15 @@ StationSimulator::~StationSimulator() {
     CloseFd(m_wakeWrite);
 }
 
-void StationSimulator::Wake() const {
+void StationSimulator::Wake() const
+{
     const std::uint8_t b = 1;
     // A full pipe already means a pending wake-up.
     [[maybe_unused]] const ssize_t r = ::write(m_wakeWrite, &b, 1);
 }
 
-void StationSimulator::Notify() const {
+void StationSimulator::Notify() const
+{
     {
         std::lock_guard lock(m_eventMutex);
         ++m_eventCount;
@@ -215,12 +225,14 @@ void StationSimulator::Notify() const {
     m_eventCv.notify_all();
 }
 
-void StationSimulator::EventLocked(std::string text) {
+void StationSimulator::EventLocked(std::string text)
+{
     if (m_config.OnEvent && m_notes.size() < 4096)
         m_notes.push_back(Note{LineByte{SimClock::now(), 0, false}, std::move(text)});
 }
 
-void StationSimulator::SendGreeting() {
+void StationSimulator::SendGreeting()
+{
     {
         std::lock_guard lock(m_mutex);
         ScheduleGreetingLocked(SimClock::now());
@@ -228,7 +240,8 @@ void StationSimulator::SendGreeting() {
     Wake();
 }
 
-void StationSimulator::SendRaw(const TByteArray& bytes) {
+void StationSimulator::SendRaw(const TByteArray& bytes)
+{
     {
         std::lock_guard lock(m_mutex);
         m_scheduled.push_back(Scheduled{SimClock::now(), bytes});
@@ -236,29 +249,34 @@ void StationSimulator::SendRaw(const TByteArray& bytes) {
     Wake();
 }
 
-void StationSimulator::SetFault(StationFault fault, int param, bool sticky) {
+void StationSimulator::SetFault(StationFault fault, int param, bool sticky)
+{
     std::lock_guard lock(m_mutex);
     m_fault = fault;
     m_faultParam = param;
     m_faultSticky = sticky;
 }
 
-void StationSimulator::SetBlock(const TByteArray& block) {
+void StationSimulator::SetBlock(const TByteArray& block)
+{
     std::lock_guard lock(m_mutex);
     m_config.Block = block;
 }
 
-void StationSimulator::SetAnswerDelay(std::chrono::milliseconds delay) {
+void StationSimulator::SetAnswerDelay(std::chrono::milliseconds delay)
+{
     std::lock_guard lock(m_mutex);
     m_config.AnswerDelay = delay;
 }
 
-void StationSimulator::SetGreetOnWait(bool on) {
+void StationSimulator::SetGreetOnWait(bool on)
+{
     std::lock_guard lock(m_mutex);
     m_config.GreetOnWait = on;
 }
 
-void StationSimulator::HangUp() {
+void StationSimulator::HangUp()
+{
     {
         std::lock_guard lock(m_mutex);
         if (m_dead)
@@ -269,18 +287,21 @@ void StationSimulator::HangUp() {
     WaitFor([this] { return IsDead(); }, std::chrono::seconds(5));
 }
 
-void StationSimulator::ReleaseExclusive() {
+void StationSimulator::ReleaseExclusive()
+{
     std::lock_guard lock(m_mutex);
     if (m_slave >= 0)
         ::ioctl(m_slave, TIOCNXCL);
 }
 
-std::vector<LineByte> StationSimulator::Trace() const {
+std::vector<LineByte> StationSimulator::Trace() const
+{
     std::lock_guard lock(m_mutex);
     return m_trace;
 }
 
-std::vector<LineByte> StationSimulator::Received() const {
+std::vector<LineByte> StationSimulator::Received() const
+{
     std::lock_guard lock(m_mutex);
     std::vector<LineByte> out;
     for (const auto& b : m_trace)
@@ -289,7 +310,8 @@ std::vector<LineByte> StationSimulator::Received() const {
     return out;
 }
 
-TByteArray StationSimulator::ReceivedBytes() const {
+TByteArray StationSimulator::ReceivedBytes() const
+{
     std::lock_guard lock(m_mutex);
     TByteArray out;
     for (const auto& b : m_trace)
@@ -298,12 +320,14 @@ TByteArray StationSimulator::ReceivedBytes() const {
     return out;
 }
 
-std::vector<ReceivedPacket> StationSimulator::Packets() const {
+std::vector<ReceivedPacket> StationSimulator::Packets() const
+{
     std::lock_guard lock(m_mutex);
     return m_packets;
 }
 
-std::vector<ReceivedPacket> StationSimulator::ProgrammedBlocks() const {
+std::vector<ReceivedPacket> StationSimulator::ProgrammedBlocks() const
+{
     std::lock_guard lock(m_mutex);
     std::vector<ReceivedPacket> out;
     for (const auto& p : m_packets)
@@ -312,38 +336,44 @@ std::vector<ReceivedPacket> StationSimulator::ProgrammedBlocks() const {
     return out;
 }
 
-TByteArray StationSimulator::LastAnsweredBlock() const {
+TByteArray StationSimulator::LastAnsweredBlock() const
+{
     std::lock_guard lock(m_mutex);
     return m_lastAnswered;
 }
 
-int StationSimulator::GreetingCount() const {
+int StationSimulator::GreetingCount() const
+{
     std::lock_guard lock(m_mutex);
     return m_greetings;
 }
 
-int StationSimulator::AnswerCount() const {
+int StationSimulator::AnswerCount() const
+{
     std::lock_guard lock(m_mutex);
     return m_answers;
 }
 
-int StationSimulator::GoodbyeCount() const {
+int StationSimulator::GoodbyeCount() const
+{
     std::lock_guard lock(m_mutex);
     return m_goodbyes;
 }
 
-int StationSimulator::PurgeCount() const {
+int StationSimulator::PurgeCount() const
+{
     std::lock_guard lock(m_mutex);
     return m_purges;
 }
 
-bool StationSimulator::IsDead() const {
+bool StationSimulator::IsDead() const
+{
     std::lock_guard lock(m_mutex);
     return m_dead;
 }
 
-bool StationSimulator::WaitFor(const std::function<bool()>& pred,
-                               std::chrono::milliseconds timeout) const {
+bool StationSimulator::WaitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout) const
+{
     const auto deadline = SimClock::now() + timeout;
     std::unique_lock lock(m_eventMutex);
     for (;;) {
@@ -359,11 +389,10 @@ bool StationSimulator::WaitFor(const std::function<bool()>& pred,
     }
 }
 
-bool StationSimulator::TakeFaultLocked(bool greetingSide, StationFault& fault, int& param) {
-    const bool isGreetingFault = m_fault == StationFault::StrayByte ||
-                                 m_fault == StationFault::NoEtx ||
-                                 m_fault == StationFault::WrongNumber ||
-                                 m_fault == StationFault::Noise;
+bool StationSimulator::TakeFaultLocked(bool greetingSide, StationFault& fault, int& param)
+{
+    const bool isGreetingFault = m_fault == StationFault::StrayByte || m_fault == StationFault::NoEtx ||
+                                 m_fault == StationFault::WrongNumber || m_fault == StationFault::Noise;
     if (m_fault == StationFault::None || isGreetingFault != greetingSide)
         return false;
     fault = m_fault;
@@ -373,7 +402,8 @@ bool StationSimulator::TakeFaultLocked(bool greetingSide, StationFault& fault, i
     return true;
 }
 
-TByteArray StationSimulator::GreetingBytesLocked() {
+TByteArray StationSimulator::GreetingBytesLocked()
+{
     // A station greets with a packet 00 carrying one byte 00.
     TByteArray greeting = BuildPacket(kPacketGreeting, {0x00});
     StationFault fault = StationFault::None;
@@ -411,7 +441,8 @@ TByteArray StationSimulator::GreetingBytesLocked() {
     return greeting;
 }
 
-void StationSimulator::ScheduleGreetingLocked(SimClock::time_point due) {
+void StationSimulator::ScheduleGreetingLocked(SimClock::time_point due)
+{
     // At most one greeting waits: a new wait replaces the one not yet sent.
     std::erase_if(m_scheduled, [](const Scheduled& s) { return s.Greeting; });
     Scheduled s;
@@ -420,7 +451,8 @@ void StationSimulator::ScheduleGreetingLocked(SimClock::time_point due) {
     m_scheduled.push_back(std::move(s));
 }
 
-void StationSimulator::ScheduleAnswerLocked(SimClock::time_point now) {
+void StationSimulator::ScheduleAnswerLocked(SimClock::time_point now)
+{
     const auto due = now + m_config.AnswerDelay;
     StationFault fault = StationFault::None;
     int param = -1;
@@ -453,7 +485,8 @@ void StationSimulator::ScheduleAnswerLocked(SimClock::time_point now) {
     m_scheduled.push_back(std::move(s));
 }
 
-void StationSimulator::CloseMasterLocked() {
+void StationSimulator::CloseMasterLocked()
+{
     // Closing the master hangs the slave up under the utility; our own slave
     // goes too, so nothing keeps the pty alive.
     CloseFd(m_master);
@@ -464,7 +497,8 @@ void StationSimulator::CloseMasterLocked() {
     EventLocked("hung up");
 }
 
-void StationSimulator::RunDueLocked(SimClock::time_point now) {
+void StationSimulator::RunDueLocked(SimClock::time_point now)
+{
     for (;;) {
         auto it = std::min_element(m_scheduled.begin(), m_scheduled.end(),
                                    [](const Scheduled& a, const Scheduled& b) { return a.Due < b.Due; });
@@ -505,7 +539,8 @@ void StationSimulator::RunDueLocked(SimClock::time_point now) {
     FlushOutputLocked();
 }
 
-void StationSimulator::FlushOutputLocked() {
+void StationSimulator::FlushOutputLocked()
+{
     if (m_master < 0) {
         m_output.clear();
         return;
@@ -531,7 +566,8 @@ void StationSimulator::FlushOutputLocked() {
     }
 }
 
-void StationSimulator::HandleStatus(std::uint8_t status, SimClock::time_point now) {
+void StationSimulator::HandleStatus(std::uint8_t status, SimClock::time_point now)
+{
     if (status & TIOCPKT_FLUSHREAD) {
         ++m_purges;
         EventLocked("utility purged its input");
@@ -540,7 +576,8 @@ void StationSimulator::HandleStatus(std::uint8_t status, SimClock::time_point no
     }
 }
 
-void StationSimulator::HandleInput(const std::uint8_t* data, std::size_t n, SimClock::time_point now) {
+void StationSimulator::HandleInput(const std::uint8_t* data, std::size_t n, SimClock::time_point now)
+{
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t b = data[i];
         const LineByte lb{now, b, false};
@@ -579,13 +616,13 @@ void StationSimulator::HandleInput(const std::uint8_t* data, std::size_t n, SimC
     }
 }
 
-void StationSimulator::HandlePacket(const TByteArray& line, SimClock::time_point now) {
+void StationSimulator::HandlePacket(const TByteArray& line, SimClock::time_point now)
+{
     ReceivedPacket p;
     p.Number = line[1];
     p.Line = line;
     p.End = now;
-    const TByteArray body =
-        UndoDleDoubling(TByteArray(line.begin() + 2, line.end() - 2));
+    const TByteArray body = UndoDleDoubling(TByteArray(line.begin() + 2, line.end() - 2));
     if (body.size() >= 2) {
         p.Data.assign(body.begin(), body.end() - 2);
         p.Crc = static_cast<std::uint16_t>((body[body.size() - 2] << 8) | body.back());
@@ -594,8 +631,8 @@ void StationSimulator::HandlePacket(const TByteArray& line, SimClock::time_point
         p.CrcOk = Crc16(covered, static_cast<std::int32_t>(p.Data.size())) == p.Crc;
     }
     char head[64];
-    std::snprintf(head, sizeof head, "packet %02X from the utility, %zu data bytes, CRC %s: ",
-                  p.Number, p.Data.size(), p.CrcOk ? "right" : "WRONG");
+    std::snprintf(head, sizeof head, "packet %02X from the utility, %zu data bytes, CRC %s: ", p.Number, p.Data.size(),
+                  p.CrcOk ? "right" : "WRONG");
     EventLocked(head + Hex(p.Data));
 
     if (p.Number == kPacketConfirm && p.CrcOk) {
@@ -611,7 +648,8 @@ void StationSimulator::HandlePacket(const TByteArray& line, SimClock::time_point
         m_packets.push_back(std::move(p));
 }
 
-void StationSimulator::Run() {
+void StationSimulator::Run()
+{
     std::array<std::uint8_t, 512> buf{};
     for (;;) {
         std::vector<Note> notes;

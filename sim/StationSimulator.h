@@ -42,19 +42,19 @@ struct LineByte {
 // A framed packet the utility sent, DLE doubling already undone.
 struct ReceivedPacket {
     std::uint8_t Number = 0;
-    TByteArray Data;              // between the number and the CRC
-    std::uint16_t Crc = 0;        // as carried, high byte first
-    bool CrcOk = false;           // Crc16 over number and data matches
-    TByteArray Line;              // the bytes as they came, DLE to ETX
-    SimClock::time_point End;     // arrival of the ETX
+    TByteArray Data;           // between the number and the CRC
+    std::uint16_t Crc = 0;     // as carried, high byte first
+    bool CrcOk = false;        // Crc16 over number and data matches
+    TByteArray Line;           // the bytes as they came, DLE to ETX
+    SimClock::time_point End;  // arrival of the ETX
 };
 
 struct StationConfig {
-    TByteArray Block;                                  // answered in packet 01; empty: default block
-    std::chrono::milliseconds AnswerDelay{50};         // from the ETX of packet 08 to packet 01
-    std::chrono::milliseconds GreetDelay{100};         // from the utility's purge to the greeting
-    std::chrono::microseconds ByteInterval{0};         // pacing of station bytes; 0 sends in one go
-    bool GreetOnWait = false;                          // greet whenever the utility purges its input
+    TByteArray Block;                           // answered in packet 01; empty: default block
+    std::chrono::milliseconds AnswerDelay{50};  // from the ETX of packet 08 to packet 01
+    std::chrono::milliseconds GreetDelay{100};  // from the utility's purge to the greeting
+    std::chrono::microseconds ByteInterval{0};  // pacing of station bytes; 0 sends in one go
+    bool GreetOnWait = false;                   // greet whenever the utility purges its input
     std::uint32_t NoiseSeed = 1;
     // Called on the simulator's thread for every byte, both directions.
     std::function<void(const LineByte&)> OnByte;
@@ -100,16 +100,16 @@ public:
     // which otherwise refuses a non-root reopen while our own slave is open.
     void ReleaseExclusive();
 
-    std::vector<LineByte> Trace() const;        // both directions, in order
-    TByteArray ReceivedBytes() const;           // from the utility only
-    std::vector<LineByte> Received() const;     // from the utility, with times
+    std::vector<LineByte> Trace() const;     // both directions, in order
+    TByteArray ReceivedBytes() const;        // from the utility only
+    std::vector<LineByte> Received() const;  // from the utility, with times
     std::vector<ReceivedPacket> Packets() const;
     std::vector<ReceivedPacket> ProgrammedBlocks() const;  // packets 09
-    TByteArray LastAnsweredBlock() const;       // block of the last packet 01 sent
+    TByteArray LastAnsweredBlock() const;                  // block of the last packet 01 sent
     int GreetingCount() const;
     int AnswerCount() const;
     int GoodbyeCount() const;
-    int PurgeCount() const;                     // input purges seen on the slave
+    int PurgeCount() const;  // input purges seen on the slave
     bool IsDead() const;
 
     // Waits until pred() holds, re-checking after each simulator event;

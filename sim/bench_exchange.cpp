@@ -15,23 +15,29 @@
 
 namespace {
 
-double CpuMs(clockid_t clock) {
+double CpuMs(clockid_t clock)
+{
     timespec ts{};
     clock_gettime(clock, &ts);
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
-double Ms(SimClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(SimClock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
-void PrintStats(const char* what, std::vector<double> v) {
+void PrintStats(const char* what, std::vector<double> v)
+{
     std::sort(v.begin(), v.end());
-    std::printf("%-44s min %7.2f  median %7.2f  max %7.2f ms  (n=%zu)\n", what, v.front(),
-                v[v.size() / 2], v.back(), v.size());
+    std::printf("%-44s min %7.2f  median %7.2f  max %7.2f ms  (n=%zu)\n", what, v.front(), v[v.size() / 2], v.back(),
+                v.size());
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     try {
         StationSimulator sim;
@@ -56,8 +62,7 @@ int main(int argc, char** argv) {
                 const auto t0 = SimClock::now();
                 SendPacket(port, host, packet, false, true);
                 const auto t1 = SimClock::now();
-                if (!sim.WaitFor([&] { return sim.ProgrammedBlocks().size() > before; },
-                                 std::chrono::seconds(5))) {
+                if (!sim.WaitFor([&] { return sim.ProgrammedBlocks().size() > before; }, std::chrono::seconds(5))) {
                     std::fprintf(stderr, "the station did not record packet 09\n");
                     return 1;
                 }
@@ -71,8 +76,8 @@ int main(int argc, char** argv) {
             std::printf("%s: %zu bytes written\n", c.name, onLine);
             PrintStats("  SendPacket call", call);
             PrintStats("  first to last byte at the station", line);
-            std::printf("  floor: %zu ms of pauses; at 4800 bit/s the bytes alone take %.1f ms\n",
-                        onLine, static_cast<double>(onLine) * 10.0 / 4.8);
+            std::printf("  floor: %zu ms of pauses; at 4800 bit/s the bytes alone take %.1f ms\n", onLine,
+                        static_cast<double>(onLine) * 10.0 / 4.8);
         }
 
         // An idle line: nothing arrives during the window.

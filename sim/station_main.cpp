@@ -16,23 +16,24 @@
 
 namespace {
 
-void Usage(std::FILE* to) {
-    std::fputs(
-        "usage: vostrel-station [options]\n"
-        "  --greet-on-wait     greet whenever the utility purges its input (begins a wait)\n"
-        "  --greet-every SEC   greet every SEC seconds\n"
-        "  --trace             print every byte: ms since start, direction, hex\n"
-        "  --block HEX         the 34-byte block answered in packet 01\n"
-        "  --link PATH         make PATH a symlink to the slave pty while running\n"
-        "  --answer-delay MS   delay from packet 08 to packet 01 (default 50)\n"
-        "  --greet-delay MS    delay from the purge to the greeting (default 100)\n"
-        "  --pace              send at the pace of 4800 bit/s instead of in one go\n"
-        "  --fault NAME[:N]    misbehave in every exchange: stray, noetx, wrongnum, cut,\n"
-        "                      silence, crcdle, noise, hangup\n",
-        to);
+void Usage(std::FILE* to)
+{
+    std::fputs("usage: vostrel-station [options]\n"
+               "  --greet-on-wait     greet whenever the utility purges its input (begins a wait)\n"
+               "  --greet-every SEC   greet every SEC seconds\n"
+               "  --trace             print every byte: ms since start, direction, hex\n"
+               "  --block HEX         the 34-byte block answered in packet 01\n"
+               "  --link PATH         make PATH a symlink to the slave pty while running\n"
+               "  --answer-delay MS   delay from packet 08 to packet 01 (default 50)\n"
+               "  --greet-delay MS    delay from the purge to the greeting (default 100)\n"
+               "  --pace              send at the pace of 4800 bit/s instead of in one go\n"
+               "  --fault NAME[:N]    misbehave in every exchange: stray, noetx, wrongnum, cut,\n"
+               "                      silence, crcdle, noise, hangup\n",
+               to);
 }
 
-bool ParseHex(const std::string& text, TByteArray& out) {
+bool ParseHex(const std::string& text, TByteArray& out)
+{
     out.clear();
     int high = -1;
     for (char c : text) {
@@ -57,7 +58,8 @@ bool ParseHex(const std::string& text, TByteArray& out) {
     return high < 0;
 }
 
-bool ParseNumber(const char* text, double& out) {
+bool ParseNumber(const char* text, double& out)
+{
     char* end = nullptr;
     errno = 0;
     out = std::strtod(text, &end);
@@ -66,7 +68,8 @@ bool ParseNumber(const char* text, double& out) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     StationConfig config;
     bool trace = false;
     double greetEvery = 0;
@@ -150,12 +153,11 @@ int main(int argc, char** argv) {
         if (fault != StationFault::None)
             station.SetFault(fault, faultParam, true);
         if (!linkPath.empty()) {
-            struct stat st{};
+            struct stat st {};
             if (::lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
                 ::unlink(linkPath.c_str());
             if (::symlink(station.SlavePath().c_str(), linkPath.c_str()) != 0) {
-                std::fprintf(stderr, "vostrel-station: cannot link %s: %s\n", linkPath.c_str(),
-                             std::strerror(errno));
+                std::fprintf(stderr, "vostrel-station: cannot link %s: %s\n", linkPath.c_str(), std::strerror(errno));
                 linkPath.clear();
             }
         }
@@ -170,8 +172,8 @@ int main(int argc, char** argv) {
                 const auto now = SimClock::now();
                 if (now >= nextGreeting) {
                     station.SendGreeting();
-                    nextGreeting = now + std::chrono::duration_cast<SimClock::duration>(
-                                             std::chrono::duration<double>(greetEvery));
+                    nextGreeting =
+                        now + std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(greetEvery));
                 }
                 wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(nextGreeting - now));
             }

@@ -28,7 +28,8 @@ public:
         m_timer.setInterval(20);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) return;
+            if (box == nullptr)
+                return;
             Texts.append(box->text());
             Infos.append(box->informativeText());
             box->done(QMessageBox::Ok);

@@ -66,9 +66,13 @@ TEST_F(EditorsTest, ArrowsStepInTheirOrderAndWrap)
     };
     // The codes of the parameter block behind each caption.
     const QMap<QString, int> codes{
-        {"25,0", 0}, {"12,5", 1}, {"разнесённый приём", 0}, {"симплекс", 1}, {"25", 1},   {"10", 2},
-        {"5", 3},    {"9600", 0}, {"19200", 1},             {"38400", 2},    {"57600", 3}, {"none", 0},
-        {"Xon/Xoff", 1}, {"RTS/CTS", 2}, {"2400", 0}, {"1200", 1}, {"4800", 2}, {"РМК31", 0}, {"РМК7", 1},
+        {"25,0", 0},     {"12,5", 1},    {"разнесённый приём", 0},
+        {"симплекс", 1}, {"25", 1},      {"10", 2},
+        {"5", 3},        {"9600", 0},    {"19200", 1},
+        {"38400", 2},    {"57600", 3},   {"none", 0},
+        {"Xon/Xoff", 1}, {"RTS/CTS", 2}, {"2400", 0},
+        {"1200", 1},     {"4800", 2},    {"РМК31", 0},
+        {"РМК7", 1},
     };
     for (const Row& r : rows) {
         const QString name = QString::fromLatin1(r.selector);
@@ -79,7 +83,8 @@ TEST_F(EditorsTest, ArrowsStepInTheirOrderAndWrap)
         s->SetTag(codes.value(r.captions.first()));
         for (int i = 0; i < r.captions.size(); ++i) {
             SCOPED_TRACE(i);
-            if (i > 0) Click(arrow);
+            if (i > 0)
+                Click(arrow);
             EXPECT_EQ(s->Caption(), r.captions[i]);
             EXPECT_EQ(s->Tag(), codes.value(r.captions[i]));
         }
@@ -93,8 +98,8 @@ TEST_F(EditorsTest, DuplexToggleCopiesAndSimplexFollowsTyping)
         TNumEdit* rx;
         TNumEdit* tx;
     };
-    for (const Channel& c : {Channel{"ZPCH1", w.edZPCH1_RxFreq, w.edZPCH1_TxFreq},
-                             Channel{"ZPCH2", w.edZPCH2_RxFreq, w.edZPCH2_TxFreq}}) {
+    for (const Channel& c :
+         {Channel{"ZPCH1", w.edZPCH1_RxFreq, w.edZPCH1_TxFreq}, Channel{"ZPCH2", w.edZPCH2_RxFreq, w.edZPCH2_TxFreq}}) {
         SCOPED_TRACE(c.toggle);
         const QString left = QStringLiteral("spb%1_left").arg(QString::fromLatin1(c.toggle));
         TSelector* toggle = Sel(QStringLiteral("pan%1").arg(QString::fromLatin1(c.toggle)).toLatin1().constData());
@@ -169,8 +174,7 @@ TEST(ByteCount, CaptionFromPauseAndSpeed)
     const Row rows[] = {
         {432.5, 0, "415 байт"}, {432.5, 1, "830 байт"}, {432.5, 2, "1661 байт"}, {432.5, 3, "2491 байт"},
         {10, 0, "10 байт"},     {10, 1, "19 байт"},     {10, 2, "38 байт"},      {10, 3, "58 байт"},
-        {0, 2, "0 байт"},
-        {1.5625, 0, "2 байт"},  // exactly 1.5 characters: the half goes up
+        {0, 2, "0 байт"},       {1.5625, 0, "2 байт"},  // exactly 1.5 characters: the half goes up
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.pause << " ms at code " << r.baud);

@@ -1,7 +1,7 @@
 // The numeric edit: typing, paste, Escape, limits and display formats, and
 // the decimal formatting underneath.
-#include "AppTestSupport.h"
 #include "NumEdit.h"
+#include "AppTestSupport.h"
 #include "NumFormat.h"
 
 #include <QClipboard>
@@ -55,9 +55,14 @@ TEST(NumFormat, ParsesWhatTheEditsShow)
         bool ok;
     };
     const Row rows[] = {
-        {"145 575,0", 145575.0L, true}, {"145575.5", 145575.5L, true}, {"", 0.0L, true},
-        {"-", 0.0L, true},             {",", 0.0L, true},            {"-12,25", -12.25L, true},
-        {"12a", 0.0L, false},          {"1,2,3", 0.0L, false},
+        {"145 575,0", 145575.0L, true},
+        {"145575.5", 145575.5L, true},
+        {"", 0.0L, true},
+        {"-", 0.0L, true},
+        {",", 0.0L, true},
+        {"-12,25", -12.25L, true},
+        {"12a", 0.0L, false},
+        {"1,2,3", 0.0L, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.text);
@@ -127,7 +132,8 @@ TEST_F(NumEditTest, TypingKeepsANumber)
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         freq->SetLimits(0, 0);
-        if (r.limits) freq->SetLimits(140000, 174000);
+        if (r.limits)
+            freq->SetLimits(140000, 174000);
         Focus(freq);
         freq->clear();
         rejected.clear();

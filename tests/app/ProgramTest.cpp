@@ -25,11 +25,13 @@ TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
 
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0) env.emplace_back(*e);
+        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
+            env.emplace_back(*e);
     }
     env.emplace_back("QT_QPA_PLATFORM=offscreen");
     std::vector<char*> envp;
-    for (auto& s : env) envp.push_back(s.data());
+    for (auto& s : env)
+        envp.push_back(s.data());
     envp.push_back(nullptr);
     const std::string script = VOSTREL_AS_COM1, program = VOSTREL_PROGRAM, term = station.SlavePath();
     std::vector<char*> argv{const_cast<char*>(script.c_str()), const_cast<char*>(term.c_str()),
@@ -44,7 +46,8 @@ TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
     auto reap = [&](int ms) {
         int status = -1;
         for (int i = 0; i < ms / 10; ++i) {
-            if (waitpid(pid, &status, WNOHANG) == pid) return status;
+            if (waitpid(pid, &status, WNOHANG) == pid)
+                return status;
             usleep(10000);
         }
         return -1;
@@ -70,7 +73,8 @@ TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_TRUE(station.WaitFor([&] { return station.GoodbyeCount() == 1; }, 10000ms));
     const int status = reap(15000);
-    if (status == -1) kill(pid, SIGKILL), reap(5000);
+    if (status == -1)
+        kill(pid, SIGKILL), reap(5000);
     ASSERT_NE(status, -1) << "the program did not end after its window closed";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     const auto after = station.Packets();

@@ -27,10 +27,7 @@ public:
 // The window with its port list pointed at the simulated stations.
 class TSequenceWindow : public TfmMain {
 public:
-    TSequenceWindow(const QStringList& ports, std::uint32_t thankYouMs) : m_ports(ports)
-    {
-        ThankYouMs = thankYouMs;
-    }
+    TSequenceWindow(const QStringList& ports, std::uint32_t thankYouMs) : m_ports(ports) { ThankYouMs = thankYouMs; }
 
 protected:
     QStringList PortNames() const override { return m_ports; }
@@ -71,7 +68,8 @@ TByteArray DoubledLine(const TByteArray& packet)
     TByteArray line;
     for (std::size_t i = 0; i < packet.size(); ++i) {
         line.push_back(packet[i]);
-        if (i >= 2 && i + 2 < packet.size() && packet[i] == kDle) line.push_back(kDle);
+        if (i >= 2 && i + 2 < packet.size() && packet[i] == kDle)
+            line.push_back(kDle);
     }
     return line;
 }
@@ -105,7 +103,8 @@ protected:
 
     void TearDown() override
     {
-        if (w) w->close();
+        if (w)
+            w->close();
         w.reset();
     }
 
@@ -117,7 +116,8 @@ protected:
     {
         auto* t = new QTimer(w.get());
         QObject::connect(t, &QTimer::timeout, w.get(), [t, pred = std::move(pred), fn = std::move(fn)] {
-            if (!pred()) return;
+            if (!pred())
+                return;
             t->stop();
             t->deleteLater();
             fn();
@@ -163,10 +163,24 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
 
     // The log tells the exchange in order.
     const QStringList log = w->LogLines();
-    const QStringList expected{kWaitLine + QString::fromStdString(station.SlavePath()), "Что-то пришло.", "Читаем.",
-                               "$10", "$00", "$00", "$01", "$B0", "$10", "$03",
+    const QStringList expected{kWaitLine + QString::fromStdString(station.SlavePath()),
+                               "Что-то пришло.",
+                               "Читаем.",
+                               "$10",
+                               "$00",
+                               "$00",
+                               "$01",
+                               "$B0",
+                               "$10",
+                               "$03",
                                "Посылаем пакет-подтверждение (пакет № 08)",
-                               "$10", "$08", "$00", "$06", "$70", "$10", "$03",
+                               "$10",
+                               "$08",
+                               "$00",
+                               "$06",
+                               "$70",
+                               "$10",
+                               "$03",
                                "Ждём ответ от станции (пакет № 01)"};
     ASSERT_GE(log.size(), expected.size());
     EXPECT_EQ(log.mid(0, expected.size()), expected);
@@ -193,9 +207,8 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
 
     // Programming: the block the encoder gives, and the bytes worked out by hand.
     const TByteArray byHand{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0xF9, 0x00, 0xC8, 0x01,
-                            0x55, 0x18, 0x0D, 0x1C, 0x64, 0x5F,
-                            0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA, 0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18,
-                            0x44, 0x37};
+                            0x55, 0x18, 0x0D, 0x1C, 0x64, 0x5F, 0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA,
+                            0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18, 0x44, 0x37};
     TNullLog quiet;
     EXPECT_EQ(EncodeBlock(w->ReadParameters(), quiet), byHand);
     QTest::mouseClick(w->butProgr, Qt::LeftButton);
@@ -205,7 +218,8 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
     EXPECT_EQ(programmed.Data, byHand);
     EXPECT_EQ(programmed.Line, DoubledLine(BuildPacket(kPacketProgram, byHand)));
     int calcLines = 0;
-    for (const QString& l : w->LogLines()) calcLines += l.startsWith(QStringLiteral("p1_calculate=")) ? 1 : 0;
+    for (const QString& l : w->LogLines())
+        calcLines += l.startsWith(QStringLiteral("p1_calculate=")) ? 1 : 0;
     EXPECT_EQ(calcLines, 8);
 
     // After the thank-you page: instruction page, clear look, a new wait armed.
@@ -294,7 +308,8 @@ TEST_F(SequenceTest, BytesBeforeTheWaitAreNeverSeen)
     station.SendRaw({0x10, 0x00, 0x03});
     bool quietWait = false;
     Later(1500, [&] {
-        quietWait = Count(QStringLiteral("Что-то пришло.")) == 0 && Count(kWaitLine + QString::fromStdString(station.SlavePath())) == 1;
+        quietWait = Count(QStringLiteral("Что-то пришло.")) == 0 &&
+                    Count(kWaitLine + QString::fromStdString(station.SlavePath())) == 1;
         station.SendGreeting();
     });
     ASSERT_TRUE(Connected());

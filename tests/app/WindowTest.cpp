@@ -19,11 +19,13 @@ public:
     TPty()
     {
         m_fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_fd >= 0 && grantpt(m_fd) == 0 && unlockpt(m_fd) == 0) m_slave = QString::fromLocal8Bit(ptsname(m_fd));
+        if (m_fd >= 0 && grantpt(m_fd) == 0 && unlockpt(m_fd) == 0)
+            m_slave = QString::fromLocal8Bit(ptsname(m_fd));
     }
     ~TPty()
     {
-        if (m_fd >= 0) close(m_fd);
+        if (m_fd >= 0)
+            close(m_fd);
     }
     const QString& SlavePath() const { return m_slave; }
     int MasterFd() const { return m_fd; }
@@ -72,7 +74,8 @@ TEST_F(WindowTest, StartsWithTheInstructionPage)
     EXPECT_EQ(w.Screens->currentWidget()->objectName(), "Default");
 
     QStringList entries;
-    for (int i = 0; i < w.cbPort->count(); ++i) entries << w.cbPort->itemText(i);
+    for (int i = 0; i < w.cbPort->count(); ++i)
+        entries << w.cbPort->itemText(i);
     EXPECT_EQ(entries, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}));
     EXPECT_EQ(w.cbPort->currentText(), "COM1");
     EXPECT_TRUE(w.cbPort->isVisible());
@@ -122,7 +125,8 @@ TEST_F(WindowTest, PortThatFailsShowsTheMessage)
 TEST_F(WindowTest, PortThatOpensArmsTheTimer)
 {
     TPty pty;
-    if (pty.SlavePath().isEmpty()) GTEST_SKIP() << "no pseudo-terminal available";
+    if (pty.SlavePath().isEmpty())
+        GTEST_SKIP() << "no pseudo-terminal available";
     boxes.Texts.clear();
     Pick(pty.SlavePath());
     EXPECT_TRUE(boxes.Texts.isEmpty());
@@ -143,7 +147,8 @@ TEST_F(WindowTest, PortThatOpensArmsTheTimer)
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen; }, 10000));
     EXPECT_TRUE(timerOff);
-    EXPECT_TRUE(w.LogLines().contains(QStringLiteral("Начинаем ждать сообщение от станции на порту ") + pty.SlavePath()));
+    EXPECT_TRUE(
+        w.LogLines().contains(QStringLiteral("Начинаем ждать сообщение от станции на порту ") + pty.SlavePath()));
 
     // Picking the same entry again reopens it and arms the timer again.
     StopWaitingFlag = false;
@@ -163,7 +168,8 @@ TEST_F(WindowTest, PortThatOpensArmsTheTimer)
 TEST_F(WindowTest, PortIoCarriesBytesBothWays)
 {
     TPty pty;
-    if (pty.SlavePath().isEmpty()) GTEST_SKIP() << "no pseudo-terminal available";
+    if (pty.SlavePath().isEmpty())
+        GTEST_SKIP() << "no pseudo-terminal available";
     Pick(pty.SlavePath());
     ASSERT_TRUE(w.ComPort.IsOpen());
 
@@ -171,11 +177,14 @@ TEST_F(WindowTest, PortIoCarriesBytesBothWays)
     EXPECT_EQ(w.ComPortIo.WriteBytes(out, 4), 4);
     std::uint8_t got[8] = {};
     ssize_t n = 0;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        const ssize_t r = read(pty.MasterFd(), got + n, sizeof got - static_cast<std::size_t>(n));
-        if (r > 0) n += r;
-        return n >= 4;
-    }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const ssize_t r = read(pty.MasterFd(), got + n, sizeof got - static_cast<std::size_t>(n));
+            if (r > 0)
+                n += r;
+            return n >= 4;
+        },
+        3000));
     EXPECT_EQ(std::memcmp(got, out, 4), 0);
 
     const std::uint8_t in[] = {0x10, 0x00, 0x55, 0x03};
@@ -249,7 +258,8 @@ TEST(WindowLayout, CaptionsWithTheirFontsAndColours)
         SCOPED_TRACE(r.text);
         int found = 0;
         for (QLabel* l : labels) {
-            if (l->text() != QString::fromUtf8(r.text)) continue;
+            if (l->text() != QString::fromUtf8(r.text))
+                continue;
             ++found;
             EXPECT_EQ(l->font().family(), "Arial");
             EXPECT_EQ(l->font().pixelSize(), r.pixels);
@@ -295,10 +305,10 @@ TEST(WindowLayout, InitialEditorState)
         const char* caption;
         int tag;
     };
-    for (const Row& r : {Row{w.panStep, "25,0", 0}, Row{w.panZPCH1, "разнесённый приём", 0},
-                         Row{w.panZPCH2, "разнесённый приём", 0}, Row{w.panZPCH1Power, "5", 3},
-                         Row{w.panZPCH2Power, "5", 3}, Row{w.panBaudRate, "9600", 0},
-                         Row{w.panFlowControl, "none", 0}, Row{w.panEfirSkor, "2400", 0}, Row{w.panKod, "", 0}}) {
+    for (const Row& r :
+         {Row{w.panStep, "25,0", 0}, Row{w.panZPCH1, "разнесённый приём", 0}, Row{w.panZPCH2, "разнесённый приём", 0},
+          Row{w.panZPCH1Power, "5", 3}, Row{w.panZPCH2Power, "5", 3}, Row{w.panBaudRate, "9600", 0},
+          Row{w.panFlowControl, "none", 0}, Row{w.panEfirSkor, "2400", 0}, Row{w.panKod, "", 0}}) {
         SCOPED_TRACE(r.selector->objectName().toStdString());
         EXPECT_EQ(r.selector->Caption(), QString::fromUtf8(r.caption));
         EXPECT_EQ(r.selector->Tag(), r.tag);
@@ -322,8 +332,7 @@ TEST(WindowLayout, ExchangeLogKeepsLinesInOrder)
     host.AppendLog(std::string("Начинаем ждать сообщение от станции на порту COM1"));
     w.AppendLog("$10");
     w.AppendLog(QStringLiteral("Читаем."));
-    EXPECT_EQ(w.LogLines(),
-              QStringList({"Начинаем ждать сообщение от станции на порту COM1", "$10", "Читаем."}));
+    EXPECT_EQ(w.LogLines(), QStringList({"Начинаем ждать сообщение от станции на порту COM1", "$10", "Читаем."}));
     EXPECT_FALSE(w.Memo1->isVisibleTo(&w));
 }
 

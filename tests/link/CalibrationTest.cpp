@@ -21,8 +21,7 @@ constexpr std::int32_t kW174000 = 13920;  // i = 90
 std::uint8_t P1(std::int32_t word, int variant, int power, long double selector)
 {
     RecordingLog log;
-    return CalcP1(word, static_cast<std::uint8_t>(variant), static_cast<std::uint8_t>(power),
-                  selector, log);
+    return CalcP1(word, static_cast<std::uint8_t>(variant), static_cast<std::uint8_t>(power), selector, log);
 }
 
 }  // namespace
@@ -121,8 +120,7 @@ TEST(Calibration, P1SetsOfTheCompleteExample)
         std::int32_t word;
         int variant;
         int power;
-    } calls[8] = {{w1, 0, 3}, {w1, 0, 3}, {w1, 1, 3}, {w1, 1, 3},
-                  {w2, 0, 1}, {w2, 0, 3}, {w2, 1, 1}, {w2, 1, 3}};
+    } calls[8] = {{w1, 0, 3}, {w1, 0, 3}, {w1, 1, 3}, {w1, 1, 3}, {w2, 0, 1}, {w2, 0, 3}, {w2, 1, 1}, {w2, 1, 3}};
     const std::uint8_t setA[8] = {0x1B, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18};
     const std::uint8_t setB[8] = {0x42, 0x42, 0x23, 0x23, 0x12, 0x3E, 0xFD, 0x0D};
     for (int k = 0; k < 8; ++k) {
@@ -143,15 +141,14 @@ TEST(Calibration, CompleteExampleBytesAndLogOrder)
 
     RecordingLog log;
     const std::array<std::uint8_t, 16> bytes = ComputeCalibrationBytes(in, log);
-    const std::array<std::uint8_t, 16> expected = {
-        0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA,                  // 18..23
-        0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18,      // 24..31, first call set B
-        0x44, 0x37};                                         // 32..33
+    const std::array<std::uint8_t, 16> expected = {0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA,  // 18..23
+                                                   0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E,
+                                                   0x1E, 0x18,   // 24..31, first call set B
+                                                   0x44, 0x37};  // 32..33
     EXPECT_EQ(bytes, expected);
-    EXPECT_EQ(log.lines, (std::vector<std::string>{
-                             "p1_calculate=66", "p1_calculate=27", "p1_calculate=6",
-                             "p1_calculate=6", "p1_calculate=30", "p1_calculate=46",
-                             "p1_calculate=30", "p1_calculate=24"}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"p1_calculate=66", "p1_calculate=27", "p1_calculate=6", "p1_calculate=6",
+                                        "p1_calculate=30", "p1_calculate=46", "p1_calculate=30", "p1_calculate=24"}));
 
     // A second action starts over with set B; nothing carries over.
     RecordingLog again;

@@ -49,10 +49,8 @@ TEST(Crc16, KnownVectors)
         TByteArray data;
         std::uint16_t expected;
     } rows[] = {
-        {"check string", Bytes("123456789"), 0x374B},
-        {"empty", {}, 0xFFFF},
-        {"confirmation 08 00", {0x08, 0x00}, 0x0670},
-        {"closing 00 00", {0x00, 0x00}, 0x01B0},
+        {"check string", Bytes("123456789"), 0x374B},   {"empty", {}, 0xFFFF},
+        {"confirmation 08 00", {0x08, 0x00}, 0x0670},   {"closing 00 00", {0x00, 0x00}, 0x01B0},
         {"programming 09 + 34 zeros", program, 0x7A01},
     };
     for (const Row& row : rows) {
@@ -70,8 +68,7 @@ TEST(Crc16, TableMatchesBitwiseDefinition)
         // The reflected remainder of i alone, from a zero register.
         std::uint16_t c = static_cast<std::uint16_t>(i);
         for (int k = 0; k < 8; ++k) {
-            c = (c & 1u) != 0 ? static_cast<std::uint16_t>((c >> 1) ^ 0xA001u)
-                              : static_cast<std::uint16_t>(c >> 1);
+            c = (c & 1u) != 0 ? static_cast<std::uint16_t>((c >> 1) ^ 0xA001u) : static_cast<std::uint16_t>(c >> 1);
         }
         EXPECT_EQ(Crc16TableEntry(static_cast<std::uint8_t>(i)), Swap(c));
     }

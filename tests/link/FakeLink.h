@@ -88,10 +88,7 @@ public:
 
 private:
     // Arrival times are compared as 32-bit differences so a clock near its wrap works.
-    bool Due(std::uint32_t at) const
-    {
-        return static_cast<std::int32_t>(clock_.now - at) >= 0;
-    }
+    bool Due(std::uint32_t at) const { return static_cast<std::int32_t>(clock_.now - at) >= 0; }
 
     FakeClock& clock_;
     std::deque<std::pair<std::uint32_t, std::uint8_t>> incoming_;
@@ -99,10 +96,7 @@ private:
 
 class FakeHost : public ILinkHost {
 public:
-    explicit FakeHost(FakeClock& clock, std::uint32_t msPerPass = 1)
-        : clock_(clock), msPerPass_(msPerPass)
-    {
-    }
+    explicit FakeHost(FakeClock& clock, std::uint32_t msPerPass = 1) : clock_(clock), msPerPass_(msPerPass) {}
 
     void AppendLog(const std::string& line) override
     {

@@ -139,8 +139,7 @@ TEST(Packets, SendProgrammingPacketWithDoubling)
             ExpectByteEvents(expected, b, false);
         }
         EXPECT_EQ(clock.events, expected);
-        EXPECT_EQ((TByteArray(port.written.begin(), port.written.begin() + 2)),
-                  (TByteArray{0x10, 0x09}));
+        EXPECT_EQ((TByteArray(port.written.begin(), port.written.begin() + 2)), (TByteArray{0x10, 0x09}));
     }
 
     FakeClock clock;
@@ -149,15 +148,13 @@ TEST(Packets, SendProgrammingPacketWithDoubling)
     SendPacket(port, host, BuildPacket(kPacketProgram, twoDle), false, true);
     EXPECT_EQ((TByteArray(port.written.begin() + 13, port.written.begin() + 19)),
               (TByteArray{0x00, 0x10, 0x10, 0x10, 0x10, 0x00}));
-    EXPECT_EQ((TByteArray(port.written.end() - 4, port.written.end())),
-              (TByteArray{0x79, 0x9D, 0x10, 0x03}));
+    EXPECT_EQ((TByteArray(port.written.end() - 4, port.written.end())), (TByteArray{0x79, 0x9D, 0x10, 0x03}));
 
     FakeClock clock2;
     FakePort port2(clock2);
     FakeHost host2(clock2);
     SendPacket(port2, host2, BuildPacket(kPacketProgram, crcLow10), false, true);
-    EXPECT_EQ((TByteArray(port2.written.end() - 5, port2.written.end())),
-              (TByteArray{0x7A, 0x10, 0x10, 0x10, 0x03}));
+    EXPECT_EQ((TByteArray(port2.written.end() - 5, port2.written.end())), (TByteArray{0x7A, 0x10, 0x10, 0x10, 0x03}));
 }
 
 TEST(Packets, DoublingSparesNumberAndFramingAndCopiesAreNotLogged)
@@ -256,8 +253,8 @@ TEST(Packets, CollectForKeepsEverythingInItsWindow)
     FakeHost host(clock);
     const TByteArray packet = Concat({{0x10, 0x01}, TByteArray(34, 0x22), {0xAA, 0xBB, 0x10, 0x03}});
     port.Arrive(20, packet);
-    port.Arrive(900, {0x01, 0x02});       // after ETX, inside the window
-    port.Arrive(1100, {0x0E});            // after the window
+    port.Arrive(900, {0x01, 0x02});  // after ETX, inside the window
+    port.Arrive(1100, {0x0E});       // after the window
     const TByteArray got = CollectFor(port, host, 1000);
     EXPECT_EQ(got, Concat({packet, {0x01, 0x02}}));
     EXPECT_EQ(host.log, LinesOf(got));
@@ -376,8 +373,7 @@ TEST(Packets, CollectionsPollWhileElapsedIsAtMostTheLimit)
         FakeHost host(clock);
         port.Arrive(clock.now, {0x10, 0x00});
         port.Arrive(clock.now + row.arrival, {0x03});
-        const TByteArray got =
-            row.untilEtx ? CollectUntilEtx(port, host) : CollectFor(port, host, row.limit);
+        const TByteArray got = row.untilEtx ? CollectUntilEtx(port, host) : CollectFor(port, host, row.limit);
         EXPECT_EQ(got.size(), row.taken ? 3u : 2u);
     }
 }

@@ -37,8 +37,7 @@ TParameterSet Decode(const TByteArray& block, const TParameterSet& previous = {}
 TByteArray BlockWith(std::uint8_t mode, std::uint8_t power)
 {
     TByteArray b(kBlockSize, 0);
-    const std::uint8_t words[12] = {0x00, 0xF3, 0xC1, 0x00, 0xF3, 0xC1,
-                                    0x00, 0xBB, 0x81, 0x00, 0xBB, 0x81};
+    const std::uint8_t words[12] = {0x00, 0xF3, 0xC1, 0x00, 0xF3, 0xC1, 0x00, 0xBB, 0x81, 0x00, 0xBB, 0x81};
     for (int k = 0; k < 12; ++k) {
         b[static_cast<std::size_t>(k)] = words[k];
     }
@@ -247,10 +246,9 @@ TEST(ParamBlock, FieldLimitsClampNeverWrap)
         long double count;
         std::uint8_t byte;
     } counts[] = {
-        {"0", 0.0L, 0},       {"255", 255.0L, 255},  {"255.4", 255.4L, 255},
-        {"256", 256.0L, 255}, {"1e30", 1e30L, 255},  {"-1", -1.0L, 0},
-        {"-0.6", -0.6L, 0},   {"0.5 tie", 0.5L, 0},  {"1.5 tie", 1.5L, 2},
-        {"254.5 tie", 254.5L, 254}, {"253.5 tie", 253.5L, 254}, {"NaN", nan, 0},
+        {"0", 0.0L, 0},       {"255", 255.0L, 255},       {"255.4", 255.4L, 255},     {"256", 256.0L, 255},
+        {"1e30", 1e30L, 255}, {"-1", -1.0L, 0},           {"-0.6", -0.6L, 0},         {"0.5 tie", 0.5L, 0},
+        {"1.5 tie", 1.5L, 2}, {"254.5 tie", 254.5L, 254}, {"253.5 tie", 253.5L, 254}, {"NaN", nan, 0},
     };
     for (const Row& row : counts) {
         SCOPED_TRACE(row.name);
@@ -329,13 +327,11 @@ TEST(ParamBlock, CompleteExampleBlock)
     set.PowerCode = {3, 1};
     RecordingLog log;
     const TByteArray block = EncodeBlock(set, log);
-    EXPECT_EQ(Slice(block, 18, 16),
-              (TByteArray{0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA, 0x42, 0x1B, 0x06, 0x06, 0x1E,
-                          0x2E, 0x1E, 0x18, 0x44, 0x37}));
-    EXPECT_EQ(log.lines, (std::vector<std::string>{
-                             "p1_calculate=66", "p1_calculate=27", "p1_calculate=6",
-                             "p1_calculate=6", "p1_calculate=30", "p1_calculate=46",
-                             "p1_calculate=30", "p1_calculate=24"}));
+    EXPECT_EQ(Slice(block, 18, 16), (TByteArray{0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA, 0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E,
+                                                0x1E, 0x18, 0x44, 0x37}));
+    EXPECT_EQ(log.lines,
+              (std::vector<std::string>{"p1_calculate=66", "p1_calculate=27", "p1_calculate=6", "p1_calculate=6",
+                                        "p1_calculate=30", "p1_calculate=46", "p1_calculate=30", "p1_calculate=24"}));
     EXPECT_EQ(block[17], 0x40 + 0x10 + 0x0C + 0x03);
     EXPECT_EQ(Slice(block, 13, 4), (TByteArray{55, 0xFF, 0xFF, 55}));  // defaults
 }

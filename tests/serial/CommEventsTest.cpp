@@ -28,7 +28,7 @@ protected:
     void TearDown() override
     {
         port.reset();
-        owner.ProcessFor(50);   // lets a stopped watcher finish a queued hand-over
+        owner.ProcessFor(50);  // lets a stopped watcher finish a queued hand-over
         EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baseThreads; }, 10000))
             << ThreadCount() << " threads, " << baseThreads << " before";
     }
@@ -69,7 +69,7 @@ TEST_F(CommEventsTest, NothingArrivesNothingIsCalled)
     auto count = [&](TCustomComm*) { ++calls; };
     port->OnBreak = port->OnCts = port->OnDsr = port->OnRing = port->OnRlsd = port->OnRxFlag = count;
     port->OnError = [&](TCustomComm*, std::int32_t) { ++calls; };
-    port->OpenPort();   // all nine events chosen
+    port->OpenPort();  // all nine events chosen
     owner.ProcessFor(400);
     EXPECT_EQ(calls, 0);
     EXPECT_TRUE(rxCounts.empty());
@@ -89,7 +89,7 @@ TEST_F(CommEventsTest, OutputEmptyFollowsAWrite)
         ASSERT_EQ(port->WriteBytes(&b, 1), 1);
     ASSERT_TRUE(owner.ProcessUntil([&] { return txEmpty > 0; }, 5000));
     EXPECT_EQ(station.Receive(3), std::vector<std::uint8_t>(std::begin(packet), std::end(packet)));
-    owner.ProcessFor(300);   // a burst may drain more than once: let the reports settle
+    owner.ProcessFor(300);  // a burst may drain more than once: let the reports settle
     const int after = txEmpty;
     EXPECT_LE(after, 3) << "at most one report per write";
     owner.ProcessFor(300);
@@ -115,10 +115,13 @@ TEST_F(CommEventsTest, HandlersRunInTheirOrder)
     port->SetMonitorEvents(0);
     port->OpenPort();
 
-    struct Row { const char* label; std::uint32_t mask; std::vector<std::string> want; };
+    struct Row {
+        const char* label;
+        std::uint32_t mask;
+        std::vector<std::string> want;
+    };
     const Row rows[] = {
-        {"nothing waiting: no RxChar", 0x1FF,
-         {"Break", "Cts", "Dsr", "Error0", "Ring", "Rlsd", "RxFlag", "TxEmpty"}},
+        {"nothing waiting: no RxChar", 0x1FF, {"Break", "Cts", "Dsr", "Error0", "Ring", "Rlsd", "RxFlag", "TxEmpty"}},
         {"only the bits given", EV_TXEMPTY | EV_CTS | EV_RXFLAG, {"Cts", "RxFlag", "TxEmpty"}},
         {"empty mask", 0, {}},
     };
@@ -142,7 +145,7 @@ TEST_F(CommEventsTest, WatcherRunsOnlyWithEventsAndADispatcher)
     EXPECT_EQ(ThreadCount(), baseThreads);
     port->ClosePort();
 
-    TComm silent;   // events chosen but nowhere to hand them
+    TComm silent;  // events chosen but nowhere to hand them
     silent.SetDeviceName(station.SlavePath());
     silent.OpenPort();
     EXPECT_EQ(ThreadCount(), baseThreads);
@@ -168,7 +171,7 @@ TEST_F(CommEventsTest, OpenCloseManyTimesLeavesNoThreadBehind)
         }
         if (i % 4 == 0)
             owner.ProcessFor(2);
-        port->ClosePort();   // hand-overs may still be queued: closing must not wait for them
+        port->ClosePort();  // hand-overs may still be queued: closing must not wait for them
         if (i % 8 == 0)
             station.Receive(1u << 16, 1);
     }
@@ -185,7 +188,7 @@ TEST_F(CommEventsTest, ClosingWhileAHandOverWaitsDoesNotDeadlock)
     ASSERT_TRUE(WaitUntil([&] { return owner.Pending() == 1; }, 5000));
     port->ClosePort();
     EXPECT_FALSE(port->IsOpen());
-    port.reset();   // even the component is gone before the hand-over runs
+    port.reset();  // even the component is gone before the hand-over runs
 
     owner.ProcessFor(100);
     EXPECT_TRUE(rxCounts.empty()) << "a closed port calls no handler";
@@ -204,13 +207,13 @@ TEST_F(CommEventsTest, AHandlerMayCloseThePort)
     ASSERT_TRUE(owner.ProcessUntil([&] { return !port->IsOpen(); }, 5000));
     EXPECT_EQ(rxCounts, std::vector<std::int32_t>{1});
     EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baseThreads; }, 10000));
-    port->OpenPort();   // the device was really released
+    port->OpenPort();  // the device was really released
     EXPECT_TRUE(port->IsOpen());
 }
 
 TEST_F(CommEventsTest, HangUpWhileWatchingEndsCleanly)
 {
-    port->OpenPort();   // all events
+    port->OpenPort();  // all events
     station.Send({9});
     ASSERT_TRUE(owner.ProcessUntil([&] { return !rxCounts.empty(); }, 5000));
     station.HangUp();

@@ -14,7 +14,7 @@ TEST(CommObjs, SimpleEventStaysSetUntilCleared)
     e.SetEvent();
     e.SetEvent();
     EXPECT_EQ(e.WaitFor(0), wrSignaled);
-    EXPECT_EQ(e.WaitFor(INFINITE), wrSignaled);   // manual reset: still set
+    EXPECT_EQ(e.WaitFor(INFINITE), wrSignaled);  // manual reset: still set
     e.ResetEvent();
     EXPECT_EQ(e.WaitFor(0), wrTimeout);
 
@@ -43,7 +43,7 @@ TEST(CommObjs, CriticalSectionExcludesOtherThreadsAndReenters)
     auto work = [&] {
         for (int i = 0; i < 20000; ++i) {
             TLockGuard outer(cs);
-            TLockGuard inner(cs);   // the owner may enter again
+            TLockGuard inner(cs);  // the owner may enter again
             ++counter;
         }
     };

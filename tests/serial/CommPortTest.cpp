@@ -86,17 +86,25 @@ TEST(CommPort, ConstructorDefaults)
 
 TEST(CommPort, DeviceNamesResolve)
 {
-    struct Row { const char* name; const char* path; const char* link; };
+    struct Row {
+        const char* name;
+        const char* path;
+        const char* link;
+    };
     const Row rows[] = {
-        {"COM1", "/dev/ttyS0", "/dev/COM1"},         {"com2", "/dev/ttyS1", "/dev/COM2"},
-        {"Com9", "/dev/ttyS8", "/dev/COM9"},         {"\\\\.\\COM12", "/dev/ttyS11", "/dev/COM12"},
-        {"/dev/pts/7", "/dev/pts/7", nullptr},       {"COM0", "COM0", nullptr},
-        {"COMX", "COMX", nullptr},                   {"COM", "COM", nullptr},
+        {"COM1", "/dev/ttyS0", "/dev/COM1"},
+        {"com2", "/dev/ttyS1", "/dev/COM2"},
+        {"Com9", "/dev/ttyS8", "/dev/COM9"},
+        {"\\\\.\\COM12", "/dev/ttyS11", "/dev/COM12"},
+        {"/dev/pts/7", "/dev/pts/7", nullptr},
+        {"COM0", "COM0", nullptr},
+        {"COMX", "COMX", nullptr},
+        {"COM", "COM", nullptr},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         if (r.link && ::access(r.link, F_OK) == 0)
-            EXPECT_EQ(ResolveDevicePath(r.name), r.link);   // an administrator's link wins
+            EXPECT_EQ(ResolveDevicePath(r.name), r.link);  // an administrator's link wins
         else
             EXPECT_EQ(ResolveDevicePath(r.name), r.path);
     }
@@ -109,7 +117,12 @@ TEST(CommPort, OpenFailuresLeaveThePortClosed)
     const std::string file = std::string(dir) + "/plain";
     ASSERT_EQ(::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
 
-    struct Row { const char* label; std::string device; std::string message; std::int32_t code; };
+    struct Row {
+        const char* label;
+        std::string device;
+        std::string message;
+        std::int32_t code;
+    };
     std::vector<Row> rows = {
         {"missing device", std::string(dir) + "/absent", "Error accessing specified device (Error: 2) ", 2},
         {"directory", dir, "Error accessing specified device (Error: 21) ", EISDIR},
@@ -213,16 +226,18 @@ TEST_F(PtyPortTest, LineIsARawEightBitPipe)
 
     for (std::uint8_t v : all)
         ASSERT_EQ(port.WriteBytes(&v, 1), 1);
-    EXPECT_EQ(station.Receive(256), all);   // no CR/LF mapping, no output processing
+    EXPECT_EQ(station.Receive(256), all);  // no CR/LF mapping, no output processing
 
-    station.Send(all);   // XON/XOFF, ^C, ^D, DEL and CR pass untouched
+    station.Send(all);  // XON/XOFF, ^C, ^D, DEL and CR pass untouched
     std::vector<std::uint8_t> got;
-    WaitUntil([&] {
-        std::uint8_t buf[64];
-        const std::int32_t n = port.ReadBytes(buf, sizeof buf);
-        got.insert(got.end(), buf, buf + std::max(n, 0));
-        return got.size() >= all.size();
-    }, 5000);
+    WaitUntil(
+        [&] {
+            std::uint8_t buf[64];
+            const std::int32_t n = port.ReadBytes(buf, sizeof buf);
+            got.insert(got.end(), buf, buf + std::max(n, 0));
+            return got.size() >= all.size();
+        },
+        5000);
     EXPECT_EQ(got, all);
 }
 
@@ -233,7 +248,7 @@ TEST_F(PtyPortTest, SettingsRulesWhileOpen)
     EXPECT_EQ(MessageOf([&] { port.OpenPort(); }, &code), "Port already assigned (open) (Error: -1) ");
     EXPECT_EQ(code, -1);
 
-    port.SetDeviceName(station.SlavePath());   // same name: nothing happens
+    port.SetDeviceName(station.SlavePath());  // same name: nothing happens
     port.SetReadBufSize(4096);
     port.SetWriteBufSize(2048);
     port.SetMonitorEvents(0);
@@ -269,12 +284,16 @@ TEST_F(PtyPortTest, SettingsRulesWhileOpen)
 TEST_F(PtyPortTest, FlagWordFollowsFlowControlAndOptions)
 {
     port.OpenPort();
-    const std::uint32_t deviceFlags = port.LineSettings().Flags;   // fcDefault: as the device reports
+    const std::uint32_t deviceFlags = port.LineSettings().Flags;  // fcDefault: as the device reports
     EXPECT_EQ(deviceFlags & dcbBinary, dcbBinary);
     EXPECT_EQ(port.LineSettings().XonLim, 1024);
     EXPECT_EQ(port.LineSettings().XoffLim, 1024);
 
-    struct Row { const char* label; TCommOptions options; std::uint32_t bits; };
+    struct Row {
+        const char* label;
+        TCommOptions options;
+        std::uint32_t bits;
+    };
     const Row rows[] = {
         {"none", 0, 0},
         {"parity check", OptionBit(coParityCheck), 0x0002},
@@ -339,10 +358,12 @@ TEST_F(PtyPortTest, LineSettingsReachTheTerminal)
     port.SetOptions(OptionBit(coParityCheck));
     EXPECT_NE(LineTermios().c_iflag & INPCK, 0u);
 
-    struct RateRow { TBaudrate rate; std::uint32_t bps; };
-    const RateRow rates[] = {{br110, 110},     {br14400, 14400},   {br56000, 56000},
-                             {br57600, 57600}, {br128000, 128000}, {br256000, 256000},
-                             {br115200, 115200}};
+    struct RateRow {
+        TBaudrate rate;
+        std::uint32_t bps;
+    };
+    const RateRow rates[] = {{br110, 110},       {br14400, 14400},   {br56000, 56000},  {br57600, 57600},
+                             {br128000, 128000}, {br256000, 256000}, {br115200, 115200}};
     for (const RateRow& r : rates) {
         SCOPED_TRACE(r.bps);
         port.SetBaudRate(r.rate);
@@ -361,7 +382,7 @@ TEST_F(PtyPortTest, LineSettingsReachTheTerminal)
 
     EXPECT_EQ(MessageOf([&] { port.SetDatabits(da4); }),
               "Error updating DataControlBlock (Error: " + std::to_string(EINVAL) + ") ");
-    EXPECT_EQ(port.Databits(), da4);   // stored all the same
+    EXPECT_EQ(port.Databits(), da4);  // stored all the same
     EXPECT_TRUE(port.IsOpen());
 }
 
@@ -433,9 +454,12 @@ TEST_F(PtyPortTest, AWriteWaitingForRoomEndsOnHangUpOrClose)
         for (int i = 0; i < 1024 && last != -1; ++i)
             last = port.WriteBytes(chunk.data(), static_cast<std::int32_t>(chunk.size()));
         ASSERT_EQ(last, -1);
-        port.SetWriteTimeout(-1);   // from now on a write waits without limit
+        port.SetWriteTimeout(-1);  // from now on a write waits without limit
     };
-    struct Row { const char* label; std::function<void()> end; };
+    struct Row {
+        const char* label;
+        std::function<void()> end;
+    };
     const Row rows[] = {
         {"close from the owner's thread", [&] { port.ClosePort(); }},
         {"hang-up", [&] { station.HangUp(); }},

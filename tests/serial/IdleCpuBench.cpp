@@ -24,8 +24,8 @@ void Measure(const char* label, int seconds)
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%-28s wall %.2f s, process CPU %.4f s (%.3f %%)\n", label, wall,
-                CpuSeconds() - before, 100.0 * (CpuSeconds() - before) / wall);
+    std::printf("%-28s wall %.2f s, process CPU %.4f s (%.3f %%)\n", label, wall, CpuSeconds() - before,
+                100.0 * (CpuSeconds() - before) / wall);
 }
 
 }  // namespace

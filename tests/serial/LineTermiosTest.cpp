@@ -40,7 +40,11 @@ TDcb Record(std::uint8_t size, std::uint8_t parity, std::uint8_t stop, std::uint
 
 TEST(LineTermios, FrameSettings)
 {
-    struct Row { const char* label; TDcb dcb; tcflag_t want; };
+    struct Row {
+        const char* label;
+        TDcb dcb;
+        tcflag_t want;
+    };
     const Row rows[] = {
         {"8N1", Record(8, paNone, sb10), CS8},
         {"7O1", Record(7, paOdd, sb10), CS7 | PARENB | PARODD},
@@ -77,7 +81,10 @@ TEST(LineTermios, FrameSettings)
 
 TEST(LineTermios, RejectsWhatTermiosCannotExpress)
 {
-    struct Row { const char* label; TDcb dcb; };
+    struct Row {
+        const char* label;
+        TDcb dcb;
+    };
     TDcb noRate = Record(8, paNone, sb10);
     noRate.BaudRate = 0;
     const Row rows[] = {
@@ -99,7 +106,12 @@ TEST(LineTermios, RejectsWhatTermiosCannotExpress)
 
 TEST(LineTermios, FlagWordMapsToTermiosWhereLinuxHasIt)
 {
-    struct Row { const char* label; std::uint32_t flags; tcflag_t iflag; tcflag_t cflag; };
+    struct Row {
+        const char* label;
+        std::uint32_t flags;
+        tcflag_t iflag;
+        tcflag_t cflag;
+    };
     const Row rows[] = {
         {"binary only", 0x0001, 0, 0},
         {"parity check", 0x0003, INPCK, 0},

@@ -75,7 +75,8 @@ struct OwnerLoop::Core {
     bool closed = false;
 };
 
-OwnerLoop::OwnerLoop() : FCore(std::make_shared<Core>()) {}
+OwnerLoop::OwnerLoop() : FCore(std::make_shared<Core>())
+{}
 
 OwnerLoop::~OwnerLoop()
 {
@@ -98,7 +99,7 @@ TSyncDispatcher OwnerLoop::Dispatcher()
             done = core->tasks.back().get_future();
         }
         core->changed.notify_all();
-        done.wait();   // a dropped task (Shutdown) breaks the promise and ends the wait
+        done.wait();  // a dropped task (Shutdown) breaks the promise and ends the wait
     };
 }
 

@@ -21,18 +21,16 @@ public:
     void AppendLog(const std::string&) override {}
 };
 
-bool SameSet(const TParameterSet& a, const TParameterSet& b) {
-    return a.StepCode == b.StepCode && a.RxFreq == b.RxFreq && a.TxFreq == b.TxFreq &&
-           a.Simplex == b.Simplex && a.PowerCode == b.PowerCode && a.BaudCode == b.BaudCode &&
-           a.FlowCode == b.FlowCode && a.XoffAfter == b.XoffAfter && a.RxPause == b.RxPause &&
-           a.AirSpeedCode == b.AirSpeedCode && a.KodCode == b.KodCode &&
-           a.KodPaketSize == b.KodPaketSize;
+bool SameSet(const TParameterSet& a, const TParameterSet& b)
+{
+    return a.StepCode == b.StepCode && a.RxFreq == b.RxFreq && a.TxFreq == b.TxFreq && a.Simplex == b.Simplex &&
+           a.PowerCode == b.PowerCode && a.BaudCode == b.BaudCode && a.FlowCode == b.FlowCode &&
+           a.XoffAfter == b.XoffAfter && a.RxPause == b.RxPause && a.AirSpeedCode == b.AirSpeedCode &&
+           a.KodCode == b.KodCode && a.KodPaketSize == b.KodPaketSize;
 }
 
 struct Line {
-    explicit Line(StationConfig config = {}) : sim(std::move(config)) {
-        OpenStationLine(comm, sim.SlavePath());
-    }
+    explicit Line(StationConfig config = {}) : sim(std::move(config)) { OpenStationLine(comm, sim.SlavePath()); }
     StationSimulator sim;
     TComm comm;
     CommBytePort port{comm};
@@ -40,7 +38,8 @@ struct Line {
 };
 
 // The utility's wait: purge, then poll every 20 ms until a byte waits.
-bool WaitForStation(Line& line, std::chrono::milliseconds limit) {
+bool WaitForStation(Line& line, std::chrono::milliseconds limit)
+{
     line.port.PurgeInput();
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
@@ -53,7 +52,8 @@ bool WaitForStation(Line& line, std::chrono::milliseconds limit) {
 
 }  // namespace
 
-TEST(ExchangeTest, ReadsAndProgramsTheStationThroughTComm) {
+TEST(ExchangeTest, ReadsAndProgramsTheStationThroughTComm)
+{
     StationConfig config;
     config.GreetOnWait = true;
     config.GreetDelay = 50ms;
@@ -96,8 +96,8 @@ TEST(ExchangeTest, ReadsAndProgramsTheStationThroughTComm) {
     const ReceivedPacket p = line.sim.ProgrammedBlocks()[0];
     EXPECT_EQ(p.Data, programmed);
     EXPECT_TRUE(p.CrcOk);
-    const auto dles = std::count(programmed.begin(), programmed.end(), 0x10) +
-                      ((p.Crc >> 8) == 0x10) + ((p.Crc & 0xFF) == 0x10);
+    const auto dles =
+        std::count(programmed.begin(), programmed.end(), 0x10) + ((p.Crc >> 8) == 0x10) + ((p.Crc & 0xFF) == 0x10);
     EXPECT_EQ(p.Line.size(), 40u + static_cast<std::size_t>(dles));
     TParameterSet reread;
     ASSERT_TRUE(DecodeBlock(p.Data, TParameterSet{}, reread));
@@ -109,7 +109,8 @@ TEST(ExchangeTest, ReadsAndProgramsTheStationThroughTComm) {
     EXPECT_TRUE(line.sim.WaitFor([&] { return line.sim.GoodbyeCount() == 1; }, 2s));
 }
 
-TEST(ExchangeTest, HangUpDuringCollectionEndsIt) {
+TEST(ExchangeTest, HangUpDuringCollectionEndsIt)
+{
     StationConfig config;
     config.AnswerDelay = 200ms;
     Line line(config);

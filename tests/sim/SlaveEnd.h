@@ -16,7 +16,8 @@
 
 class SlaveEnd {
 public:
-    explicit SlaveEnd(const std::string& path) {
+    explicit SlaveEnd(const std::string& path)
+    {
         m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (m_fd < 0)
             return;
@@ -30,7 +31,8 @@ public:
     SlaveEnd& operator=(const SlaveEnd&) = delete;
 
     bool IsOpen() const { return m_fd >= 0; }
-    void Close() {
+    void Close()
+    {
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
@@ -38,7 +40,8 @@ public:
     void Purge() { ::tcflush(m_fd, TCIFLUSH); }
 
     // Writes byte by byte with a 1 ms pause, as the utility does.
-    bool Write(const TByteArray& bytes) {
+    bool Write(const TByteArray& bytes)
+    {
         for (std::uint8_t b : bytes) {
             if (::write(m_fd, &b, 1) != 1)
                 return false;
@@ -49,13 +52,14 @@ public:
 
     // Everything that arrives until count bytes are in or the time is up.
     // LastError is the errno of a failed read, 0 at end of file (hang-up).
-    TByteArray Read(std::size_t count, std::chrono::milliseconds timeout) {
+    TByteArray Read(std::size_t count, std::chrono::milliseconds timeout)
+    {
         TByteArray out;
         HungUp = false;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (out.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 break;
             pollfd p{m_fd, POLLIN, 0};

@@ -15,7 +15,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-TByteArray Hex(const std::string& text) {
+TByteArray Hex(const std::string& text)
+{
     TByteArray out;
     for (std::size_t i = 0; i + 1 < text.size();) {
         if (text[i] == ' ') {
@@ -28,13 +29,15 @@ TByteArray Hex(const std::string& text) {
     return out;
 }
 
-TByteArray Cat(TByteArray a, const TByteArray& b) {
+TByteArray Cat(TByteArray a, const TByteArray& b)
+{
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
 // Plain bit-by-bit CRC-16/MODBUS; the line carries it low byte first.
-std::uint16_t Modbus(const TByteArray& bytes) {
+std::uint16_t Modbus(const TByteArray& bytes)
+{
     std::uint16_t crc = 0xFFFF;
     for (std::uint8_t b : bytes) {
         crc ^= b;
@@ -45,7 +48,8 @@ std::uint16_t Modbus(const TByteArray& bytes) {
 }
 
 // Doubled 0x10 from index `from` on made single again (a packet's line: from 2).
-TByteArray Undouble(const TByteArray& line, std::size_t from = 2) {
+TByteArray Undouble(const TByteArray& line, std::size_t from = 2)
+{
     TByteArray out;
     for (std::size_t i = 0; i < line.size(); ++i) {
         out.push_back(line[i]);
@@ -63,11 +67,11 @@ const TByteArray kClosing = Hex("10 00 00 01 B0 10 03");
 // (11646), ZPCH2 tx 160000.0 (12800); mode 0x10 (2400, RMK7, none, 9600);
 // size 24; pause 10 ms = 3356 units; Xoff 100; power DF; calibration bytes of
 // the worked example with byte 24 from set B.
-const TByteArray kDefaultBlock = Hex(
-    "00 EE 39 00 F3 C1 00 B5 F9 00 C8 01 10 18 0D 1C 64 DF"
-    " F1 F1 E9 EE E0 EA 42 1B 06 06 1E 2E 1E 18 44 37");
+const TByteArray kDefaultBlock = Hex("00 EE 39 00 F3 C1 00 B5 F9 00 C8 01 10 18 0D 1C 64 DF"
+                                     " F1 F1 E9 EE E0 EA 42 1B 06 06 1E 2E 1E 18 44 37");
 
-StationConfig Quick() {
+StationConfig Quick()
+{
     StationConfig c;
     c.AnswerDelay = 20ms;
     c.GreetDelay = 20ms;
@@ -76,7 +80,8 @@ StationConfig Quick() {
 
 // Packet 08 and up to `expect` bytes of the answer, as the utility sees them;
 // then `quiet` of listening for anything more, which is appended.
-TByteArray Confirm(SlaveEnd& slave, std::size_t expect, std::chrono::milliseconds quiet = 100ms) {
+TByteArray Confirm(SlaveEnd& slave, std::size_t expect, std::chrono::milliseconds quiet = 100ms)
+{
     slave.Write(kConfirm);
     slave.Purge();  // the utility discards its input after packet 08
     TByteArray got = expect > 0 ? slave.Read(expect, 3s) : TByteArray{};
@@ -85,7 +90,8 @@ TByteArray Confirm(SlaveEnd& slave, std::size_t expect, std::chrono::millisecond
 
 }  // namespace
 
-TEST(StationSimulatorTest, GreetsAndAnswersConfirmationWithItsBlock) {
+TEST(StationSimulatorTest, GreetsAndAnswersConfirmationWithItsBlock)
+{
     StationSimulator sim(Quick());
     SlaveEnd slave(sim.SlavePath());
     ASSERT_TRUE(slave.IsOpen());
@@ -99,8 +105,7 @@ TEST(StationSimulatorTest, GreetsAndAnswersConfirmationWithItsBlock) {
     const TByteArray answer = Confirm(slave, 41);
     ASSERT_GE(answer.size(), 40u);
     // The mode byte 0x10 is doubled on the line: 41 bytes, unless the CRC also holds 0x10.
-    EXPECT_EQ(TByteArray(answer.begin(), answer.begin() + 16),
-              Hex("10 01 00 EE 39 00 F3 C1 00 B5 F9 00 C8 01 10 10"));
+    EXPECT_EQ(TByteArray(answer.begin(), answer.begin() + 16), Hex("10 01 00 EE 39 00 F3 C1 00 B5 F9 00 C8 01 10 10"));
     const TByteArray packet = Undouble(answer);
     ASSERT_EQ(packet.size(), 40u);
     EXPECT_EQ(TByteArray(packet.begin() + 2, packet.begin() + 36), kDefaultBlock);
@@ -133,7 +138,8 @@ TEST(StationSimulatorTest, GreetsAndAnswersConfirmationWithItsBlock) {
         EXPECT_LE(trace[i - 1].Time, trace[i].Time);
 }
 
-TEST(StationSimulatorTest, AnswersWithTheBlockItWasGivenDoublingEveryDle) {
+TEST(StationSimulatorTest, AnswersWithTheBlockItWasGivenDoublingEveryDle)
+{
     struct Row {
         const char* name;
         TByteArray block;
@@ -167,7 +173,8 @@ TEST(StationSimulatorTest, AnswersWithTheBlockItWasGivenDoublingEveryDle) {
     }
 }
 
-TEST(StationSimulatorTest, RecordsProgrammingPacketsUndoingTheDoubling) {
+TEST(StationSimulatorTest, RecordsProgrammingPacketsUndoingTheDoubling)
+{
     // Lines as the utility writes packet 09, from the packet tables.
     TByteArray twoDles(34, 0x00);
     twoDles[12] = twoDles[13] = 0x10;
@@ -180,16 +187,13 @@ TEST(StationSimulatorTest, RecordsProgrammingPacketsUndoingTheDoubling) {
         bool crcOk;
     };
     const Row rows[] = {
-        {"zeros, CRC 7A01", Cat(Cat(Hex("10 09"), TByteArray(34, 0)), Hex("7A 01 10 03")),
-         TByteArray(34, 0), true},
+        {"zeros, CRC 7A01", Cat(Cat(Hex("10 09"), TByteArray(34, 0)), Hex("7A 01 10 03")), TByteArray(34, 0), true},
         {"DLE data doubled, CRC 799D",
-         Cat(Cat(Cat(Cat(Hex("10 09"), TByteArray(12, 0)), Hex("10 10 10 10")), TByteArray(20, 0)),
-             Hex("79 9D 10 03")),
+         Cat(Cat(Cat(Cat(Hex("10 09"), TByteArray(12, 0)), Hex("10 10 10 10")), TByteArray(20, 0)), Hex("79 9D 10 03")),
          twoDles, true},
-        {"CRC low byte DLE doubled, CRC 7A10",
-         Cat(Cat(Hex("10 09"), TByteArray(33, 0)), Hex("3C 7A 10 10 10 03")), endsIn3C, true},
-        {"wrong CRC", Cat(Cat(Hex("10 09"), TByteArray(34, 0)), Hex("7A 02 10 03")),
-         TByteArray(34, 0), false},
+        {"CRC low byte DLE doubled, CRC 7A10", Cat(Cat(Hex("10 09"), TByteArray(33, 0)), Hex("3C 7A 10 10 10 03")),
+         endsIn3C, true},
+        {"wrong CRC", Cat(Cat(Hex("10 09"), TByteArray(34, 0)), Hex("7A 02 10 03")), TByteArray(34, 0), false},
     };
     StationSimulator sim(Quick());
     SlaveEnd slave(sim.SlavePath());
@@ -207,7 +211,8 @@ TEST(StationSimulatorTest, RecordsProgrammingPacketsUndoingTheDoubling) {
     EXPECT_EQ(sim.GoodbyeCount(), 0);
 }
 
-TEST(StationSimulatorTest, CountsGoodbyesWithARightCrcOnly) {
+TEST(StationSimulatorTest, CountsGoodbyesWithARightCrcOnly)
+{
     StationSimulator sim(Quick());
     SlaveEnd slave(sim.SlavePath());
     // A stray byte and a broken packet ahead do not hide the packets after them.
@@ -220,7 +225,8 @@ TEST(StationSimulatorTest, CountsGoodbyesWithARightCrcOnly) {
     EXPECT_EQ(sim.ReceivedBytes(), Cat(Hex("55 10 00 00 01 B1 10 03"), kClosing));
 }
 
-TEST(StationSimulatorTest, GreetingFaultsLastOneExchangeUnlessSticky) {
+TEST(StationSimulatorTest, GreetingFaultsLastOneExchangeUnlessSticky)
+{
     const std::uint16_t crc01 = Modbus(Hex("01 00"));
     TByteArray wrongNumber = Hex("10 01 00");
     wrongNumber.push_back(static_cast<std::uint8_t>(crc01 & 0xFF));
@@ -260,7 +266,8 @@ TEST(StationSimulatorTest, GreetingFaultsLastOneExchangeUnlessSticky) {
     EXPECT_EQ(sim.GreetingCount(), 8);
 }
 
-TEST(StationSimulatorTest, AnswerFaults) {
+TEST(StationSimulatorTest, AnswerFaults)
+{
     const TByteArray full = StationAnswerLine(kDefaultBlock);
     StationSimulator sim(Quick());
     SlaveEnd slave(sim.SlavePath());
@@ -286,7 +293,8 @@ TEST(StationSimulatorTest, AnswerFaults) {
     EXPECT_EQ(sim.AnswerCount(), 3);
 }
 
-TEST(StationSimulatorTest, HangUpEndsTheLineForTheUtility) {
+TEST(StationSimulatorTest, HangUpEndsTheLineForTheUtility)
+{
     for (bool asFault : {false, true}) {
         SCOPED_TRACE(asFault ? "instead of answering 08" : "on request");
         StationSimulator sim(Quick());
@@ -308,7 +316,8 @@ TEST(StationSimulatorTest, HangUpEndsTheLineForTheUtility) {
     }
 }
 
-TEST(StationSimulatorTest, GreetsWhenTheUtilityBeginsAWait) {
+TEST(StationSimulatorTest, GreetsWhenTheUtilityBeginsAWait)
+{
     StationConfig config = Quick();
     config.GreetOnWait = true;
     StationSimulator sim(config);
@@ -327,7 +336,8 @@ TEST(StationSimulatorTest, GreetsWhenTheUtilityBeginsAWait) {
     EXPECT_EQ(sim.PurgeCount(), 4);
 }
 
-TEST(StationSimulatorTest, SurvivesTheUtilityClosingAndReopeningThePort) {
+TEST(StationSimulatorTest, SurvivesTheUtilityClosingAndReopeningThePort)
+{
     StationSimulator sim(Quick());
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
@@ -342,10 +352,10 @@ TEST(StationSimulatorTest, SurvivesTheUtilityClosingAndReopeningThePort) {
     EXPECT_FALSE(sim.WaitFor([] { return false; }, 50ms));
 }
 
-TEST(StationSimulatorTest, ProgramPrintsItsPtyAndStopsOnSigterm) {
+TEST(StationSimulatorTest, ProgramPrintsItsPtyAndStopsOnSigterm)
+{
     const std::string link = ::testing::TempDir() + "vostrel-station-link-" + std::to_string(::getpid());
-    const std::string command = std::string(VOSTREL_STATION_PATH) +
-                                " --trace --greet-every 0.1 --link " + link;
+    const std::string command = std::string(VOSTREL_STATION_PATH) + " --trace --greet-every 0.1 --link " + link;
     int out[2];
     ASSERT_EQ(::pipe(out), 0);
     const pid_t pid = ::fork();
@@ -361,7 +371,7 @@ TEST(StationSimulatorTest, ProgramPrintsItsPtyAndStopsOnSigterm) {
     ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
     std::string path(line);
     path.erase(path.find_last_not_of('\n') + 1);
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(::stat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     {
@@ -380,7 +390,8 @@ TEST(StationSimulatorTest, ProgramPrintsItsPtyAndStopsOnSigterm) {
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link is removed on exit";
 }
 
-TEST(StationSimulatorTest, PacesItsBytesWhenAsked) {
+TEST(StationSimulatorTest, PacesItsBytesWhenAsked)
+{
     StationConfig config = Quick();
     config.ByteInterval = 2ms;
     StationSimulator sim(config);

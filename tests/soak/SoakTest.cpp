@@ -72,9 +72,11 @@ private:
 int CountEntries(const char* dir)
 {
     DIR* d = ::opendir(dir);
-    if (d == nullptr) return -1;
+    if (d == nullptr)
+        return -1;
     int n = 0;
-    while (const dirent* e = ::readdir(d)) n += e->d_name[0] == '.' ? 0 : 1;
+    while (const dirent* e = ::readdir(d))
+        n += e->d_name[0] == '.' ? 0 : 1;
     ::closedir(d);
     return n - (std::string(dir) == "/proc/self/fd" ? 1 : 0);  // the one opendir holds
 }
@@ -84,7 +86,8 @@ long RssKb()
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
     }
     return -1;
 }
@@ -118,10 +121,12 @@ TByteArray RandomStationBlock(std::mt19937& rng, BlockCoverage& cov)
     auto pick = [&rng](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
     TByteArray b(kBlockSize);
     if (pick(3) == 0) {
-        for (auto& x : b) x = static_cast<std::uint8_t>(pick(256));
+        for (auto& x : b)
+            x = static_cast<std::uint8_t>(pick(256));
     } else {
         auto freq = [&]() -> long double {
-            if (pick(4) == 0) return 12.5L * pick(200000);  // anywhere the word reaches
+            if (pick(4) == 0)
+                return 12.5L * pick(200000);  // anywhere the word reaches
             return 140000.0L + 12.5L * pick(2721);
         };
         TParameterSet s;
@@ -149,9 +154,12 @@ TByteArray RandomStationBlock(std::mt19937& rng, BlockCoverage& cov)
             b[12] |= static_cast<std::uint8_t>(pick(2) << 7);
             b[17] ^= static_cast<std::uint8_t>(pick(2) << 6 | pick(4) << 2);
         }
-        if (pick(4) == 0) b[12] |= 0x0C;
-        if (pick(4) == 0) b[12] |= 0x60;
-        for (int i = pick(4); i > 0; --i) b[static_cast<std::size_t>(pick(kBlockSize))] = kDle;
+        if (pick(4) == 0)
+            b[12] |= 0x0C;
+        if (pick(4) == 0)
+            b[12] |= 0x60;
+        for (int i = pick(4); i > 0; --i)
+            b[static_cast<std::size_t>(pick(kBlockSize))] = kDle;
     }
 
     cov.WithDle += std::count(b.begin(), b.end(), kDle) > 0 ? 1 : 0;
@@ -180,14 +188,22 @@ enum class Fault { Noise, CutShort, Silence, HangUpInWait, HangUpForAnswer, Port
 const char* FaultName(Fault f)
 {
     switch (f) {
-    case Fault::Noise: return "line noise for a greeting";
-    case Fault::CutShort: return "answer cut short";
-    case Fault::Silence: return "no answer";
-    case Fault::HangUpInWait: return "hang-up in the wait";
-    case Fault::HangUpForAnswer: return "hang-up for the answer";
-    case Fault::PortChange: return "port change in the wait";
-    case Fault::PortChangeInGreeting: return "port change while a greeting is read";
-    case Fault::Kinds: break;
+    case Fault::Noise:
+        return "line noise for a greeting";
+    case Fault::CutShort:
+        return "answer cut short";
+    case Fault::Silence:
+        return "no answer";
+    case Fault::HangUpInWait:
+        return "hang-up in the wait";
+    case Fault::HangUpForAnswer:
+        return "hang-up for the answer";
+    case Fault::PortChange:
+        return "port change in the wait";
+    case Fault::PortChangeInGreeting:
+        return "port change while a greeting is read";
+    case Fault::Kinds:
+        break;
     }
     return "?";
 }
@@ -200,11 +216,12 @@ class TSoak {
 public:
     explicit TSoak(std::uint32_t seed) : m_rng(seed)
     {
-        for (auto& s : m_sims) s = std::make_unique<StationSimulator>();
+        for (auto& s : m_sims)
+            s = std::make_unique<StationSimulator>();
         StopWaitingFlag = false;
         ConnectedFlag = false;
-        m_window = std::make_unique<TSoakWindow>(
-            QStringList{QString::fromStdString(m_sims[0]->SlavePath()), QString::fromStdString(m_sims[1]->SlavePath())});
+        m_window = std::make_unique<TSoakWindow>(QStringList{QString::fromStdString(m_sims[0]->SlavePath()),
+                                                             QString::fromStdString(m_sims[1]->SlavePath())});
         m_portIndex = {0, 1};
         NextExchange();
         QObject::connect(&m_poll, &QTimer::timeout, [this] { Poll(); });
@@ -214,7 +231,8 @@ public:
     ~TSoak()
     {
         m_poll.stop();
-        if (m_window) m_window->close();
+        if (m_window)
+            m_window->close();
         m_window.reset();
     }
 
@@ -235,8 +253,10 @@ public:
         }
         m_progress = SoakClock::now();
         const bool reached = QTest::qWaitFor([this] { return m_paused || m_aborted; }, 240000);
-        if (!reached && !m_aborted) m_failure = "time ran out after " + std::to_string(m_done) + " exchanges";
-        if (!reached || m_aborted) return false;
+        if (!reached && !m_aborted)
+            m_failure = "time ran out after " + std::to_string(m_done) + " exchanges";
+        if (!reached || m_aborted)
+            return false;
         CheckProgramming();
         QTest::qWait(150);  // let the station's thread and the port settle
         return true;
@@ -269,7 +289,8 @@ private:
 
     void Poll()
     {
-        if (m_inPoll || m_aborted) return;
+        if (m_inPoll || m_aborted)
+            return;
         m_inPoll = true;
         ReadNewLogLines();
         RunDueActions();
@@ -278,8 +299,10 @@ private:
             // The failed handler unwinds first; then a fresh station is plugged in.
             After(30ms, [this] { ReplaceStation(); });
         }
-        if (ConnectedFlag && !m_paused) Program();
-        if (SoakClock::now() - m_progress > 20s) Abort("no progress for 20 s");
+        if (ConnectedFlag && !m_paused)
+            Program();
+        if (SoakClock::now() - m_progress > 20s)
+            Abort("no progress for 20 s");
         m_inPoll = false;
     }
 
@@ -314,7 +337,8 @@ private:
     void ReadNewLogLines()
     {
         const QTextDocument* doc = m_window->Memo1->document();
-        if (doc->isEmpty()) return;
+        if (doc->isEmpty())
+            return;
         QTextBlock b = m_lastLine.isValid() ? m_lastLine.next() : doc->firstBlock();
         for (; b.isValid(); b = b.next()) {
             m_lastLine = b;
@@ -347,7 +371,8 @@ private:
     {
         ++m_waits;
         m_answerPhase = false;
-        if (m_readingGreeting) ++m_abandonedReads;  // a port change cut the greeting off
+        if (m_readingGreeting)
+            ++m_abandonedReads;  // a port change cut the greeting off
         m_readingGreeting = false;
         CheckProgramming();
         if (port != m_sims[m_cur]->SlavePath()) {
@@ -449,11 +474,12 @@ private:
     // The station has long had the packet by the time the next wait begins.
     void CheckProgramming()
     {
-        if (!m_hasPending) return;
+        if (!m_hasPending)
+            return;
         m_hasPending = false;
         const Pending& p = m_pending;
-        const bool arrived =
-            p.Sim->WaitFor([&] { return p.Sim->ProgrammedBlocks().size() > p.Before; }, std::chrono::milliseconds(3000));
+        const bool arrived = p.Sim->WaitFor([&] { return p.Sim->ProgrammedBlocks().size() > p.Before; },
+                                            std::chrono::milliseconds(3000));
         const auto blocks = p.Sim->ProgrammedBlocks();
         std::ostringstream why;
         if (!arrived || blocks.size() != p.Before + 1) {
@@ -461,13 +487,17 @@ private:
         } else {
             const ReceivedPacket& got = blocks[p.Before];
             const TByteArray data(p.Packet.begin() + 2, p.Packet.end() - 4);
-            const auto crc = static_cast<std::uint16_t>(p.Packet[p.Packet.size() - 4] << 8 | p.Packet[p.Packet.size() - 3]);
-            if (got.Data != data) why << "block differs from the encoder's";
-            if (got.Crc != crc || !got.CrcOk) why << " CRC " << got.Crc << " expected " << crc;
+            const auto crc =
+                static_cast<std::uint16_t>(p.Packet[p.Packet.size() - 4] << 8 | p.Packet[p.Packet.size() - 3]);
+            if (got.Data != data)
+                why << "block differs from the encoder's";
+            if (got.Crc != crc || !got.CrcOk)
+                why << " CRC " << got.Crc << " expected " << crc;
         }
         if (!why.str().empty()) {
             ++m_mismatches;
-            if (m_firstMismatch.empty()) m_firstMismatch = "exchange " + std::to_string(p.Exchange) + ": " + why.str();
+            if (m_firstMismatch.empty())
+                m_firstMismatch = "exchange " + std::to_string(p.Exchange) + ": " + why.str();
         }
     }
 
@@ -561,12 +591,11 @@ TEST(Soak, EveryProgrammingSendsWhatTheEditorsShowAndNothingGrows)
               << ", greetings given up for a new port " << soak.AbandonedReads() << ", message boxes "
               << soak.BoxTexts().size() << "\n";
     const BlockCoverage& c = soak.Coverage();
-    std::cout << "soak: station blocks with 0x10 " << c.WithDle << ", out of band " << c.OutOfBand
-              << ", reserved bits " << c.ReservedBits << ", flow control 3 " << c.FlowThree << ", air speed 3 "
-              << c.AirThree << "\n";
+    std::cout << "soak: station blocks with 0x10 " << c.WithDle << ", out of band " << c.OutOfBand << ", reserved bits "
+              << c.ReservedBits << ", flow control 3 " << c.FlowThree << ", air speed 3 " << c.AirThree << "\n";
     std::cout << "soak: descriptors " << first.Fds << " -> " << last.Fds << ", threads " << first.Threads << " -> "
-              << last.Threads << ", RSS kB " << first.RssKb << " (first) " << warm.RssKb << " (after " << warmUp
-              << ") " << last.RssKb << " (last)" << std::endl;
+              << last.Threads << ", RSS kB " << first.RssKb << " (first) " << warm.RssKb << " (after " << warmUp << ") "
+              << last.RssKb << " (last)" << std::endl;
 
     EXPECT_EQ(soak.Done(), exchanges);
     EXPECT_EQ(soak.Mismatches(), 0) << soak.FirstMismatch();
@@ -581,7 +610,8 @@ TEST(Soak, EveryProgrammingSendsWhatTheEditorsShowAndNothingGrows)
 #endif
     // Every hang-up, and nothing else, ended in one message box.
     EXPECT_EQ(soak.BoxTexts().size(), soak.FaultCount(Fault::HangUpInWait) + soak.FaultCount(Fault::HangUpForAnswer));
-    for (const QString& text : soak.BoxTexts()) EXPECT_FALSE(text.isEmpty());
+    for (const QString& text : soak.BoxTexts())
+        EXPECT_FALSE(text.isEmpty());
     // The station's misbehaviours reached the window as meant.
     EXPECT_GT(faults, 0);
     EXPECT_GE(soak.RejectedGreetings(), soak.FaultCount(Fault::Noise) > 0 ? 1 : 0);
