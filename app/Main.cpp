@@ -511,9 +511,7 @@ void TfmMain::ProcessMessages()
 
 std::uint32_t TfmMain::GetTickCount()
 {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
-    return static_cast<std::uint32_t>(ms.count());
+    return vostrel::TickCount();
 }
 
 void TfmMain::Sleep(std::uint32_t ms)

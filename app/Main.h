@@ -6,9 +6,10 @@
 #include "Panels.h"
 #include "Selector.h"
 
-#include "link/LinkIo.h"
-#include "link/ParamBlock.h"
-#include "serial/CommInt.h"
+#include "LinkIo.h"
+#include "ParamBlock.h"
+#include "CommInt.h"
+#include "CommLink.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -33,22 +34,6 @@ inline const QString kProgrCaption = QStringLiteral("    Программиро�
 // The caption of the byte-count label: a pause in ms as the number of 10-bit
 // characters the station's terminal port carries in it at the COM speed code.
 QString KolvoBytesCaption(double pauseMs, int baudCode);
-
-// The window's serial port as the byte pipe the device link talks through.
-class TComPortIo : public IBytePort {
-public:
-    explicit TComPortIo(TComm& port) : m_port(port) {}
-    std::int32_t WriteBytes(const std::uint8_t* buf, std::int32_t count) override
-    {
-        return m_port.WriteBytes(buf, count);
-    }
-    std::int32_t ReadBytes(std::uint8_t* buf, std::int32_t count) override { return m_port.ReadBytes(buf, count); }
-    void PurgeInput() override { m_port.PurgeInput(); }
-    std::int32_t InputCount() override { return m_port.InputCount(); }
-
-private:
-    TComm& m_port;
-};
 
 // The hidden exchange log; it keeps its newest kExchangeLogLines lines.
 constexpr int kExchangeLogLines = 5000;
@@ -90,7 +75,7 @@ public:
 
     // Non-visual parts.
     TComm ComPort;
-    TComPortIo ComPortIo{ComPort};  // ComPort for the device link
+    vostrel::TCommBytePort ComPortIo{ComPort};  // ComPort for the device link
     QTimer* StartTimer;
 
     // Controls, named as in the window's layout.

@@ -4,8 +4,8 @@
 // closing of the window can run in the middle of these handlers.
 #include "Main.h"
 
-#include "link/Packets.h"
-#include "link/ParamBlock.h"
+#include "Packets.h"
+#include "ParamBlock.h"
 
 #include <QCloseEvent>
 #include <QMessageBox>

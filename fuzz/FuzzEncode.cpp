@@ -5,9 +5,9 @@
 #include "FuzzCheck.h"
 #include "FuzzInput.h"
 
-#include "link/Packets.h"
-#include "link/ParamBlock.h"
-#include "link/Utils.h"
+#include "Packets.h"
+#include "ParamBlock.h"
+#include "Utils.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -9,9 +9,9 @@
 // nothing waiting; 0 none); the rest is what the station sends.
 #include "FuzzCheck.h"
 
-#include "link/Packets.h"
-#include "link/ParamBlock.h"
-#include "link/Utils.h"
+#include "Packets.h"
+#include "ParamBlock.h"
+#include "Utils.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "link/Packets.h"
+#include "Packets.h"
 
-#include "link/Utils.h"
+#include "Utils.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "link/ParamBlock.h"
+#include "ParamBlock.h"
 
-#include "link/Utils.h"
+#include "Utils.h"
 
 #include <cmath>
 

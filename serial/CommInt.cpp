@@ -1,7 +1,7 @@
-#include "serial/CommInt.h"
+#include "CommInt.h"
 
-#include "serial/LineTermios.h"
-#include "serial/TermiosRate.h"
+#include "LineTermios.h"
+#include "TermiosRate.h"
 
 #include <algorithm>
 #include <cctype>

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "serial/CommObjs.h"
+#include "CommObjs.h"
 
 class TCustomComm;
 class TCommEventThread;

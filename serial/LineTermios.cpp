@@ -1,4 +1,4 @@
-#include "serial/LineTermios.h"
+#include "LineTermios.h"
 
 #include <cerrno>
 

@@ -2,7 +2,7 @@
 // device calls so that every rule can be checked on its own.
 #pragma once
 
-#include "serial/CommInt.h"
+#include "CommInt.h"
 
 #include <cstdint>
 #include <termios.h>

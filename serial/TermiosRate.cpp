@@ -1,6 +1,6 @@
 // Kept apart from the rest of the component: <asm/termbits.h> redefines the
 // structures and constants of <termios.h>, so the two cannot meet in one file.
-#include "serial/TermiosRate.h"
+#include "TermiosRate.h"
 
 #include <asm/termbits.h>
 #include <cerrno>

@@ -1,8 +1,8 @@
-#include "sim/StationSimulator.h"
+#include "StationSimulator.h"
 
-#include "link/Packets.h"
-#include "link/ParamBlock.h"
-#include "link/Utils.h"
+#include "Packets.h"
+#include "ParamBlock.h"
+#include "Utils.h"
 
 #include <algorithm>
 #include <array>

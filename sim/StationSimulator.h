@@ -2,7 +2,7 @@
 // slave path as its COM port and the simulator answers on the master side.
 #pragma once
 
-#include "link/LinkIo.h"
+#include "LinkIo.h"
 
 #include <chrono>
 #include <condition_variable>

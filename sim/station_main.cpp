@@ -1,8 +1,8 @@
 // vostrel-station: a Vostrel station on a pseudo-terminal, for demos and by hand.
 // The first line of output is the slave path the utility should open.
 
-#include "link/ParamBlock.h"
-#include "sim/StationSimulator.h"
+#include "ParamBlock.h"
+#include "StationSimulator.h"
 
 #include <cerrno>
 #include <csignal>

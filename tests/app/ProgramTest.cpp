@@ -1,7 +1,7 @@
 // The built program itself against a simulated station that stands in for
 // its "COM1" inside a private mount namespace.
-#include "link/Packets.h"
-#include "sim/StationSimulator.h"
+#include "Packets.h"
+#include "StationSimulator.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // wait, greeting, confirmation, reading, programming, goodbye, and the faults.
 #include "AppTestSupport.h"
 
-#include "link/Packets.h"
-#include "link/ParamBlock.h"
-#include "link/Utils.h"
-#include "sim/StationSimulator.h"
+#include "Packets.h"
+#include "ParamBlock.h"
+#include "Utils.h"
+#include "StationSimulator.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "link/Utils.h"
+#include "Utils.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A scripted port and a host with a fake millisecond clock for the link tests.
 #pragma once
 
-#include "link/LinkIo.h"
+#include "LinkIo.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,5 +1,5 @@
-#include "link/Packets.h"
-#include "link/Utils.h"
+#include "Packets.h"
+#include "Utils.h"
 
 #include "FakeLink.h"
 

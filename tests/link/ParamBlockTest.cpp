@@ -1,5 +1,5 @@
-#include "link/ParamBlock.h"
-#include "link/Utils.h"
+#include "ParamBlock.h"
+#include "Utils.h"
 
 #include "FakeLink.h"
 

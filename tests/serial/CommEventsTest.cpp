@@ -1,7 +1,7 @@
 // The line-event watcher on real pseudo-terminals, with the test's thread as
 // the owner that runs the hand-overs.
 #include "SerialTestSupport.h"
-#include "serial/CommInt.h"
+#include "CommInt.h"
 
 #include <gtest/gtest.h>
 

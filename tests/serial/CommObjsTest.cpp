@@ -1,4 +1,4 @@
-#include "serial/CommObjs.h"
+#include "CommObjs.h"
 
 #include <gtest/gtest.h>
 

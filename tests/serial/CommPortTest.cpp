@@ -1,8 +1,8 @@
 // The port component against real pseudo-terminals: the test holds the master
 // side and plays the station.
 #include "SerialTestSupport.h"
-#include "serial/CommInt.h"
-#include "serial/TermiosRate.h"
+#include "CommInt.h"
+#include "TermiosRate.h"
 
 #include <gtest/gtest.h>
 

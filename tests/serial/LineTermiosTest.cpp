@@ -1,5 +1,5 @@
 // The record-to-termios translation on its own, including what a pty cannot show.
-#include "serial/LineTermios.h"
+#include "LineTermios.h"
 
 #include <gtest/gtest.h>
 

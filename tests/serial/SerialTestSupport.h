@@ -2,7 +2,7 @@
 // owner thread's message queue for the component's synchronous hand-over.
 #pragma once
 
-#include "serial/CommInt.h"
+#include "CommInt.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,9 +1,9 @@
 // A whole exchange at the level of the line: the link's packet operations
 // through the project's TComm on the simulator's pty.
-#include "link/Packets.h"
-#include "link/ParamBlock.h"
-#include "sim/CommLinkAdapters.h"
-#include "sim/StationSimulator.h"
+#include "Packets.h"
+#include "ParamBlock.h"
+#include "CommLink.h"
+#include "StationSimulator.h"
 
 #include <gtest/gtest.h>
 
@@ -30,11 +30,11 @@ bool SameSet(const TParameterSet& a, const TParameterSet& b)
 }
 
 struct Line {
-    explicit Line(StationConfig config = {}) : sim(std::move(config)) { OpenStationLine(comm, sim.SlavePath()); }
+    explicit Line(StationConfig config = {}) : sim(std::move(config)) { vostrel::OpenStationLine(comm, sim.SlavePath()); }
     StationSimulator sim;
     TComm comm;
-    CommBytePort port{comm};
-    RealClockHost host;
+    vostrel::TCommBytePort port{comm};
+    vostrel::TClockHost host;
 };
 
 // The utility's wait: purge, then poll every 20 ms until a byte waits.

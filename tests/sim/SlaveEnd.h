@@ -1,7 +1,7 @@
 // The utility's end of a simulator pty, opened by hand in raw mode.
 #pragma once
 
-#include "link/LinkIo.h"
+#include "LinkIo.h"
 
 #include <algorithm>
 #include <cerrno>

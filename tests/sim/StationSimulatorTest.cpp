@@ -1,6 +1,6 @@
 // The simulator on real ptys, with this test playing the utility on the slave.
-#include "sim/StationSimulator.h"
-#include "tests/sim/SlaveEnd.h"
+#include "StationSimulator.h"
+#include "SlaveEnd.h"
 
 #include <gtest/gtest.h>
 

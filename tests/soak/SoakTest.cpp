@@ -5,9 +5,9 @@
 // last. SOAK_EXCHANGES sets the count (default 200), SOAK_SEED the blocks.
 #include "AppTestSupport.h"
 
-#include "link/Packets.h"
-#include "link/ParamBlock.h"
-#include "sim/StationSimulator.h"
+#include "Packets.h"
+#include "ParamBlock.h"
+#include "StationSimulator.h"
 
 #include <QTest>
 #include <QTextBlock>

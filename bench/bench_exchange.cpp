@@ -3,8 +3,8 @@
 //   vostrel-bench-exchange [exchanges=10] [thank-you ms=500]
 #include "Main.h"
 
-#include "link/Packets.h"
-#include "sim/StationSimulator.h"
+#include "Packets.h"
+#include "StationSimulator.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

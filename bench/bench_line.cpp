@@ -3,9 +3,9 @@
 //   1. Sending the programming packet with SendPacket (1 ms pause per byte).
 //   2. Process CPU time while CollectFor polls an idle line for 1000 ms.
 
-#include "link/Packets.h"
-#include "sim/CommLinkAdapters.h"
-#include "sim/StationSimulator.h"
+#include "Packets.h"
+#include "CommLink.h"
+#include "StationSimulator.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -42,9 +42,9 @@ int main(int argc, char** argv)
     try {
         StationSimulator sim;
         TComm comm;
-        OpenStationLine(comm, sim.SlavePath());
-        CommBytePort port(comm);
-        RealClockHost host;
+        vostrel::OpenStationLine(comm, sim.SlavePath());
+        vostrel::TCommBytePort port(comm);
+        vostrel::TClockHost host;
 
         // The default block holds one 0x10 (its mode byte); a zero block none.
         struct Case {
