@@ -18,6 +18,8 @@
 #include <cmath>
 #include <cstring>
 
+using namespace vostrel;
+
 bool StopWaitingFlag = false;
 bool ConnectedFlag = false;
 

@@ -45,13 +45,13 @@ public:
     QStringList Lines() const;
 };
 
-class TfmMain : public QWidget, public ILinkHost {
+class TfmMain : public QWidget, public vostrel::ILinkHost {
     Q_OBJECT
 public:
     explicit TfmMain(QWidget* parent = nullptr);
     ~TfmMain() override;
 
-    // ILinkHost: the exchange log, pending messages and the clock.
+    // vostrel::ILinkHost: the exchange log, pending messages and the clock.
     void AppendLog(const std::string& line) override;
     void AppendLog(const QString& line);
     void AppendLog(const char* line) { AppendLog(QString::fromUtf8(line)); }
@@ -63,8 +63,8 @@ public:
     // Editors <-> parameter set. Showing follows the order the station's
     // block is shown in and applies the flow-control rule, the byte-count
     // label and the code-selector rule.
-    void ShowParameters(const TParameterSet& set);
-    TParameterSet ReadParameters() const;
+    void ShowParameters(const vostrel::TParameterSet& set);
+    vostrel::TParameterSet ReadParameters() const;
 
     // The two looks of the editor area.
     void ClearControls();
@@ -173,7 +173,7 @@ private:
     void WaitAndRead();
     void Program();
     void ReturnToWaiting();
-    void SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubleDle);
+    void SendLinkPacket(const vostrel::TByteArray& packet, bool logBytes, bool doubleDle);
     template <class F>
     void RunGuarded(F&& step);
     void SerialFailure(const QString& text);

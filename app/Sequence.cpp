@@ -10,6 +10,8 @@
 #include <QCloseEvent>
 #include <QMessageBox>
 
+using namespace vostrel;
+
 namespace {
 
 const char* const kBadPacket = "Полученный пакет - неправильный";

@@ -20,6 +20,8 @@
 #include <functional>
 #include <vector>
 
+using namespace vostrel;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -33,14 +33,14 @@ void Measure(const char* label, int seconds)
 int main(int argc, char** argv)
 {
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
-    PtyStation station;
+    vostrel::PtyStation station;
     if (!station.Ok()) {
         std::fprintf(stderr, "no pseudo-terminals\n");
         return 1;
     }
     TComm port;
     port.SetDeviceName(station.SlavePath());
-    port.SetMonitorEvents(kAllCommEvents);
+    port.SetMonitorEvents(vostrel::kAllCommEvents);
     port.SetBaudRate(br4800);
     port.SetFlowControl(fcNone);
     // Nothing is expected to arrive; a hand-over would simply run here.

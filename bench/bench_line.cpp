@@ -13,6 +13,8 @@
 #include <ctime>
 #include <vector>
 
+using namespace vostrel;
+
 namespace {
 
 double CpuMs(clockid_t clock)

@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+using namespace vostrel;
+
 namespace {
 
 bool Save(TfmMain& w, const QDir& dir, const QString& file)

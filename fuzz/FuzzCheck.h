@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace vostrel {
+
 #define FUZZ_CHECK(cond)                                                                                               \
     do {                                                                                                               \
         if (!(cond)) {                                                                                                 \
@@ -11,3 +13,5 @@
             std::abort();                                                                                              \
         }                                                                                                              \
     } while (0)
+
+}  // namespace vostrel

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+using namespace vostrel;
+
 namespace {
 
 class TLines : public ILogSink {

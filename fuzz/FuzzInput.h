@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace vostrel {
+
 class TByteReader {
 public:
     TByteReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
@@ -42,3 +44,5 @@ private:
     std::size_t m_size;
     std::size_t m_pos = 0;
 };
+
+}  // namespace vostrel

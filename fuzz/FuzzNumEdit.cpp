@@ -25,6 +25,8 @@
 #include <cstdlib>
 #include <cstring>
 
+using namespace vostrel;
+
 namespace {
 
 struct TEditKind {

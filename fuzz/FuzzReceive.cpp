@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+using namespace vostrel;
+
 namespace {
 
 constexpr std::size_t kHeaderSize = 8;
@@ -151,7 +153,7 @@ TByteArray Doubled(const TByteArray& in)
     return out;
 }
 
-class TNullLog : public ILogSink {
+class TCountingLog : public ILogSink {
 public:
     void AppendLog(const std::string& line) override { Lines += !line.empty(); }
     std::size_t Lines = 0;
@@ -216,7 +218,7 @@ void CheckDecoded(const TByteArray& block, const TParameterSet& previous)
 
     // Programming the shown values straight back gives the same words and
     // fields; only reserved bits and the "keep" value 3 are normalised.
-    TNullLog log;
+    TCountingLog log;
     const TByteArray again = EncodeBlock(out, log);
     FUZZ_CHECK(again.size() == static_cast<std::size_t>(kBlockSize));
     FUZZ_CHECK(log.Lines == 8);

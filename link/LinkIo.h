@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace vostrel {
+
 using TByteArray = std::vector<std::uint8_t>;
 
 // A byte pipe. Results follow the serial component: counts, or -1 on failure.
@@ -38,3 +40,11 @@ public:
     virtual std::uint32_t GetTickCount() = 0;
     virtual void Sleep(std::uint32_t ms) = 0;
 };
+
+// A log that keeps nothing, for exchanges nobody reads the log of.
+class TNullLog : public ILogSink {
+public:
+    void AppendLog(const std::string&) override {}
+};
+
+}  // namespace vostrel

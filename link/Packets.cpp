@@ -2,6 +2,8 @@
 
 #include "Utils.h"
 
+using namespace vostrel;
+
 namespace {
 
 void LogByte(ILinkHost& host, std::uint8_t b)
@@ -28,7 +30,7 @@ void WriteOneByte(IBytePort& port, std::uint8_t b)
 
 }  // namespace
 
-std::string ByteLine(std::uint8_t b)
+std::string vostrel::ByteLine(std::uint8_t b)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string line = "$";

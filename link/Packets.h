@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vostrel {
+
 constexpr std::uint8_t kDle = 0x10;
 constexpr std::uint8_t kEtx = 0x03;
 
@@ -19,25 +21,27 @@ constexpr std::uint8_t kPacketProgram = 0x09;
 // "$" and two upper-case hex digits: the exchange log line of one byte.
 std::string ByteLine(std::uint8_t b);
 
+}  // namespace vostrel
+
 // DLE, number, data, CRC high, CRC low, DLE, ETX; nothing doubled.
-TByteArray BuildPacket(std::uint8_t number, const TByteArray& data);
+vostrel::TByteArray BuildPacket(std::uint8_t number, const vostrel::TByteArray& data);
 
 // Writes the packet one byte per call with a 1 ms pause and a pass of message
 // processing after each. With doubleDle every 0x10 from index 2 to size-3 goes
 // out twice. Write results are ignored; port errors propagate.
-void SendPacket(IBytePort& port, ILinkHost& host, const TByteArray& packet, bool logBytes, bool doubleDle);
+void SendPacket(vostrel::IBytePort& port, vostrel::ILinkHost& host, const vostrel::TByteArray& packet, bool logBytes, bool doubleDle);
 
 // Busy-polls one byte at a time until an ETX is taken or 1500 ms have passed.
-TByteArray CollectUntilEtx(IBytePort& port, ILinkHost& host);
+vostrel::TByteArray CollectUntilEtx(vostrel::IBytePort& port, vostrel::ILinkHost& host);
 
 // At least three bytes, 10 00 first and 03 last; nothing else is checked.
-bool IsGreeting(const TByteArray& bytes);
+bool IsGreeting(const vostrel::TByteArray& bytes);
 
 // Takes every byte arriving within windowMs; ETX does not end it.
-TByteArray CollectFor(IBytePort& port, ILinkHost& host, std::uint32_t windowMs);
+vostrel::TByteArray CollectFor(vostrel::IBytePort& port, vostrel::ILinkHost& host, std::uint32_t windowMs);
 
 // Indices 2 .. size-5 of a collection of at least 7 bytes, else empty.
-TByteArray ExtractBlock(const TByteArray& collected);
+vostrel::TByteArray ExtractBlock(const vostrel::TByteArray& collected);
 
 // Each doubled 0x10 becomes one; a lone 0x10 stays.
-TByteArray UndoDleDoubling(const TByteArray& block);
+vostrel::TByteArray UndoDleDoubling(const vostrel::TByteArray& block);

@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+using namespace vostrel;
+
 namespace {
 
 constexpr long double kPauseUnitMs = 0.00298L;
@@ -51,24 +53,24 @@ std::uint8_t Bits(int code, unsigned mask)
 
 }  // namespace
 
-std::uint16_t RxPauseToUnits(long double ms)
+std::uint16_t vostrel::RxPauseToUnits(long double ms)
 {
     const long double units = ms / kPauseUnitMs;
     return static_cast<std::uint16_t>(RoundClamped(units, 0, 65535));
 }
 
-long double RxPauseFromUnits(std::uint16_t units)
+long double vostrel::RxPauseFromUnits(std::uint16_t units)
 {
     const long double u = units;
     return u * kPauseUnitMs;
 }
 
-std::uint8_t ByteCountToByte(long double count)
+std::uint8_t vostrel::ByteCountToByte(long double count)
 {
     return static_cast<std::uint8_t>(RoundClamped(count, 0, 255));
 }
 
-bool DecodeBlock(const TByteArray& block, const TParameterSet& previous, TParameterSet& out)
+bool vostrel::DecodeBlock(const TByteArray& block, const TParameterSet& previous, TParameterSet& out)
 {
     if (block.size() < static_cast<std::size_t>(kBlockUserBytes)) {
         return false;
@@ -102,7 +104,7 @@ bool DecodeBlock(const TByteArray& block, const TParameterSet& previous, TParame
     return true;
 }
 
-long double RoundToGrid(long double kHz, int stepCode)
+long double vostrel::RoundToGrid(long double kHz, int stepCode)
 {
     const long double scaled = kHz * 10.0L;
     const std::int64_t v = std::llrintl(scaled);
@@ -116,7 +118,7 @@ long double RoundToGrid(long double kHz, int stepCode)
     return static_cast<long double>(grid) / 10.0L;
 }
 
-TByteArray EncodeBlock(const TParameterSet& set, ILogSink& log)
+TByteArray vostrel::EncodeBlock(const TParameterSet& set, ILogSink& log)
 {
     TCalibrationInputs cal;
     for (std::size_t ch = 0; ch < 2; ++ch) {

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+namespace vostrel {
+
 constexpr int kBlockSize = 34;
 constexpr int kBlockUserBytes = 18;
 
@@ -46,3 +48,5 @@ long double RoundToGrid(long double kHz, int stepCode);
 // with the sixteen calibration bytes; writes the eight "p1_calculate=" lines.
 // Fields the block cannot carry are clamped, never wrapped.
 TByteArray EncodeBlock(const TParameterSet& set, ILogSink& log);
+
+}  // namespace vostrel

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string>
 
+using namespace vostrel;
+
 namespace {
 
 // Bit-by-bit reflected remainder for polynomial 0xA001, bytes exchanged so the
@@ -45,7 +47,7 @@ std::uint16_t Crc16(const TByteArray& data, std::int32_t high)
     return r;
 }
 
-std::uint16_t Crc16TableEntry(std::uint8_t index)
+std::uint16_t vostrel::Crc16TableEntry(std::uint8_t index)
 {
     return kCrcTable[index];
 }
@@ -85,24 +87,24 @@ std::int32_t HundredHzToWord(long double kHz)
 
 }  // namespace
 
-std::int32_t RxFreqToWord(long double kHz)
+std::int32_t vostrel::RxFreqToWord(long double kHz)
 {
     const long double shifted = kHz + 45000.0L;
     return HundredHzToWord(shifted);
 }
 
-std::int32_t TxFreqToWord(long double kHz)
+std::int32_t vostrel::TxFreqToWord(long double kHz)
 {
     return HundredHzToWord(kHz);
 }
 
-long double RxWordToFreq(std::int32_t word)
+long double vostrel::RxWordToFreq(std::int32_t word)
 {
     const std::int64_t tenths = static_cast<std::int64_t>(word) * 125 - 450000;
     return static_cast<long double>(tenths) / 10.0L;
 }
 
-long double TxWordToFreq(std::int32_t word)
+long double vostrel::TxWordToFreq(std::int32_t word)
 {
     const std::int64_t tenths = static_cast<std::int64_t>(word) * 125;
     return static_cast<long double>(tenths) / 10.0L;
@@ -191,7 +193,7 @@ std::uint8_t CalcP1(std::int32_t word, std::uint8_t variant, std::uint8_t power,
     return b;
 }
 
-std::array<std::uint8_t, 16> ComputeCalibrationBytes(const TCalibrationInputs& in, ILogSink& log)
+std::array<std::uint8_t, 16> vostrel::ComputeCalibrationBytes(const TCalibrationInputs& in, ILogSink& log)
 {
     // Selector values either side of the set boundary: the first CalcP1 call
     // of an action takes set B, every later call set A.

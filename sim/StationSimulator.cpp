@@ -17,6 +17,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace vostrel {
+
 namespace {
 
 // Bounds: the simulator may run for hours in a demo.
@@ -26,11 +28,6 @@ constexpr std::size_t kMaxPacketLine = 512;
 constexpr std::size_t kMaxOutput = 64 * 1024;
 // The utility purges once more right after packet 08; that is no new wait.
 constexpr auto kPurgeAfterConfirm = std::chrono::milliseconds(500);
-
-class NullLog : public ILogSink {
-public:
-    void AppendLog(const std::string&) override {}
-};
 
 std::string Hex(const TByteArray& bytes)
 {
@@ -119,7 +116,7 @@ TByteArray DefaultStationBlock()
     set.AirSpeedCode = 0;
     set.KodCode = 1;
     set.KodPaketSize = 24.0L;
-    NullLog log;
+    TNullLog log;
     return EncodeBlock(set, log);
 }
 
@@ -734,3 +731,5 @@ void StationSimulator::Run()
         Notify();
     }
 }
+
+}  // namespace vostrel

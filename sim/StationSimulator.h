@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+namespace vostrel {
+
 using SimClock = std::chrono::steady_clock;
 
 // Misbehaviours the station can show in one exchange (greeting and answer).
@@ -180,3 +182,5 @@ private:
 
     std::thread m_thread;
 };
+
+}  // namespace vostrel

@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace vostrel;
+
 namespace {
 
 void Usage(std::FILE* to)

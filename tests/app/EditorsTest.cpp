@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QToolButton>
 
+using namespace vostrel;
+
 namespace {
 
 class EditorsTest : public ::testing::Test {

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+using namespace vostrel;
+
 namespace {
 
 TEST(NumFormat, PatternsUnderBothLocales)

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace vostrel;
+
 extern char** environ;
 
 namespace {

@@ -12,17 +12,14 @@
 #include <algorithm>
 #include <memory>
 
+using namespace vostrel;
+
 namespace {
 
 using namespace std::chrono_literals;
 
 const QString kWaitLine = QStringLiteral("Начинаем ждать сообщение от станции на порту ");
 const QString kBadPacket = QStringLiteral("Полученный пакет - неправильный");
-
-class TNullLog : public ILogSink {
-public:
-    void AppendLog(const std::string&) override {}
-};
 
 // The window with its port list pointed at the simulated stations.
 class TSequenceWindow : public TfmMain {

@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+using namespace vostrel;
+
 namespace {
 
 // The master side of a pseudo-terminal; its slave path is a port that opens.

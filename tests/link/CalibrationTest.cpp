@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace vostrel {
+
 namespace {
 
 constexpr long double kSetA = 90.0L;
@@ -175,3 +177,5 @@ TEST(Calibration, SignsAcrossTheBand)
         ASSERT_EQ(CalcQuadratic(word) >= 128, below);
     }
 }
+
+}  // namespace vostrel

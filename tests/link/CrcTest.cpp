@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace vostrel {
+
 namespace {
 
 TByteArray Bytes(const std::string& s)
@@ -96,3 +98,5 @@ TEST(Crc16, HighIndexSelectsTheCount)
     // The count is taken on 16 bits: 65536 + 2 bytes counts as 2.
     EXPECT_EQ(Crc16(data, 65536 + 1), Swap(ModbusBitwise(Bytes("12"))));
 }
+
+}  // namespace vostrel

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace vostrel {
+
 inline std::string HexByte(std::uint8_t b)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -130,3 +132,5 @@ public:
     void AppendLog(const std::string& line) override { lines.push_back(line); }
     std::vector<std::string> lines;
 };
+
+}  // namespace vostrel

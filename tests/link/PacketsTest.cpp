@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace vostrel {
+
 namespace {
 
 std::vector<std::string> LinesOf(const TByteArray& bytes)
@@ -377,3 +379,5 @@ TEST(Packets, CollectionsPollWhileElapsedIsAtMostTheLimit)
         EXPECT_EQ(got.size(), row.taken ? 3u : 2u);
     }
 }
+
+}  // namespace vostrel

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace vostrel {
+
 namespace {
 
 TByteArray Slice(const TByteArray& b, std::size_t from, std::size_t count)
@@ -335,3 +337,5 @@ TEST(ParamBlock, CompleteExampleBlock)
     EXPECT_EQ(block[17], 0x40 + 0x10 + 0x0C + 0x03);
     EXPECT_EQ(Slice(block, 13, 4), (TByteArray{55, 0xFF, 0xFF, 55}));  // defaults
 }
+
+}  // namespace vostrel

@@ -9,17 +9,14 @@
 
 #include <future>
 
+namespace vostrel {
+
 using namespace std::chrono_literals;
 
 namespace {
 
 const TByteArray kGreeting{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03};
 const TByteArray kConfirm{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03};
-
-class NullLog : public ILogSink {
-public:
-    void AppendLog(const std::string&) override {}
-};
 
 bool SameSet(const TParameterSet& a, const TParameterSet& b)
 {
@@ -87,7 +84,7 @@ TEST(ExchangeTest, ReadsAndProgramsTheStationThroughTComm)
     shown.RxFreq[1] = 151000.0L;
     shown.PowerCode[1] = 2;
     shown.XoffAfter = 16.0L;  // 0x10 in byte 16: one more doubled byte
-    NullLog log;
+    TNullLog log;
     const TByteArray programmed = EncodeBlock(shown, log);
     line.host.Log.clear();
     SendPacket(line.port, line.host, BuildPacket(kPacketProgram, programmed), false, true);
@@ -137,3 +134,5 @@ TEST(ExchangeTest, HangUpDuringCollectionEndsIt)
     RecordProperty("outcome", outcome);
     EXPECT_TRUE(line.sim.IsDead());
 }
+
+}  // namespace vostrel

@@ -14,6 +14,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace vostrel {
+
 class SlaveEnd {
 public:
     explicit SlaveEnd(const std::string& path)
@@ -86,3 +88,5 @@ public:
 private:
     int m_fd = -1;
 };
+
+}  // namespace vostrel

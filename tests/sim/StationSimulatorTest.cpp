@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+namespace vostrel {
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -407,3 +409,5 @@ TEST(StationSimulatorTest, PacesItsBytesWhenAsked)
         EXPECT_GE(trace[i].Time - trace[i - 1].Time, 1500us) << i;
     EXPECT_GE(trace.back().Time - trace.front().Time, 11ms);
 }
+
+}  // namespace vostrel

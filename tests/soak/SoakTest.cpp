@@ -29,6 +29,8 @@
 
 #include <dirent.h>
 
+using namespace vostrel;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -44,11 +46,6 @@ const QString kReadingLine = QStringLiteral("Читаем.");
 // the answer and its start timer all shrink alike. The simulated station
 // answers within 50 ms, well inside the shortened second.
 constexpr std::uint32_t kSpeed = 5;
-
-class TNullLog : public ILogSink {
-public:
-    void AppendLog(const std::string&) override {}
-};
 
 class TSoakWindow : public TfmMain {
 public:
