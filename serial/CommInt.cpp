@@ -19,6 +19,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace vostrel {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -159,10 +161,6 @@ std::uint32_t EventMask(TCommEventTypes events)
     return mask;
 }
 
-ECommError::ECommError(const std::string& text, std::int32_t code)
-    : std::runtime_error(text + " (Error: " + std::to_string(code) + ") "), ErrorCode(code)
-{}
-
 std::string ResolveDevicePath(const std::string& deviceName)
 {
     std::string name = deviceName;
@@ -185,23 +183,31 @@ std::string ResolveDevicePath(const std::string& deviceName)
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
+}  // namespace vostrel
+
+using namespace vostrel;
+
+ECommError::ECommError(const std::string& text, std::int32_t code)
+    : std::runtime_error(text + " (Error: " + std::to_string(code) + ") "), ErrorCode(code)
+{}
+
 // ---------------------------------------------------------------------------
 
-TCommEventChars::TCommEventChars(TCustomComm* owner) : FOwner(owner)
+TCommEventChars::TCommEventChars(TCustomComm* owner) : m_owner(owner)
 {}
 
 void TCommEventChars::SetEventChar(int index, std::uint8_t c)
 {
-    FChars[index - 1] = c;
-    if (FOwner)
-        FOwner->ApplyLineSettings();
+    m_chars[index - 1] = c;
+    if (m_owner)
+        m_owner->ApplyLineSettings();
 }
 
 void TCommEventChars::Assign(const TCommEventChars& source)
 {
-    std::copy(std::begin(source.FChars), std::end(source.FChars), std::begin(FChars));
-    if (FOwner)
-        FOwner->ApplyLineSettings();
+    std::copy(std::begin(source.m_chars), std::end(source.m_chars), std::begin(m_chars));
+    if (m_owner)
+        m_owner->ApplyLineSettings();
 }
 
 // ---------------------------------------------------------------------------
@@ -221,34 +227,34 @@ void TCustomComm::CheckClosed()
 
 void TCustomComm::SetDeviceName(const std::string& name)
 {
-    if (name == FDeviceName)
+    if (name == m_deviceName)
         return;
     CheckClosed();
-    FDeviceName = name;
+    m_deviceName = name;
 }
 
 void TCustomComm::SetReadBufSize(std::int32_t size)
 {
-    if (size == FReadBufSize)
+    if (size == m_readBufSize)
         return;
     CheckClosed();
-    FReadBufSize = size;
+    m_readBufSize = size;
 }
 
 void TCustomComm::SetWriteBufSize(std::int32_t size)
 {
-    if (size == FWriteBufSize)
+    if (size == m_writeBufSize)
         return;
     CheckClosed();
-    FWriteBufSize = size;
+    m_writeBufSize = size;
 }
 
 void TCustomComm::SetMonitorEvents(TCommEventTypes events)
 {
-    if (events == FMonitorEvents)
+    if (events == m_monitorEvents)
         return;
     CheckClosed();
-    FMonitorEvents = events;
+    m_monitorEvents = events;
 }
 
 #define VOSTREL_LINE_SETTER(Name, Type, Field)                                                                         \
@@ -259,17 +265,17 @@ void TCustomComm::SetMonitorEvents(TCommEventTypes events)
         Field = value;                                                                                                 \
         ApplyLineSettings();                                                                                           \
     }
-VOSTREL_LINE_SETTER(BaudRate, TBaudrate, FBaudRate)
-VOSTREL_LINE_SETTER(Parity, TParity, FParity)
-VOSTREL_LINE_SETTER(Stopbits, TStopbits, FStopbits)
-VOSTREL_LINE_SETTER(Databits, TDatabits, FDatabits)
-VOSTREL_LINE_SETTER(Options, TCommOptions, FOptions)
-VOSTREL_LINE_SETTER(FlowControl, TFlowControl, FFlowControl)
+VOSTREL_LINE_SETTER(BaudRate, TBaudrate, m_baudRate)
+VOSTREL_LINE_SETTER(Parity, TParity, m_parity)
+VOSTREL_LINE_SETTER(Stopbits, TStopbits, m_stopbits)
+VOSTREL_LINE_SETTER(Databits, TDatabits, m_databits)
+VOSTREL_LINE_SETTER(Options, TCommOptions, m_options)
+VOSTREL_LINE_SETTER(FlowControl, TFlowControl, m_flowControl)
 #undef VOSTREL_LINE_SETTER
 
 void TCustomComm::CreateDeviceHandle()
 {
-    const std::string path = ResolveDevicePath(FDeviceName);
+    const std::string path = ResolveDevicePath(m_deviceName);
     // O_NOCTTY: the line must never become our controlling terminal.
     // O_NONBLOCK: neither open (carrier) nor any transfer may block.
     int fd;
@@ -282,7 +288,7 @@ void TCustomComm::CreateDeviceHandle()
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || !::isatty(fd)) {
         ::close(fd);
-        FHandle = -1;
+        m_handle = -1;
         throw ECommError("Invalid device handle, access denied", -1);
     }
     // Exclusive use: the advisory lock keeps out every program that asks for
@@ -290,31 +296,31 @@ void TCustomComm::CreateDeviceHandle()
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || RetryIoctl(fd, TIOCEXCL, nullptr) != 0) {
         const int err = errno;
         ::close(fd);
-        FHandle = -1;
+        m_handle = -1;
         throw ECommError("Error accessing specified device", err);
     }
-    FHandle = fd;
+    m_handle = fd;
 }
 
 void TCustomComm::OpenPort()
 {
-    TLockGuard lock(FIOLock);
+    TLockGuard lock(m_ioLock);
     CheckClosed();
     CreateDeviceHandle();
     if (!IsOpen())
         return;
-    FDeviceOnlyFlags = kOpenedLineFlags;
+    m_deviceOnlyFlags = kOpenedLineFlags;
     serial_icounter_struct c{};
-    FHaveErrorCounts = ReadErrorCounts(FHandle, c);
-    if (FHaveErrorCounts)
-        FErrorBase = {c.frame, c.overrun, c.parity, c.brk, c.buf_overrun};
+    m_haveErrorCounts = ReadErrorCounts(m_handle, c);
+    if (m_haveErrorCounts)
+        m_errorBase = {c.frame, c.overrun, c.parity, c.brk, c.buf_overrun};
 
     // A watcher only when it has something to report and somewhere to report it.
-    if (FMonitorEvents != 0 && FDispatcher) {
+    if (m_monitorEvents != 0 && m_dispatcher) {
         try {
-            FEventThread = TCommEventThread::Create(FHandle, FMonitorEvents, this, FDispatcher);
+            m_eventThread = TCommEventThread::Create(m_handle, m_monitorEvents, this, m_dispatcher);
         } catch (const std::system_error&) {
-            FEventThread.reset();  // no thread to spare: the port works, events stay silent
+            m_eventThread.reset();  // no thread to spare: the port works, events stay silent
         }
     }
     ApplyTimeouts();
@@ -326,18 +332,18 @@ void TCustomComm::ApplyTimeouts()
 {
     // The record's "return at once with what has arrived" is VMIN=0, VTIME=0.
     termios t{};
-    if (::tcgetattr(FHandle, &t) != 0)
+    if (::tcgetattr(m_handle, &t) != 0)
         throw ECommError("Error updating CommTimeouts", errno);
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
-    if (::tcsetattr(FHandle, TCSANOW, &t) != 0)
+    if (::tcsetattr(m_handle, TCSANOW, &t) != 0)
         throw ECommError("Error updating CommTimeouts", errno);
 }
 
 void TCustomComm::SetupQueues()
 {
     // Linux tty queues have fixed sizes; only the request itself can be wrong.
-    if (FReadBufSize <= 0 || FWriteBufSize <= 0)
+    if (m_readBufSize <= 0 || m_writeBufSize <= 0)
         throw ECommError("Error initializing Read/Write Buffers", EINVAL);
 }
 
@@ -345,23 +351,23 @@ void TCustomComm::ApplyLineSettings()
 {
     if (!IsOpen())
         return;
-    TDcb dcb = FDcb;
-    ReadDeviceState(FHandle, FDeviceOnlyFlags, dcb);  // result not examined, as on the platform
+    TDcb dcb = m_dcb;
+    ReadDeviceState(m_handle, m_deviceOnlyFlags, dcb);  // result not examined, as on the platform
 
     dcb.DCBlength = sizeof(TDcb);
-    dcb.BaudRate = BaudRateValue(FBaudRate);
-    dcb.Parity = FParity;
-    dcb.StopBits = FStopbits;
-    dcb.ByteSize = static_cast<std::uint8_t>(4 + FDatabits);
-    dcb.XonChar = FEventChars.XonChar();
-    dcb.XoffChar = FEventChars.XoffChar();
-    dcb.ErrorChar = FEventChars.ErrorChar();
-    dcb.EofChar = FEventChars.EofChar();
-    dcb.EvtChar = FEventChars.EvtChar();
-    dcb.XonLim = static_cast<std::uint16_t>(FReadBufSize / 4);
-    dcb.XoffLim = static_cast<std::uint16_t>(FReadBufSize / 4);
+    dcb.BaudRate = BaudRateValue(m_baudRate);
+    dcb.Parity = m_parity;
+    dcb.StopBits = m_stopbits;
+    dcb.ByteSize = static_cast<std::uint8_t>(4 + m_databits);
+    dcb.XonChar = m_eventChars.XonChar();
+    dcb.XoffChar = m_eventChars.XoffChar();
+    dcb.ErrorChar = m_eventChars.ErrorChar();
+    dcb.EofChar = m_eventChars.EofChar();
+    dcb.EvtChar = m_eventChars.EvtChar();
+    dcb.XonLim = static_cast<std::uint16_t>(m_readBufSize / 4);
+    dcb.XoffLim = static_cast<std::uint16_t>(m_readBufSize / 4);
 
-    switch (FFlowControl) {
+    switch (m_flowControl) {
     case fcNone:
         dcb.Flags = dcbBinary;
         break;  // also DTR and RTS held off
@@ -379,15 +385,15 @@ void TCustomComm::ApplyLineSettings()
     }
     for (int o = coParityCheck; o <= coNullStrip; ++o) {
         const std::uint32_t bit = OptionFlag(static_cast<TCommOption>(o));
-        if (FOptions & OptionBit(static_cast<TCommOption>(o)))
+        if (m_options & OptionBit(static_cast<TCommOption>(o)))
             dcb.Flags |= bit;
         else
             dcb.Flags &= ~bit;
     }
 
-    FDcb = dcb;
-    FDeviceOnlyFlags = dcb.Flags & kDeviceOnlyFlags;
-    if (const int err = WriteDeviceState(FHandle, dcb))
+    m_dcb = dcb;
+    m_deviceOnlyFlags = dcb.Flags & kDeviceOnlyFlags;
+    if (const int err = WriteDeviceState(m_handle, dcb))
         throw ECommError("Error updating DataControlBlock", err);
 }
 
@@ -395,19 +401,19 @@ void TCustomComm::ClosePort()
 {
     if (!IsOpen())
         return;
-    if (FEventThread) {
-        FEventThread->StopWatching();
-        FEventThread->Detach();
+    if (m_eventThread) {
+        m_eventThread->StopWatching();
+        m_eventThread->Detach();
     }
-    FIOEvent.SetEvent();  // a write waiting for room on another thread gives up
-    TLockGuard lock(FIOLock);
-    FEventThread.reset();
-    const int fd = FHandle;
+    m_ioEvent.SetEvent();  // a write waiting for room on another thread gives up
+    TLockGuard lock(m_ioLock);
+    m_eventThread.reset();
+    const int fd = m_handle;
     ::tcflush(fd, TCIFLUSH);
     // Queued output still goes out (the last bytes written may be a closing
     // packet), but a line that stopped taking it must not hold close() for the
     // driver's long closing wait: what is left after WriteTimeout is dropped.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(FWriteTimeout, 0));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(m_writeTimeout, 0));
     for (;;) {
         int queued = 0;
         if (RetryIoctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
@@ -419,17 +425,17 @@ void TCustomComm::ClosePort()
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     RetryIoctl(fd, TIOCNXCL, nullptr);  // the flag outlives us while others hold the tty
-    FHandle = -1;
+    m_handle = -1;
     ::close(fd);
-    FIOEvent.ResetEvent();
+    m_ioEvent.ResetEvent();
 }
 
 std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
 {
     if (count < 0)
         throw ECommError("Write error", EINVAL);
-    TLockGuard lock(FIOLock);
-    const int fd = FHandle;
+    TLockGuard lock(m_ioLock);
+    const int fd = m_handle;
     const auto* bytes = static_cast<const std::uint8_t*>(buf);
     ssize_t n;
     do
@@ -440,12 +446,12 @@ std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
 
     std::int32_t done = n > 0 ? static_cast<std::int32_t>(n) : 0;
     bool failed = false;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(FWriteTimeout);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(m_writeTimeout);
     // The rest waits for room; on time-out nothing is left pending, the bytes
     // already handed over are simply on their way.
     while (done < count) {
         int waitMs = -1;
-        if (FWriteTimeout >= 0) {
+        if (m_writeTimeout >= 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) {
                 failed = true;
@@ -453,7 +459,7 @@ std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
             }
             waitMs = static_cast<int>(left);
         }
-        pollfd p[2] = {{fd, POLLOUT, 0}, {FIOEvent.Handle(), POLLIN, 0}};
+        pollfd p[2] = {{fd, POLLOUT, 0}, {m_ioEvent.Handle(), POLLIN, 0}};
         const int r = ::poll(p, 2, waitMs);
         if (r < 0 && errno == EINTR)
             continue;
@@ -472,8 +478,8 @@ std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
         }
         done += static_cast<std::int32_t>(n);
     }
-    if (done > 0 && FEventThread)
-        FEventThread->NotifyWrite();
+    if (done > 0 && m_eventThread)
+        m_eventThread->NotifyWrite();
     return failed ? -1 : done;
 }
 
@@ -481,19 +487,19 @@ std::int32_t TCustomComm::ReadBytes(void* buf, std::int32_t count)
 {
     if (count < 0)
         throw ECommError("Read error", EINVAL);
-    TLockGuard lock(FIOLock);
+    TLockGuard lock(m_ioLock);
     // The descriptor is non-blocking and VMIN=VTIME=0, so a read completes at
     // once and ReadTimeout never has anything to bound.
     ssize_t n;
     do
-        n = ::read(FHandle, buf, static_cast<std::size_t>(count));
+        n = ::read(m_handle, buf, static_cast<std::size_t>(count));
     while (n < 0 && errno == EINTR);
     if (n > 0)
         return static_cast<std::int32_t>(n);
     if (n == 0 || errno == EAGAIN) {
         // An empty read also looks like this on a hung-up line (a pulled
         // adapter, a pty whose other end closed); that one is an error.
-        pollfd p{FHandle, 0, 0};
+        pollfd p{m_handle, 0, 0};
         if (count > 0 && ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
             throw ECommError("Read error", EIO);
         return 0;
@@ -506,11 +512,11 @@ std::int32_t TCustomComm::InputCount()
     if (!IsOpen())
         return -1;
     ClearDeviceErrors();
-    const std::int32_t n = InputQueueCount(FHandle);
+    const std::int32_t n = InputQueueCount(m_handle);
     // A line that has hung up (a pulled adapter, a pty whose other end
     // closed) would otherwise look like a silent one for ever.
     if (n <= 0) {
-        pollfd p{FHandle, 0, 0};
+        pollfd p{m_handle, 0, 0};
         if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
             throw ECommError("Read error", EIO);
     }
@@ -520,7 +526,7 @@ std::int32_t TCustomComm::InputCount()
 void TCustomComm::PurgeInput()
 {
     if (IsOpen())
-        ::tcflush(FHandle, TCIFLUSH);
+        ::tcflush(m_handle, TCIFLUSH);
 }
 
 std::int32_t TCustomComm::ClearDeviceErrors()
@@ -528,27 +534,27 @@ std::int32_t TCustomComm::ClearDeviceErrors()
     // The error state is the growth of the driver's interrupt counters since
     // the last clearing; drivers without counters (ptys) never report errors.
     serial_icounter_struct c{};
-    if (!FHaveErrorCounts || !ReadErrorCounts(FHandle, c))
+    if (!m_haveErrorCounts || !ReadErrorCounts(m_handle, c))
         return 0;
     std::int32_t errors = 0;
-    if (c.buf_overrun != FErrorBase.bufOverrun)
+    if (c.buf_overrun != m_errorBase.bufOverrun)
         errors |= CE_RXOVER;
-    if (c.overrun != FErrorBase.overrun)
+    if (c.overrun != m_errorBase.overrun)
         errors |= CE_OVERRUN;
-    if (c.parity != FErrorBase.parity)
+    if (c.parity != m_errorBase.parity)
         errors |= CE_RXPARITY;
-    if (c.frame != FErrorBase.frame)
+    if (c.frame != m_errorBase.frame)
         errors |= CE_FRAME;
-    if (c.brk != FErrorBase.brk)
+    if (c.brk != m_errorBase.brk)
         errors |= CE_BREAK;
-    FErrorBase = {c.frame, c.overrun, c.parity, c.brk, c.buf_overrun};
+    m_errorBase = {c.frame, c.overrun, c.parity, c.brk, c.buf_overrun};
     return errors;
 }
 
 void TCustomComm::DispatchCommEvents(std::uint32_t mask)
 {
     const std::int32_t errors = ClearDeviceErrors();
-    const std::int32_t count = IsOpen() ? InputQueueCount(FHandle) : 0;
+    const std::int32_t count = IsOpen() ? InputQueueCount(m_handle) : 0;
     if ((mask & EV_BREAK) && OnBreak)
         OnBreak(this);
     if ((mask & EV_CTS) && OnCts)
@@ -572,6 +578,7 @@ void TCustomComm::DispatchCommEvents(std::uint32_t mask)
 // ---------------------------------------------------------------------------
 // Line-event watcher
 
+namespace vostrel {
 namespace {
 
 // What the kernel can tell about each event, in one place:
@@ -597,43 +604,43 @@ public:
     // Sampling only starts when the driver answers one of the two requests.
     void Start(int fd)
     {
-        if (ReadErrorCounts(fd, FCounts))
-            FMode = Counters;
-        else if (RetryIoctl(fd, TIOCMGET, &FLines) == 0)
-            FMode = Lines;
+        if (ReadErrorCounts(fd, m_counts))
+            m_mode = Counters;
+        else if (RetryIoctl(fd, TIOCMGET, &m_lines) == 0)
+            m_mode = Lines;
     }
-    bool Active() const { return FMode != None; }
+    bool Active() const { return m_mode != None; }
 
     std::uint32_t Sample(int fd)
     {
         std::uint32_t mask = 0;
-        if (FMode == Counters) {
+        if (m_mode == Counters) {
             serial_icounter_struct c{};
             if (!ReadErrorCounts(fd, c)) {
-                FMode = None;  // the device went away
+                m_mode = None;  // the device went away
                 return 0;
             }
-            if (c.cts != FCounts.cts)
+            if (c.cts != m_counts.cts)
                 mask |= EV_CTS;
-            if (c.dsr != FCounts.dsr)
+            if (c.dsr != m_counts.dsr)
                 mask |= EV_DSR;
-            if (c.dcd != FCounts.dcd)
+            if (c.dcd != m_counts.dcd)
                 mask |= EV_RLSD;
-            if (c.rng != FCounts.rng)
+            if (c.rng != m_counts.rng)
                 mask |= EV_RING;
-            if (c.brk != FCounts.brk)
+            if (c.brk != m_counts.brk)
                 mask |= EV_BREAK;
-            if (c.frame != FCounts.frame || c.overrun != FCounts.overrun || c.parity != FCounts.parity ||
-                c.buf_overrun != FCounts.buf_overrun)
+            if (c.frame != m_counts.frame || c.overrun != m_counts.overrun || c.parity != m_counts.parity ||
+                c.buf_overrun != m_counts.buf_overrun)
                 mask |= EV_ERR;
-            FCounts = c;
-        } else if (FMode == Lines) {
+            m_counts = c;
+        } else if (m_mode == Lines) {
             int lines = 0;
             if (RetryIoctl(fd, TIOCMGET, &lines) != 0) {
-                FMode = None;
+                m_mode = None;
                 return 0;
             }
-            const int changed = lines ^ FLines;
+            const int changed = lines ^ m_lines;
             if (changed & TIOCM_CTS)
                 mask |= EV_CTS;
             if (changed & TIOCM_DSR)
@@ -642,24 +649,25 @@ public:
                 mask |= EV_RLSD;
             if ((changed & TIOCM_RI) && (lines & TIOCM_RI))
                 mask |= EV_RING;
-            FLines = lines;
+            m_lines = lines;
         }
         return mask;
     }
 
 private:
-    enum { None, Counters, Lines } FMode = None;
-    serial_icounter_struct FCounts{};
-    int FLines = 0;
+    enum { None, Counters, Lines } m_mode = None;
+    serial_icounter_struct m_counts{};
+    int m_lines = 0;
 };
 
 }  // namespace
+}  // namespace vostrel
 
 std::shared_ptr<TCommEventThread> TCommEventThread::Create(int fd, TCommEventTypes events, TCustomComm* owner,
                                                            TSyncDispatcher dispatcher)
 {
     std::shared_ptr<TCommEventThread> watcher(
-        new TCommEventThread(fd, ::EventMask(events), owner, std::move(dispatcher)));
+        new TCommEventThread(fd, EventMask(events), owner, std::move(dispatcher)));
     // The thread holds its own reference: it frees the object when it ends.
     std::thread([watcher] {
         try {
@@ -672,49 +680,49 @@ std::shared_ptr<TCommEventThread> TCommEventThread::Create(int fd, TCommEventTyp
 }
 
 TCommEventThread::TCommEventThread(int fd, std::uint32_t mask, TCustomComm* owner, TSyncDispatcher dispatcher)
-    : FDevice(fd), FEventMask(mask), FOwner(owner), FDispatcher(std::move(dispatcher))
+    : m_device(fd), m_eventMask(mask), m_owner(owner), m_dispatcher(std::move(dispatcher))
 {}
 
 void TCommEventThread::StopWatching()
 {
-    FTerminated = true;
-    FWakeEvent.SetEvent();
+    m_terminated = true;
+    m_wakeEvent.SetEvent();
 }
 
 void TCommEventThread::Detach()
 {
     StopWatching();  // the watcher leaves its wait at once and never waits again
     {
-        std::lock_guard<std::mutex> g(FDeviceLock);
-        FDevice = -1;
+        std::lock_guard<std::mutex> g(m_deviceLock);
+        m_device = -1;
     }
     // Waits only for a handler running on another thread; on the owner's
     // thread (also from inside a handler) the lock is re-entered.
-    std::lock_guard<std::recursive_mutex> g(FOwnerLock);
-    FOwner = nullptr;
+    std::lock_guard<std::recursive_mutex> g(m_ownerLock);
+    m_owner = nullptr;
 }
 
 void TCommEventThread::NotifyWrite()
 {
-    if (!(FEventMask & EV_TXEMPTY))
+    if (!(m_eventMask & EV_TXEMPTY))
         return;
-    ++FWriteCount;
-    FWakeEvent.SetEvent();
+    ++m_writeCount;
+    m_wakeEvent.SetEvent();
 }
 
 void TCommEventThread::Handover(std::uint32_t mask)
 {
-    if (FTerminated)
+    if (m_terminated)
         return;
     auto self = shared_from_this();
-    FDispatcher([self, mask] { self->RunDispatch(mask); });
+    m_dispatcher([self, mask] { self->RunDispatch(mask); });
 }
 
 void TCommEventThread::RunDispatch(std::uint32_t mask)
 {
-    std::lock_guard<std::recursive_mutex> g(FOwnerLock);
-    if (FOwner && !FTerminated)
-        FOwner->DispatchCommEvents(mask);
+    std::lock_guard<std::recursive_mutex> g(m_ownerLock);
+    if (m_owner && !m_terminated)
+        m_owner->DispatchCommEvents(mask);
 }
 
 void TCommEventThread::Execute()
@@ -726,40 +734,40 @@ void TCommEventThread::Execute()
     epoll_event ev{};
     ev.events = EPOLLIN;
     ev.data.u32 = kWake;
-    if (::epoll_ctl(ep, EPOLL_CTL_ADD, FWakeEvent.Handle(), &ev) != 0) {
+    if (::epoll_ctl(ep, EPOLL_CTL_ADD, m_wakeEvent.Handle(), &ev) != 0) {
         ::close(ep);  // a watcher that cannot be woken must not start waiting
         return;
     }
 
-    const bool watchTx = (FEventMask & EV_TXEMPTY) != 0;
+    const bool watchTx = (m_eventMask & EV_TXEMPTY) != 0;
     bool deviceWatched = false;
     TLineSampler sampler;
     {
-        std::lock_guard<std::mutex> g(FDeviceLock);
-        if (FDevice >= 0 && (FEventMask & EV_RXCHAR)) {
+        std::lock_guard<std::mutex> g(m_deviceLock);
+        if (m_device >= 0 && (m_eventMask & EV_RXCHAR)) {
             // The set forgets the descriptor by itself when the owner closes it.
             ev.events = EPOLLIN | EPOLLET;
             ev.data.u32 = kDevice;
-            deviceWatched = ::epoll_ctl(ep, EPOLL_CTL_ADD, FDevice, &ev) == 0;
+            deviceWatched = ::epoll_ctl(ep, EPOLL_CTL_ADD, m_device, &ev) == 0;
         }
-        if (FDevice >= 0 && (FEventMask & kLineEvents))
-            sampler.Start(FDevice);
+        if (m_device >= 0 && (m_eventMask & kLineEvents))
+            sampler.Start(m_device);
     }
 
-    std::uint64_t writesSeen = FWriteCount;
+    std::uint64_t writesSeen = m_writeCount;
     for (;;) {
         std::uint32_t mask = 0;
         {
             // The wait itself is made under the lock: while epoll collects
             // events it holds a reference to the device's file, which would
             // keep the port (and its exclusive lock) open past ClosePort.
-            std::lock_guard<std::mutex> g(FDeviceLock);
-            if (FTerminated || FDevice < 0)
+            std::lock_guard<std::mutex> g(m_deviceLock);
+            if (m_terminated || m_device < 0)
                 break;
             int timeoutMs = -1;  // nothing to sample: sleep until woken
             if (sampler.Active())
                 timeoutMs = kLinePollMs;
-            if (watchTx && FWriteCount != writesSeen)
+            if (watchTx && m_writeCount != writesSeen)
                 timeoutMs = timeoutMs < 0 ? kDrainPollMs : std::min(timeoutMs, kDrainPollMs);
 
             epoll_event got[2];
@@ -770,25 +778,25 @@ void TCommEventThread::Execute()
             bool hungUp = false;
             for (int i = 0; i < n; ++i) {
                 if (got[i].data.u32 == kWake) {
-                    FWakeEvent.ResetEvent();
+                    m_wakeEvent.ResetEvent();
                 } else {
                     rxEdge = rxEdge || (got[i].events & EPOLLIN) != 0;
                     hungUp = hungUp || (got[i].events & (EPOLLHUP | EPOLLERR)) != 0;
                 }
             }
-            if (FTerminated)
+            if (m_terminated)
                 break;
             if (hungUp && deviceWatched) {
                 // Nothing more can arrive on a vanished device; wait for the stop only.
-                ::epoll_ctl(ep, EPOLL_CTL_DEL, FDevice, nullptr);
+                ::epoll_ctl(ep, EPOLL_CTL_DEL, m_device, nullptr);
                 deviceWatched = false;
             }
-            if (rxEdge && InputQueueCount(FDevice) > 0)
+            if (rxEdge && InputQueueCount(m_device) > 0)
                 mask |= EV_RXCHAR;
-            const std::uint64_t writes = FWriteCount;
+            const std::uint64_t writes = m_writeCount;
             if (watchTx && writes != writesSeen) {
                 int queued = 0;
-                const bool known = RetryIoctl(FDevice, TIOCOUTQ, &queued) == 0;
+                const bool known = RetryIoctl(m_device, TIOCOUTQ, &queued) == 0;
                 if (!known || queued == 0) {
                     writesSeen = writes;
                     if (known)
@@ -796,9 +804,9 @@ void TCommEventThread::Execute()
                 }
             }
             if (sampler.Active())
-                mask |= sampler.Sample(FDevice);
+                mask |= sampler.Sample(m_device);
         }
-        mask &= FEventMask;
+        mask &= m_eventMask;
         if (mask != 0)
             Handover(mask);
     }

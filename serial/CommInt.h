@@ -42,6 +42,9 @@ enum TCommEventType : std::uint8_t { evBreak, evCts, evDsr, evError, evRing, evR
 // Small bit sets over the enumerations above (set of ... in 8 or 16 bits).
 using TCommOptions = std::uint8_t;
 using TCommEventTypes = std::uint16_t;
+
+namespace vostrel {
+
 constexpr TCommOptions OptionBit(TCommOption o)
 {
     return static_cast<TCommOptions>(1u << o);
@@ -119,19 +122,21 @@ constexpr std::int32_t CE_RXPARITY = 0x0004;
 constexpr std::int32_t CE_FRAME = 0x0008;
 constexpr std::int32_t CE_BREAK = 0x0010;
 
-// Message is "<text> (Error: <code>) "; code is errno or -1.
-class ECommError : public std::runtime_error {
-public:
-    ECommError(const std::string& text, std::int32_t code);
-    std::int32_t ErrorCode;
-};
-
 // Runs the callable on the owner's thread and returns once it has run.
 using TSyncDispatcher = std::function<void(const std::function<void()>&)>;
 
 // The path a DeviceName opens: "COMn" (any case, also "\\.\COMn") is /dev/COMn
 // when that exists, else /dev/ttyS<n-1>; any other name is used as it is.
 std::string ResolveDevicePath(const std::string& deviceName);
+
+}  // namespace vostrel
+
+// Message is "<text> (Error: <code>) "; code is errno or -1.
+class ECommError : public std::runtime_error {
+public:
+    ECommError(const std::string& text, std::int32_t code);
+    std::int32_t ErrorCode;
+};
 
 // The five special characters of the line. Each setter stores the character
 // and then makes the owner apply its line settings (nothing while closed).
@@ -140,11 +145,11 @@ public:
     explicit TCommEventChars(TCustomComm* owner);
     virtual ~TCommEventChars() = default;
 
-    std::uint8_t XonChar() const { return FChars[0]; }
-    std::uint8_t XoffChar() const { return FChars[1]; }
-    std::uint8_t ErrorChar() const { return FChars[2]; }
-    std::uint8_t EofChar() const { return FChars[3]; }
-    std::uint8_t EvtChar() const { return FChars[4]; }
+    std::uint8_t XonChar() const { return m_chars[0]; }
+    std::uint8_t XoffChar() const { return m_chars[1]; }
+    std::uint8_t ErrorChar() const { return m_chars[2]; }
+    std::uint8_t EofChar() const { return m_chars[3]; }
+    std::uint8_t EvtChar() const { return m_chars[4]; }
     void SetXonChar(std::uint8_t c) { SetEventChar(1, c); }
     void SetXoffChar(std::uint8_t c) { SetEventChar(2, c); }
     void SetErrorChar(std::uint8_t c) { SetEventChar(3, c); }
@@ -156,8 +161,8 @@ public:
 
 private:
     void SetEventChar(int index, std::uint8_t c);  // index 1..5
-    TCustomComm* FOwner;
-    std::uint8_t FChars[5] = {17, 19, 0, 0, 0};
+    TCustomComm* m_owner;
+    std::uint8_t m_chars[5] = {17, 19, 0, 0, 0};
 };
 
 // Every failure raises ECommError. Setting, opening and closing belong to the
@@ -172,35 +177,35 @@ public:
 
     // Name-like settings: changing them to a different value while open raises
     // "Port already assigned (open)"; they take effect at the next OpenPort.
-    const std::string& DeviceName() const { return FDeviceName; }
+    const std::string& DeviceName() const { return m_deviceName; }
     void SetDeviceName(const std::string& name);
-    std::int32_t ReadBufSize() const { return FReadBufSize; }
+    std::int32_t ReadBufSize() const { return m_readBufSize; }
     void SetReadBufSize(std::int32_t size);
-    std::int32_t WriteBufSize() const { return FWriteBufSize; }
+    std::int32_t WriteBufSize() const { return m_writeBufSize; }
     void SetWriteBufSize(std::int32_t size);
-    TCommEventTypes MonitorEvents() const { return FMonitorEvents; }
+    TCommEventTypes MonitorEvents() const { return m_monitorEvents; }
     void SetMonitorEvents(TCommEventTypes events);
 
     // Time-outs in ms (negative: no limit); the next transfer uses them.
-    std::int32_t ReadTimeout() const { return FReadTimeout; }
-    void SetReadTimeout(std::int32_t ms) { FReadTimeout = ms; }
-    std::int32_t WriteTimeout() const { return FWriteTimeout; }
-    void SetWriteTimeout(std::int32_t ms) { FWriteTimeout = ms; }
+    std::int32_t ReadTimeout() const { return m_readTimeout; }
+    void SetReadTimeout(std::int32_t ms) { m_readTimeout = ms; }
+    std::int32_t WriteTimeout() const { return m_writeTimeout; }
+    void SetWriteTimeout(std::int32_t ms) { m_writeTimeout = ms; }
 
     // Line settings: a different value is stored and applied at once when open.
-    TBaudrate BaudRate() const { return FBaudRate; }
+    TBaudrate BaudRate() const { return m_baudRate; }
     void SetBaudRate(TBaudrate rate);
-    TParity Parity() const { return FParity; }
+    TParity Parity() const { return m_parity; }
     void SetParity(TParity parity);
-    TStopbits Stopbits() const { return FStopbits; }
+    TStopbits Stopbits() const { return m_stopbits; }
     void SetStopbits(TStopbits stopbits);
-    TDatabits Databits() const { return FDatabits; }
+    TDatabits Databits() const { return m_databits; }
     void SetDatabits(TDatabits databits);
-    TCommOptions Options() const { return FOptions; }
+    TCommOptions Options() const { return m_options; }
     void SetOptions(TCommOptions options);
-    TFlowControl FlowControl() const { return FFlowControl; }
+    TFlowControl FlowControl() const { return m_flowControl; }
     void SetFlowControl(TFlowControl flow);
-    TCommEventChars& EventChars() { return FEventChars; }
+    TCommEventChars& EventChars() { return m_eventChars; }
 
     // Line-event handlers, called on the owner's thread through the dispatcher.
     std::function<void(TCustomComm*)> OnBreak, OnCts, OnDsr, OnRing, OnRlsd, OnRxFlag, OnTxEmpty;
@@ -210,7 +215,7 @@ public:
     // Synchronous hand-over to the owner's thread, used by the watcher started
     // at the next OpenPort. Without one (or with no MonitorEvents) no watcher
     // runs and no events are raised.
-    void SetDispatcher(TSyncDispatcher dispatcher) { FDispatcher = std::move(dispatcher); }
+    void SetDispatcher(vostrel::TSyncDispatcher dispatcher) { m_dispatcher = std::move(dispatcher); }
 
     // Opens DeviceName for exclusive use and prepares it. If the device cannot
     // be opened or is not a terminal the port stays closed; a later failure
@@ -219,7 +224,7 @@ public:
     // Stops the watcher without waiting for it and releases the device; unread
     // input is discarded, queued output still goes out. Nothing when closed.
     void ClosePort();
-    bool IsOpen() const { return FHandle >= 0; }
+    bool IsOpen() const { return m_handle >= 0; }
 
     // Hands count bytes to the device, waiting at most WriteTimeout for room.
     // Result: bytes written, or -1 when the time ran out or the line failed
@@ -240,7 +245,7 @@ public:
     // Nothing while closed; raises "Error updating DataControlBlock".
     void ApplyLineSettings();
     // The working copy of the line-settings record, for tests.
-    const TDcb& LineSettings() const { return FDcb; }
+    const vostrel::TDcb& LineSettings() const { return m_dcb; }
 
     // Reads and clears the error state, then calls the handlers of the events
     // in mask (EV_* bits) in order: break, CTS, DSR, error, ring, RLSD,
@@ -250,8 +255,6 @@ public:
 protected:
     // Opens DeviceName and checks it is a terminal; sets the device handle.
     virtual void CreateDeviceHandle();
-    int DeviceHandle() const { return FHandle; }
-    void SetDeviceHandle(int fd) { FHandle = fd; }
 
 private:
     void ApplyTimeouts();
@@ -259,34 +262,34 @@ private:
     std::int32_t ClearDeviceErrors();
     void LineSettingChanged();
 
-    int FHandle = -1;
-    TDcb FDcb;
-    std::string FDeviceName = "Com2";
-    TSimpleEvent FIOEvent;     // set by ClosePort to end a write that waits for room
-    TCriticalSection FIOLock;  // held for the whole of each read or write
-    std::int32_t FReadTimeout = 1000;
-    std::int32_t FWriteTimeout = 1000;
-    std::int32_t FReadBufSize = 4096;
-    std::int32_t FWriteBufSize = 2048;
-    TCommEventTypes FMonitorEvents = kAllCommEvents;
-    TBaudrate FBaudRate = br9600;
-    TParity FParity = paNone;
-    TStopbits FStopbits = sb10;
-    TDatabits FDatabits = da8;
-    std::shared_ptr<TCommEventThread> FEventThread;
-    TCommEventChars FEventChars{this};
-    TCommOptions FOptions = 0;
-    TFlowControl FFlowControl = fcDefault;
+    int m_handle = -1;
+    vostrel::TDcb m_dcb;
+    std::string m_deviceName = "Com2";
+    TSimpleEvent m_ioEvent;     // set by ClosePort to end a write that waits for room
+    TCriticalSection m_ioLock;  // held for the whole of each read or write
+    std::int32_t m_readTimeout = 1000;
+    std::int32_t m_writeTimeout = 1000;
+    std::int32_t m_readBufSize = 4096;
+    std::int32_t m_writeBufSize = 2048;
+    TCommEventTypes m_monitorEvents = vostrel::kAllCommEvents;
+    TBaudrate m_baudRate = br9600;
+    TParity m_parity = paNone;
+    TStopbits m_stopbits = sb10;
+    TDatabits m_databits = da8;
+    std::shared_ptr<TCommEventThread> m_eventThread;
+    TCommEventChars m_eventChars{this};
+    TCommOptions m_options = 0;
+    TFlowControl m_flowControl = fcDefault;
 
-    TSyncDispatcher FDispatcher;
+    vostrel::TSyncDispatcher m_dispatcher;
     // Flag bits the line has no termios form for, as last written (see CommInt.cpp).
-    std::uint32_t FDeviceOnlyFlags = 0;
+    std::uint32_t m_deviceOnlyFlags = 0;
     // Interrupt counters at the last clearing of the error state.
     struct TErrorCounts {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
     };
-    TErrorCounts FErrorBase;
-    bool FHaveErrorCounts = false;
+    TErrorCounts m_errorBase;
+    bool m_haveErrorCounts = false;
 };
 
 // The line-event watcher: one thread per open port that sleeps until the device
@@ -298,7 +301,7 @@ public:
     // Builds the mask from events and starts the thread at once. The watcher
     // uses fd only until Detach; it never closes it.
     static std::shared_ptr<TCommEventThread> Create(int fd, TCommEventTypes events, TCustomComm* owner,
-                                                    TSyncDispatcher dispatcher);
+                                                    vostrel::TSyncDispatcher dispatcher);
     TCommEventThread(const TCommEventThread&) = delete;
     TCommEventThread& operator=(const TCommEventThread&) = delete;
     virtual ~TCommEventThread() = default;
@@ -312,25 +315,24 @@ public:
     void Detach();
     // Bytes went into the output queue; evTxEmpty follows once it is empty.
     void NotifyWrite();
-    std::uint32_t EventMask() const { return FEventMask; }
 
 protected:
     virtual void Execute();
 
 private:
-    TCommEventThread(int fd, std::uint32_t mask, TCustomComm* owner, TSyncDispatcher dispatcher);
+    TCommEventThread(int fd, std::uint32_t mask, TCustomComm* owner, vostrel::TSyncDispatcher dispatcher);
     void Handover(std::uint32_t mask);
     void RunDispatch(std::uint32_t mask);
 
-    std::mutex FDeviceLock;  // held around every call the watcher makes on FDevice
-    int FDevice;
-    const std::uint32_t FEventMask;
-    TSimpleEvent FWakeEvent;
-    std::atomic<bool> FTerminated{false};
-    std::atomic<std::uint64_t> FWriteCount{0};
-    std::recursive_mutex FOwnerLock;  // held while the owner's handlers run
-    TCustomComm* FOwner;
-    const TSyncDispatcher FDispatcher;
+    std::mutex m_deviceLock;  // held around every call the watcher makes on m_device
+    int m_device;
+    const std::uint32_t m_eventMask;
+    TSimpleEvent m_wakeEvent;
+    std::atomic<bool> m_terminated{false};
+    std::atomic<std::uint64_t> m_writeCount{0};
+    std::recursive_mutex m_ownerLock;  // held while the owner's handlers run
+    TCustomComm* m_owner;
+    const vostrel::TSyncDispatcher m_dispatcher;
 };
 
 // Publishes everything; adds nothing.

@@ -7,24 +7,24 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+using namespace vostrel;
+
 THandleObject::~THandleObject()
 {
-    if (FHandle >= 0)
-        ::close(FHandle);
+    if (m_handle >= 0)
+        ::close(m_handle);
 }
 
-TEvent::TEvent(bool manualReset, bool initialState) : FManualReset(manualReset)
+TEvent::TEvent(bool manualReset, bool initialState) : m_manualReset(manualReset)
 {
-    FHandle = ::eventfd(initialState ? 1u : 0u, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (FHandle < 0)
-        FLastError = errno;
+    m_handle = ::eventfd(initialState ? 1u : 0u, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 void TEvent::SetEvent()
 {
     // The counter only has to be non-zero; adding keeps every setter lock-free.
     const std::uint64_t one = 1;
-    while (::write(FHandle, &one, sizeof one) < 0 && errno == EINTR) {
+    while (::write(m_handle, &one, sizeof one) < 0 && errno == EINTR) {
     }
 }
 
@@ -37,7 +37,7 @@ bool TEvent::TryConsume()
 {
     std::uint64_t value = 0;
     for (;;) {
-        if (::read(FHandle, &value, sizeof value) == static_cast<ssize_t>(sizeof value))
+        if (::read(m_handle, &value, sizeof value) == static_cast<ssize_t>(sizeof value))
             return true;
         if (errno != EINTR)
             return false;
@@ -54,21 +54,18 @@ TWaitResult TEvent::WaitFor(std::uint32_t timeoutMs)
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             waitMs = left > 0 ? static_cast<int>(left) : 0;
         }
-        pollfd p{FHandle, POLLIN, 0};
+        pollfd p{m_handle, POLLIN, 0};
         const int n = ::poll(&p, 1, waitMs);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            FLastError = errno;
             return wrError;
         }
         if (n == 0)
             return wrTimeout;
-        if (p.revents & (POLLERR | POLLNVAL)) {
-            FLastError = EBADF;
+        if (p.revents & (POLLERR | POLLNVAL))
             return wrError;
-        }
-        if (FManualReset || TryConsume())
+        if (m_manualReset || TryConsume())
             return wrSignaled;
         // Another waiter took an auto-reset signal first: wait again.
     }

@@ -5,13 +5,16 @@
 #include <cstdint>
 #include <mutex>
 
+namespace vostrel {
+
 enum TWaitResult : std::uint8_t { wrSignaled, wrTimeout, wrAbandoned, wrError };
 
 // Time limit meaning "wait without limit" (all bits set).
 constexpr std::uint32_t INFINITE = 0xFFFFFFFFu;
 
-// Owns one descriptor and closes it when destroyed; LastError keeps the errno
-// of the last failed call made through the object.
+}  // namespace vostrel
+
+// Owns one descriptor and closes it when destroyed.
 class THandleObject {
 public:
     THandleObject() = default;
@@ -19,12 +22,10 @@ public:
     THandleObject& operator=(const THandleObject&) = delete;
     virtual ~THandleObject();
 
-    int Handle() const { return FHandle; }
-    std::int32_t LastError() const { return FLastError; }
+    int Handle() const { return m_handle; }
 
 protected:
-    int FHandle = -1;
-    std::int32_t FLastError = 0;
+    int m_handle = -1;
 };
 
 // An event on an eventfd. Its descriptor is readable exactly while the event
@@ -37,13 +38,13 @@ public:
     // Waits until the event is set or timeoutMs passes (INFINITE: no limit).
     // An auto-reset event is cleared by the wait that sees it set.
     // wrAbandoned is never returned: an eventfd has no owner that can die.
-    TWaitResult WaitFor(std::uint32_t timeoutMs);
+    vostrel::TWaitResult WaitFor(std::uint32_t timeoutMs);
     void SetEvent();
     void ResetEvent();
 
 private:
     bool TryConsume();
-    bool FManualReset;
+    bool m_manualReset;
 };
 
 // Unnamed manual-reset event that starts cleared.
@@ -61,23 +62,25 @@ public:
     TCriticalSection& operator=(const TCriticalSection&) = delete;
     virtual ~TCriticalSection() = default;
 
-    void Enter() { FSection.lock(); }
-    void Leave() { FSection.unlock(); }
-    void Acquire() { Enter(); }
-    void Release() { Leave(); }
+    void Enter() { m_section.lock(); }
+    void Leave() { m_section.unlock(); }
 
 private:
-    std::recursive_mutex FSection;
+    std::recursive_mutex m_section;
 };
+
+namespace vostrel {
 
 // Holds a critical section for the life of a scope, also when an exception leaves.
 class TLockGuard {
 public:
-    explicit TLockGuard(TCriticalSection& cs) : FCs(cs) { FCs.Enter(); }
-    ~TLockGuard() { FCs.Leave(); }
+    explicit TLockGuard(TCriticalSection& cs) : m_cs(cs) { m_cs.Enter(); }
+    ~TLockGuard() { m_cs.Leave(); }
     TLockGuard(const TLockGuard&) = delete;
     TLockGuard& operator=(const TLockGuard&) = delete;
 
 private:
-    TCriticalSection& FCs;
+    TCriticalSection& m_cs;
 };
+
+}  // namespace vostrel

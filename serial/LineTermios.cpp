@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+namespace vostrel {
+
 namespace {
 
 speed_t StandardSpeed(std::uint32_t rate)
@@ -143,3 +145,5 @@ void DcbFromTermios(const termios& t, std::uint32_t deviceOnlyFlags, TDcb& dcb)
         flags = (flags & ~dcbRtsControlMask) | dcbRtsControlEnable;  // someone else cleared it
     dcb.Flags = flags;
 }
+
+}  // namespace vostrel

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <termios.h>
 
+namespace vostrel {
+
 // Flag bits termios cannot hold; the device "reports" them as last written.
 constexpr std::uint32_t kDeviceOnlyFlags = dcbOutxDsrFlow | dcbDtrControlMask | dcbDsrSensitivity |
                                            dcbTXContinueOnXoff | dcbErrorChar | dcbNull | dcbRtsControlMask |
@@ -24,3 +26,5 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate);
 // Fills the record from t; the bits in kDeviceOnlyFlags come from
 // deviceOnlyFlags. The bit rate is left to the caller.
 void DcbFromTermios(const termios& t, std::uint32_t deviceOnlyFlags, TDcb& dcb);
+
+}  // namespace vostrel

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <sys/ioctl.h>
 
+namespace vostrel {
+
 namespace {
 
 bool GetTermios2(int fd, termios2& t)
@@ -45,3 +47,5 @@ std::uint32_t ReadBaudRate(int fd)
         return 0;
     return t.c_ospeed;
 }
+
+}  // namespace vostrel

@@ -1,12 +1,14 @@
 // The line-event watcher on real pseudo-terminals, with the test's thread as
 // the owner that runs the hand-overs.
-#include "SerialTestSupport.h"
 #include "CommInt.h"
+#include "SerialTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+namespace vostrel {
 
 namespace {
 
@@ -223,3 +225,5 @@ TEST_F(CommEventsTest, HangUpWhileWatchingEndsCleanly)
     EXPECT_THROW(port->WriteBytes(&b, 1), ECommError);
     port->ClosePort();
 }
+
+}  // namespace vostrel

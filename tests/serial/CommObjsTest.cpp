@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+namespace vostrel {
+
 TEST(CommObjs, SimpleEventStaysSetUntilCleared)
 {
     TSimpleEvent e;
@@ -52,3 +54,5 @@ TEST(CommObjs, CriticalSectionExcludesOtherThreadsAndReenters)
     b.join();
     EXPECT_EQ(counter, 40000);
 }
+
+}  // namespace vostrel

@@ -1,7 +1,7 @@
 // The port component against real pseudo-terminals: the test holds the master
 // side and plays the station.
-#include "SerialTestSupport.h"
 #include "CommInt.h"
+#include "SerialTestSupport.h"
 #include "TermiosRate.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace vostrel {
 
 namespace {
 
@@ -485,3 +487,5 @@ TEST_F(PtyPortTest, AWriteWaitingForRoomEndsOnHangUpOrClose)
         EXPECT_FALSE(port.IsOpen());
     }
 }
+
+}  // namespace vostrel

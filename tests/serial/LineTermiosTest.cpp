@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace vostrel {
+
 namespace {
 
 // A line in the state a fresh terminal is in: cooked, echoing, translating.
@@ -144,3 +146,5 @@ TEST(LineTermios, FlagWordMapsToTermiosWhereLinuxHasIt)
             EXPECT_EQ(back.Flags & dcbRtsControlMask, dcbRtsControlHandshake);
     }
 }
+
+}  // namespace vostrel

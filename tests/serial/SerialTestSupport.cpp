@@ -8,19 +8,21 @@
 #include <thread>
 #include <unistd.h>
 
+namespace vostrel {
+
 PtyStation::PtyStation()
 {
-    FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (FMaster < 0)
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_master < 0)
         return;
-    const char* name = ::ptsname(FMaster);
-    if (::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0 || name == nullptr) {
-        ::close(FMaster);
-        FMaster = -1;
+    const char* name = ::ptsname(m_master);
+    if (::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0 || name == nullptr) {
+        ::close(m_master);
+        m_master = -1;
         return;
     }
-    FSlavePath = name;
-    ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+    m_slavePath = name;
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
 }
 
 PtyStation::~PtyStation()
@@ -30,20 +32,20 @@ PtyStation::~PtyStation()
 
 void PtyStation::HangUp()
 {
-    if (FMaster >= 0)
-        ::close(FMaster);
-    FMaster = -1;
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
 }
 
 void PtyStation::Send(const std::vector<std::uint8_t>& bytes)
 {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(FMaster, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(m_master, bytes.data() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            pollfd p{FMaster, POLLOUT, 0};
+            pollfd p{m_master, POLLOUT, 0};
             ::poll(&p, 1, 100);
         } else {
             return;
@@ -56,12 +58,12 @@ std::vector<std::uint8_t> PtyStation::Receive(std::size_t count, int timeoutMs)
     std::vector<std::uint8_t> out;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (out.size() < count && std::chrono::steady_clock::now() < deadline) {
-        pollfd p{FMaster, POLLIN, 0};
+        pollfd p{m_master, POLLIN, 0};
         if (::poll(&p, 1, 20) <= 0)
             continue;
         std::uint8_t buf[4096];
         const std::size_t want = std::min(sizeof buf, count - out.size());
-        const ssize_t n = ::read(FMaster, buf, want);
+        const ssize_t n = ::read(m_master, buf, want);
         if (n > 0)
             out.insert(out.end(), buf, buf + n);
     }
@@ -75,7 +77,7 @@ struct OwnerLoop::Core {
     bool closed = false;
 };
 
-OwnerLoop::OwnerLoop() : FCore(std::make_shared<Core>())
+OwnerLoop::OwnerLoop() : m_core(std::make_shared<Core>())
 {}
 
 OwnerLoop::~OwnerLoop()
@@ -85,7 +87,7 @@ OwnerLoop::~OwnerLoop()
 
 TSyncDispatcher OwnerLoop::Dispatcher()
 {
-    std::weak_ptr<Core> weak = FCore;
+    std::weak_ptr<Core> weak = m_core;
     return [weak](const std::function<void()>& fn) {
         auto core = weak.lock();
         if (!core)
@@ -109,11 +111,11 @@ bool OwnerLoop::ProcessUntil(const std::function<bool()>& pred, int timeoutMs)
     for (;;) {
         if (pred())
             return true;
-        std::unique_lock<std::mutex> g(FCore->lock);
-        if (!FCore->changed.wait_until(g, deadline, [this] { return !FCore->tasks.empty(); }))
+        std::unique_lock<std::mutex> g(m_core->lock);
+        if (!m_core->changed.wait_until(g, deadline, [this] { return !m_core->tasks.empty(); }))
             return pred();
-        auto task = std::move(FCore->tasks.front());
-        FCore->tasks.pop_front();
+        auto task = std::move(m_core->tasks.front());
+        m_core->tasks.pop_front();
         g.unlock();
         task();
     }
@@ -126,17 +128,17 @@ void OwnerLoop::ProcessFor(int ms)
 
 std::size_t OwnerLoop::Pending() const
 {
-    std::lock_guard<std::mutex> g(FCore->lock);
-    return FCore->tasks.size();
+    std::lock_guard<std::mutex> g(m_core->lock);
+    return m_core->tasks.size();
 }
 
 void OwnerLoop::Shutdown()
 {
     std::deque<std::packaged_task<void()>> dropped;
     {
-        std::lock_guard<std::mutex> g(FCore->lock);
-        FCore->closed = true;
-        dropped.swap(FCore->tasks);
+        std::lock_guard<std::mutex> g(m_core->lock);
+        m_core->closed = true;
+        dropped.swap(m_core->tasks);
     }
     dropped.clear();
 }
@@ -163,3 +165,5 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs)
     }
     return true;
 }
+
+}  // namespace vostrel

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace vostrel {
+
 // The master side of a fresh pty; SlavePath() is what the component opens.
 class PtyStation {
 public:
@@ -23,9 +25,9 @@ public:
     PtyStation(const PtyStation&) = delete;
     PtyStation& operator=(const PtyStation&) = delete;
 
-    bool Ok() const { return FMaster >= 0; }
-    const std::string& SlavePath() const { return FSlavePath; }
-    int Master() const { return FMaster; }
+    bool Ok() const { return m_master >= 0; }
+    const std::string& SlavePath() const { return m_slavePath; }
+    int Master() const { return m_master; }
     void Send(const std::vector<std::uint8_t>& bytes);
     // Reads what the component sent, until count bytes or the time is up.
     std::vector<std::uint8_t> Receive(std::size_t count, int timeoutMs = 5000);
@@ -33,8 +35,8 @@ public:
     void HangUp();
 
 private:
-    int FMaster = -1;
-    std::string FSlavePath;
+    int m_master = -1;
+    std::string m_slavePath;
 };
 
 // A queue the test's thread drains, standing in for the window's event loop.
@@ -53,10 +55,12 @@ public:
 
 private:
     struct Core;
-    std::shared_ptr<Core> FCore;
+    std::shared_ptr<Core> m_core;
 };
 
 // Threads of this process right now.
 int ThreadCount();
 // Polls pred every few ms until it holds or timeoutMs passes; returns pred().
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
+
+}  // namespace vostrel
