@@ -39,11 +39,7 @@ constexpr int kDrainPollMs = 20;
 
 int RetryIoctl(int fd, unsigned long request, void* arg)
 {
-    int r;
-    do
-        r = ::ioctl(fd, request, arg);
-    while (r < 0 && errno == EINTR);
-    return r;
+    return static_cast<int>(TEMP_FAILURE_RETRY(::ioctl(fd, request, arg)));
 }
 
 // GetCommState: the device's record as far as termios can tell, the rest as
@@ -278,10 +274,8 @@ void TCustomComm::CreateDeviceHandle()
     const std::string path = ResolveDevicePath(m_deviceName);
     // O_NOCTTY: the line must never become our controlling terminal.
     // O_NONBLOCK: neither open (carrier) nor any transfer may block.
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
+    const int fd =
+        static_cast<int>(TEMP_FAILURE_RETRY(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)));
     if (fd < 0)
         throw ECommError("Error accessing specified device", errno);
 
@@ -352,7 +346,9 @@ void TCustomComm::ApplyLineSettings()
     if (!IsOpen())
         return;
     TDcb dcb = m_dcb;
-    ReadDeviceState(m_handle, m_deviceOnlyFlags, dcb);  // result not examined, as on the platform
+    // A failed read leaves the record as last written, which fcDefault then
+    // keeps; a line that really fails is reported by the write below.
+    ReadDeviceState(m_handle, m_deviceOnlyFlags, dcb);
 
     dcb.DCBlength = sizeof(TDcb);
     dcb.BaudRate = BaudRateValue(m_baudRate);
@@ -437,10 +433,7 @@ std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
     TLockGuard lock(m_ioLock);
     const int fd = m_handle;
     const auto* bytes = static_cast<const std::uint8_t*>(buf);
-    ssize_t n;
-    do
-        n = ::write(fd, bytes, static_cast<std::size_t>(count));
-    while (n < 0 && errno == EINTR);
+    ssize_t n = TEMP_FAILURE_RETRY(::write(fd, bytes, static_cast<std::size_t>(count)));
     if (n < 0 && errno != EAGAIN)
         throw ECommError("Write error", errno);
 
@@ -490,10 +483,7 @@ std::int32_t TCustomComm::ReadBytes(void* buf, std::int32_t count)
     TLockGuard lock(m_ioLock);
     // The descriptor is non-blocking and VMIN=VTIME=0, so a read completes at
     // once and ReadTimeout never has anything to bound.
-    ssize_t n;
-    do
-        n = ::read(m_handle, buf, static_cast<std::size_t>(count));
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = TEMP_FAILURE_RETRY(::read(m_handle, buf, static_cast<std::size_t>(count)));
     if (n > 0)
         return static_cast<std::int32_t>(n);
     if (n == 0 || errno == EAGAIN) {

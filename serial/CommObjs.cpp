@@ -24,8 +24,7 @@ void TEvent::SetEvent()
 {
     // The counter only has to be non-zero; adding keeps every setter lock-free.
     const std::uint64_t one = 1;
-    while (::write(m_handle, &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    (void)TEMP_FAILURE_RETRY(::write(m_handle, &one, sizeof one));
 }
 
 void TEvent::ResetEvent()
@@ -36,12 +35,7 @@ void TEvent::ResetEvent()
 bool TEvent::TryConsume()
 {
     std::uint64_t value = 0;
-    for (;;) {
-        if (::read(m_handle, &value, sizeof value) == static_cast<ssize_t>(sizeof value))
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
+    return TEMP_FAILURE_RETRY(::read(m_handle, &value, sizeof value)) == static_cast<ssize_t>(sizeof value);
 }
 
 TWaitResult TEvent::WaitFor(std::uint32_t timeoutMs)

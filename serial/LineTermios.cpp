@@ -4,48 +4,12 @@
 
 namespace vostrel {
 
-namespace {
-
-speed_t StandardSpeed(std::uint32_t rate)
-{
-    switch (rate) {
-    case 110:
-        return B110;
-    case 300:
-        return B300;
-    case 600:
-        return B600;
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;  // no constant
-    }
-}
-
-}  // namespace
-
 int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
 {
     if (dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > paSpace || dcb.StopBits > sb20)
         return EINVAL;  // termios has no 4-bit characters
-    const speed_t speed = StandardSpeed(dcb.BaudRate);
-    customRate = speed == B0;
-    if (customRate && dcb.BaudRate == 0)
-        return EINVAL;
+    if (dcb.BaudRate == 0)
+        return EINVAL;  // B0 would hang up the line
 
     // Raw 8-bit pipe: no line editing, echo, signals, translation or output
     // processing. A byte with a parity error arrives as NUL: Linux has no
@@ -101,8 +65,10 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
     t.c_cc[VSTART] = dcb.XonChar;
     t.c_cc[VSTOP] = dcb.XoffChar;
 
-    ::cfsetispeed(&t, customRate ? B38400 : speed);
-    ::cfsetospeed(&t, customRate ? B38400 : speed);
+    // cfsetspeed takes a rate in bit/s when it has a Bxxx constant.
+    customRate = ::cfsetspeed(&t, dcb.BaudRate) != 0;
+    if (customRate)
+        ::cfsetspeed(&t, B38400);
     return 0;
 }
 

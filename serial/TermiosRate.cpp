@@ -5,6 +5,7 @@
 #include <asm/termbits.h>
 #include <cerrno>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace vostrel {
 
@@ -12,12 +13,7 @@ namespace {
 
 bool GetTermios2(int fd, termios2& t)
 {
-    for (;;) {
-        if (::ioctl(fd, TCGETS2, &t) == 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
+    return TEMP_FAILURE_RETRY(::ioctl(fd, TCGETS2, &t)) == 0;
 }
 
 }  // namespace
@@ -32,12 +28,7 @@ bool SetCustomBaudRate(int fd, std::uint32_t rate)
     t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     t.c_ispeed = rate;
     t.c_ospeed = rate;
-    for (;;) {
-        if (::ioctl(fd, TCSETS2, &t) == 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
+    return TEMP_FAILURE_RETRY(::ioctl(fd, TCSETS2, &t)) == 0;
 }
 
 std::uint32_t ReadBaudRate(int fd)

@@ -20,8 +20,7 @@ termios CookedLine()
     t.c_cflag = CS7 | PARENB | CSTOPB | CRTSCTS | HUPCL;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 5;
-    ::cfsetospeed(&t, B9600);
-    ::cfsetispeed(&t, B9600);
+    ::cfsetspeed(&t, B9600);
     return t;
 }
 
