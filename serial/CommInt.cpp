@@ -36,6 +36,9 @@ constexpr std::uint32_t kSoftwareFlowFlags = dcbOutX | dcbInX;                  
 // Period for states the kernel cannot wake us for (modem lines, drained output).
 constexpr int kLinePollMs = 100;
 constexpr int kDrainPollMs = 20;
+// A close without a time limit gives up on output that has not moved for this
+// long: longer than a 16-byte FIFO takes to go out at 110 bit/s.
+constexpr int kCloseStallMs = 5000;
 
 int RetryIoctl(int fd, unsigned long request, void* arg)
 {
@@ -177,6 +180,25 @@ std::string ResolveDevicePath(const std::string& deviceName)
     if (::access(link.c_str(), F_OK) == 0)
         return link;
     return "/dev/ttyS" + std::to_string(n - 1);
+}
+
+bool WaitForDrain(const std::function<int()>& queued, std::int32_t limitMs, int stallMs)
+{
+    const auto start = Clock::now();
+    auto lastProgress = start;
+    int left = queued();
+    while (left > 0) {
+        const auto now = Clock::now();
+        if (limitMs >= 0 ? now - start >= std::chrono::milliseconds(limitMs)
+                         : now - lastProgress >= std::chrono::milliseconds(stallMs))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const int n = queued();
+        if (n < left)
+            lastProgress = Clock::now();
+        left = n;
+    }
+    return true;
 }
 
 }  // namespace vostrel
@@ -408,18 +430,13 @@ void TCustomComm::ClosePort()
     ::tcflush(fd, TCIFLUSH);
     // Queued output still goes out (the last bytes written may be a closing
     // packet), but a line that stopped taking it must not hold close() for the
-    // driver's long closing wait: what is left after WriteTimeout is dropped.
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(m_writeTimeout, 0));
-    for (;;) {
-        int queued = 0;
-        if (RetryIoctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0)
-            break;
-        if (Clock::now() >= deadline) {
-            ::tcflush(fd, TCOFLUSH);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    // driver's long closing wait: what is left then is dropped.
+    const auto queued = [fd] {
+        int n = 0;
+        return RetryIoctl(fd, TIOCOUTQ, &n) == 0 ? n : -1;
+    };
+    if (!WaitForDrain(queued, m_writeTimeout, kCloseStallMs))
+        ::tcflush(fd, TCOFLUSH);
     RetryIoctl(fd, TIOCNXCL, nullptr);  // the flag outlives us while others hold the tty
     m_handle = -1;
     ::close(fd);

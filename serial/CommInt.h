@@ -129,6 +129,12 @@ using TSyncDispatcher = std::function<void(const std::function<void()>&)>;
 // when that exists, else /dev/ttyS<n-1>; any other name is used as it is.
 std::string ResolveDevicePath(const std::string& deviceName);
 
+// Waits until queued() (bytes still to go out, negative when unknown) reports
+// nothing left. A limit of 0 or more bounds the whole wait; a negative one sets
+// no bound while bytes keep leaving, only stallMs without progress ends it.
+// False when it gave up with bytes still queued.
+bool WaitForDrain(const std::function<int()>& queued, std::int32_t limitMs, int stallMs);
+
 }  // namespace vostrel
 
 // Message is "<text> (Error: <code>) "; code is errno or -1.
@@ -222,7 +228,9 @@ public:
     // (time-outs, line settings, queues) raises with the port left open.
     void OpenPort();
     // Stops the watcher without waiting for it and releases the device; unread
-    // input is discarded, queued output still goes out. Nothing when closed.
+    // input is discarded, queued output still goes out: the close waits up to
+    // WriteTimeout for it (negative: while the line keeps taking it) and drops
+    // what is left. Nothing when closed.
     void ClosePort();
     bool IsOpen() const { return m_handle >= 0; }
 

@@ -40,6 +40,8 @@ bool TEvent::TryConsume()
 
 TWaitResult TEvent::WaitFor(std::uint32_t timeoutMs)
 {
+    if (m_handle < 0)
+        return wrError;  // poll() skips a negative descriptor and would never wake
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {

@@ -148,6 +148,37 @@ TEST(CommPort, OpenFailuresLeaveThePortClosed)
     ::rmdir(dir);
 }
 
+TEST(CommPort, CloseWaitsForOutputWithinWriteTimeout)
+{
+    // ptys report no output queue, so the wait runs against one that drains
+    // by a byte at each look while the line moves.
+    struct Row {
+        const char* label;
+        std::int32_t limitMs;
+        bool moving;
+        bool drained;
+    };
+    const Row rows[] = {
+        {"limit, line moving", 20000, true, true},    {"limit, line stopped", 100, false, false},
+        {"zero limit: left at once", 0, true, false}, {"no limit, line moving", -1, true, true},
+        {"no limit, line stopped", -1, false, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.label);
+        const auto start = std::chrono::steady_clock::now();
+        int left = 50;
+        const auto queued = [&] {
+            if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20))
+                return 0;  // a wait that never gives up ends here, as drained
+            if (r.moving && left > 0)
+                --left;
+            return left;
+        };
+        EXPECT_EQ(WaitForDrain(queued, r.limitMs, 200), r.drained);
+        EXPECT_EQ(left == 0, r.drained);
+    }
+}
+
 TEST_F(PtyPortTest, DeviceIsHeldExclusively)
 {
     port.OpenPort();
