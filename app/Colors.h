@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace vostrel {
+
 constexpr std::uint32_t clWhiteBgr = 16777215;
 constexpr std::uint32_t clValueBgr = 4144959;    // values shown in the editors
 constexpr std::uint32_t clDuplexBgr = 12218994;  // captions of the duplex toggles
@@ -16,3 +18,5 @@ inline QColor BgrColor(std::uint32_t bgr)
     return QColor(static_cast<int>(bgr & 0xFFu), static_cast<int>((bgr >> 8) & 0xFFu),
                   static_cast<int>((bgr >> 16) & 0xFFu));
 }
+
+}  // namespace vostrel

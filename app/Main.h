@@ -79,41 +79,41 @@ public:
     QTimer* StartTimer;
 
     // Controls, named as in the window's layout.
-    TGradient* RzBackground1;
-    TPictureButton* butProgr;
-    TGroupArea* sGroupBox1;
-    TGroupArea* sGroupBox2;
-    TTitleTab* Panel15;
+    vostrel::TGradient* RzBackground1;
+    vostrel::TPictureButton* butProgr;
+    vostrel::TGroupArea* sGroupBox1;
+    vostrel::TGroupArea* sGroupBox2;
+    vostrel::TTitleTab* Panel15;
     QLabel* Label18;
-    TTitleTab* Panel18;
+    vostrel::TTitleTab* Panel18;
     QLabel* Label20;
     QComboBox* cbPort;
     TExchangeLog* Memo1;
-    TBevelPanel* panZastavka;
+    vostrel::TBevelPanel* panZastavka;
     QStackedWidget* Screens;
     QWidget* pageDefault;
     QWidget* pageReklama;
-    TLinkLabel* sWebLabel1;
-    TLinkLabel* sWebLabel2;
+    vostrel::TLinkLabel* sWebLabel1;
+    vostrel::TLinkLabel* sWebLabel2;
     QPushButton* butWaiting;
 
-    TSelector* panStep;
-    TSelector* panZPCH1;
-    TNumEdit* edZPCH1_RxFreq;
-    TNumEdit* edZPCH1_TxFreq;
-    TSelector* panZPCH1Power;
-    TSelector* panZPCH2;
-    TNumEdit* edZPCH2_RxFreq;
-    TNumEdit* edZPCH2_TxFreq;
-    TSelector* panZPCH2Power;
-    TSelector* panBaudRate;
-    TSelector* panFlowControl;
-    TNumEdit* edXoffAfter;
-    TNumEdit* edRxPause;
+    vostrel::TSelector* panStep;
+    vostrel::TSelector* panZPCH1;
+    vostrel::TNumEdit* edZPCH1_RxFreq;
+    vostrel::TNumEdit* edZPCH1_TxFreq;
+    vostrel::TSelector* panZPCH1Power;
+    vostrel::TSelector* panZPCH2;
+    vostrel::TNumEdit* edZPCH2_RxFreq;
+    vostrel::TNumEdit* edZPCH2_TxFreq;
+    vostrel::TSelector* panZPCH2Power;
+    vostrel::TSelector* panBaudRate;
+    vostrel::TSelector* panFlowControl;
+    vostrel::TNumEdit* edXoffAfter;
+    vostrel::TNumEdit* edRxPause;
     QLabel* laKolvoBytes;
-    TSelector* panEfirSkor;
-    TSelector* panKod;
-    TNumEdit* edKodPaketSize;
+    vostrel::TSelector* panEfirSkor;
+    vostrel::TSelector* panKod;
+    vostrel::TNumEdit* edKodPaketSize;
 
 public slots:
     virtual void FormShow();
@@ -165,8 +165,8 @@ private:
     void BuildModemGroup();
     void BuildCoverPages();
     void ConnectHandlers();
-    void DuplexRule(TSelector* toggle, TNumEdit* rx, TNumEdit* tx);
-    void SimplexCopy(TSelector* toggle, TNumEdit* rx, TNumEdit* tx);
+    void DuplexRule(vostrel::TSelector* toggle, vostrel::TNumEdit* rx, vostrel::TNumEdit* tx);
+    void SimplexCopy(vostrel::TSelector* toggle, vostrel::TNumEdit* rx, vostrel::TNumEdit* tx);
     void ShowPortFailure(const QString& name);
 
     // The programming sequence (Sequence.cpp).

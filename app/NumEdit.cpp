@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QValidator>
 
+namespace vostrel {
+
 namespace {
 
 // Refuses every keystroke or paste whose result is no longer a number.
@@ -159,3 +161,5 @@ void TNumEdit::changeEvent(QEvent* e)
     if (e->type() == QEvent::EnabledChange)
         UpdatePalette();
 }
+
+}  // namespace vostrel

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QString>
 
+namespace vostrel {
+
 class TNumEdit : public QLineEdit {
     Q_OBJECT
 public:
@@ -48,3 +50,5 @@ private:
     long double m_max = 0;
     QColor m_textColor;
 };
+
+}  // namespace vostrel

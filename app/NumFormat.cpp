@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace vostrel {
+
 namespace {
 
 // |v| rounded half away from zero to `decimals` places, as the decimal digit
@@ -159,3 +161,5 @@ long double ParseNumber(const QString& text, bool* ok, const QLocale& locale)
         *ok = good;
     return v;
 }
+
+}  // namespace vostrel

@@ -6,6 +6,8 @@
 #include <QLocale>
 #include <QString>
 
+namespace vostrel {
+
 // v with the pattern; digits are rounded half away from zero on the decimal
 // expansion of v (18 significant digits), so 1.5 gives "2" with "0".
 QString FormatPattern(long double v, const QString& pattern, const QLocale& locale = QLocale());
@@ -18,3 +20,5 @@ QString FormatPlain(long double v, const QLocale& locale = QLocale());
 // all mark the decimals. Empty text, a lone sign or separator count as 0;
 // ok (when given) is false for text that is no number at all.
 long double ParseNumber(const QString& text, bool* ok = nullptr, const QLocale& locale = QLocale());
+
+}  // namespace vostrel

@@ -7,6 +7,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+namespace vostrel {
+
 namespace {
 
 const QColor kHighlight(255, 255, 255);
@@ -143,3 +145,5 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* e)
         emit linkClicked(m_url);
     QLabel::mouseReleaseEvent(e);
 }
+
+}  // namespace vostrel

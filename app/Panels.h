@@ -11,6 +11,8 @@
 #include <QUrl>
 #include <QWidget>
 
+namespace vostrel {
+
 enum TBevel { bvNone, bvLowered, bvRaised };
 
 // A filled panel with an outer and an inner one-pixel bevel.
@@ -109,3 +111,5 @@ private:
     QUrl m_url;
     QColor m_color;
 };
+
+}  // namespace vostrel

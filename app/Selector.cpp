@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QToolButton>
 
+namespace vostrel {
+
 namespace {
 
 constexpr int kArrowWidth = 11;
@@ -73,3 +75,5 @@ void TSelector::paintEvent(QPaintEvent*)
     const QRect textRect = rect().adjusted(1 + kArrowWidth, 1, -1 - kArrowWidth, -1);
     p.drawText(textRect, Qt::AlignCenter, Caption());
 }
+
+}  // namespace vostrel

@@ -10,6 +10,8 @@
 
 class QToolButton;
 
+namespace vostrel {
+
 class TSelector : public QFrame {
     Q_OBJECT
 public:
@@ -49,3 +51,5 @@ private:
     QToolButton* m_left;
     QToolButton* m_right;
 };
+
+}  // namespace vostrel

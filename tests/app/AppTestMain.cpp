@@ -1,6 +1,6 @@
-// One QApplication for every test of the window; offscreen unless the
-// caller chose a platform.
-#include <QApplication>
+// One application object for every test of the window, set up as the
+// program sets it up; offscreen unless the caller chose a platform.
+#include "Application.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    const auto app = vostrel::MakeApplication(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

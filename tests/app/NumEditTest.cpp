@@ -1,7 +1,7 @@
 // The numeric edit: typing, paste, Escape, limits and display formats, and
 // the decimal formatting underneath.
 #include "NumEdit.h"
-#include "AppTestSupport.h"
+#include "WidgetTestSupport.h"
 #include "NumFormat.h"
 
 #include <QClipboard>
