@@ -325,7 +325,7 @@ void TCustomComm::OpenPort()
     CreateDeviceHandle();
     if (!IsOpen())
         return;
-    m_deviceOnlyFlags = kOpenedLineFlags;
+    m_writtenFlags = kOpenedLineFlags;
     serial_icounter_struct c{};
     m_haveErrorCounts = ReadErrorCounts(m_handle, c);
     if (m_haveErrorCounts)
@@ -370,7 +370,10 @@ void TCustomComm::ApplyLineSettings()
     TDcb dcb = m_dcb;
     // A failed read leaves the record as last written, which fcDefault then
     // keeps; a line that really fails is reported by the write below.
-    ReadDeviceState(m_handle, m_deviceOnlyFlags, dcb);
+    ReadDeviceState(m_handle, m_writtenFlags, dcb);
+    // XON/XOFF only as this port chose it: a fresh Linux tty comes with IXON
+    // on, which would swallow 0x11 and 0x13 of a binary line.
+    dcb.Flags = (dcb.Flags & ~kSoftwareFlowFlags) | (m_writtenFlags & kSoftwareFlowFlags);
 
     dcb.DCBlength = sizeof(TDcb);
     dcb.BaudRate = BaudRateValue(m_baudRate);
@@ -410,7 +413,7 @@ void TCustomComm::ApplyLineSettings()
     }
 
     m_dcb = dcb;
-    m_deviceOnlyFlags = dcb.Flags & kDeviceOnlyFlags;
+    m_writtenFlags = dcb.Flags;
     if (const int err = WriteDeviceState(m_handle, dcb))
         throw ECommError("Error updating DataControlBlock", err);
 }

@@ -290,8 +290,9 @@ private:
     TFlowControl m_flowControl = fcDefault;
 
     vostrel::TSyncDispatcher m_dispatcher;
-    // Flag bits the line has no termios form for, as last written (see CommInt.cpp).
-    std::uint32_t m_deviceOnlyFlags = 0;
+    // The flag word as last written; the bits termios has no form for and
+    // XON/XOFF are taken from here, not from the line (see CommInt.cpp).
+    std::uint32_t m_writtenFlags = 0;
     // Interrupt counters at the last clearing of the error state.
     struct TErrorCounts {
         int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;

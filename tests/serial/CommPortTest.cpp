@@ -316,9 +316,30 @@ TEST_F(PtyPortTest, SettingsRulesWhileOpen)
 
 TEST_F(PtyPortTest, FlagWordFollowsFlowControlAndOptions)
 {
+    // A tty left with XON/XOFF on: fcDefault does not take it over, so 0x11
+    // and 0x13 from the station are data and do not stop our output.
+    termios before = LineTermios();
+    before.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(::tcsetattr(station.Master(), TCSANOW, &before), 0);
     port.OpenPort();
-    const std::uint32_t deviceFlags = port.LineSettings().Flags;  // fcDefault: as the device reports
-    EXPECT_EQ(deviceFlags & dcbBinary, dcbBinary);
+    EXPECT_EQ(port.LineSettings().Flags & (dcbOutX | dcbInX), 0u);
+    EXPECT_EQ(LineTermios().c_iflag & (IXON | IXOFF), 0u);
+    station.Send({0x13, 0x41});
+    std::vector<std::uint8_t> got;
+    WaitUntil(
+        [&] {
+            std::uint8_t buf[8];
+            const std::int32_t n = port.ReadBytes(buf, sizeof buf);
+            got.insert(got.end(), buf, buf + std::max(n, 0));
+            return got.size() >= 2;
+        },
+        5000);
+    EXPECT_EQ(got, std::vector<std::uint8_t>({0x13, 0x41}));
+    const std::uint8_t reply = 0x42;
+    EXPECT_EQ(port.WriteBytes(&reply, 1), 1);
+    EXPECT_EQ(station.Receive(1), std::vector<std::uint8_t>({0x42}));
+
+    EXPECT_EQ(port.LineSettings().Flags & dcbBinary, dcbBinary);
     EXPECT_EQ(port.LineSettings().XonLim, 1024);
     EXPECT_EQ(port.LineSettings().XoffLim, 1024);
 
