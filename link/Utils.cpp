@@ -47,11 +47,6 @@ std::uint16_t Crc16(const TByteArray& data, std::int32_t high)
     return r;
 }
 
-std::uint16_t vostrel::Crc16TableEntry(std::uint8_t index)
-{
-    return kCrcTable[index];
-}
-
 namespace {
 
 // Nearest integer, ties to even, in the default rounding mode.

@@ -15,8 +15,6 @@ static_assert(LDBL_MANT_DIG == 64, "long double must be the 80-bit extended form
 // reaches past the end of data.
 std::uint16_t Crc16(const vostrel::TByteArray& data, std::int32_t high);
 namespace vostrel {
-// Entry index of the constant table Crc16 uses (built at compile time).
-std::uint16_t Crc16TableEntry(std::uint8_t index);
 
 // Channel words in 12.5 kHz units, unshifted: the frequency in 100 Hz units
 // (ties to even) divided by 125, truncated. Exact for frequencies on the grid.
@@ -34,7 +32,8 @@ std::uint8_t CalcLinear(std::int32_t word, std::uint8_t power);
 std::uint8_t CalcQuadratic(std::int32_t word);
 std::uint8_t CalcRanged(std::int32_t word);
 // Set A when selector > 45, else set B. Logs "p1_calculate=<byte>".
-std::uint8_t CalcP1(std::int32_t word, std::uint8_t variant, std::uint8_t power, long double selector, vostrel::ILogSink& log);
+std::uint8_t CalcP1(std::int32_t word, std::uint8_t variant, std::uint8_t power, long double selector,
+                    vostrel::ILogSink& log);
 
 namespace vostrel {
 
