@@ -65,12 +65,9 @@ TEST(Packets, BuildPacketLaysOutFixedPackets)
         {"closing", kPacketClosing, {0x00}, {0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}},
         {"programming, zero block", kPacketProgram, TByteArray(34, 0x00),
          Concat({{0x10, 0x09}, TByteArray(34, 0x00), {0x7A, 0x01, 0x10, 0x03}})},
-        {"no data", 0x05, {}, {0x10, 0x05, 0x00, 0x00, 0x10, 0x03}},
+        // CRC-16/MODBUS of 05 alone is 0x437F, worked bit by bit; low byte first.
+        {"no data", 0x05, {}, {0x10, 0x05, 0x7F, 0x43, 0x10, 0x03}},
     };
-    // The empty-data CRC is computed rather than quoted.
-    const std::uint16_t r = Crc16({0x05}, 0);
-    rows[3].expected[2] = static_cast<std::uint8_t>(r >> 8);
-    rows[3].expected[3] = static_cast<std::uint8_t>(r & 0xFF);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(BuildPacket(row.number, row.data), row.expected);
@@ -275,10 +272,128 @@ TEST(Packets, CollectForKeepsEverythingInItsWindow)
 
 TEST(Packets, ExtractBlockEdges)
 {
-    EXPECT_TRUE(ExtractBlock({}).empty());
-    EXPECT_TRUE(ExtractBlock({1, 2, 3, 4, 5, 6}).empty());
-    EXPECT_EQ(ExtractBlock({1, 2, 3, 4, 5, 6, 7}), (TByteArray{3}));
-    EXPECT_EQ(ExtractBlock({1, 2, 3, 4, 5, 6, 7, 8}), (TByteArray{3, 4}));
+    // At least 7 bytes, then everything but the first two and the last four.
+    struct Row {
+        TByteArray in;
+        TByteArray out;
+    } rows[] = {
+        {{}, {}},
+        {{0xA0}, {}},
+        {{0xA0, 0xA1}, {}},
+        {{0xA0, 0xA1, 0xA2}, {}},
+        {{0xA0, 0xA1, 0xA2, 0xA3}, {}},
+        {{0xA0, 0xA1, 0xA2, 0xA3, 0xA4}, {}},
+        {{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}, {}},
+        {{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}, {0xA2}},
+        {{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7}, {0xA2, 0xA3}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.in.size());
+        TByteArray got;
+        EXPECT_NO_THROW(got = ExtractBlock(row.in));
+        EXPECT_EQ(got, row.out);
+    }
+}
+
+TEST(Packets, ReceiveBoundaries)
+{
+    // What the station may send, from nothing to a short packet with bytes
+    // after it, through every receive step, each outcome worked from that
+    // step's rule. All of it arrives at 5 ms, inside both windows.
+    struct Row {
+        const char* name;
+        TByteArray sent;
+        TByteArray greeting;  // CollectUntilEtx: up to the first ETX
+        bool valid;           // IsGreeting of that
+        TByteArray block;     // ExtractBlock of CollectFor (which takes all)
+        TByteArray undone;    // UndoDleDoubling of the block
+    } rows[] = {
+        {"0 bytes", {}, {}, false, {}, {}},
+        {"1: ETX", {0x03}, {0x03}, false, {}, {}},
+        {"1: DLE, no ETX", {0x10}, {0x10}, false, {}, {}},
+        {"2: 10 03", {0x10, 0x03}, {0x10, 0x03}, false, {}, {}},
+        {"2: 10 00, no ETX", {0x10, 0x00}, {0x10, 0x00}, false, {}, {}},
+        {"3: shortest greeting", {0x10, 0x00, 0x03}, {0x10, 0x00, 0x03}, true, {}, {}},
+        {"3: numbered 01", {0x10, 0x01, 0x03}, {0x10, 0x01, 0x03}, false, {}, {}},
+        {"3: ETX first ends it", {0x03, 0x10, 0x00}, {0x03}, false, {}, {}},
+        {"4: ETX inside, ETX last", {0x10, 0x00, 0x03, 0x03}, {0x10, 0x00, 0x03}, true, {}, {}},
+        {"4: 10 00 10 03", {0x10, 0x00, 0x10, 0x03}, {0x10, 0x00, 0x10, 0x03}, true, {}, {}},
+        {"5: greeting", {0x10, 0x00, 0xA2, 0xA3, 0x03}, {0x10, 0x00, 0xA2, 0xA3, 0x03}, true, {}, {}},
+        {"5: no ETX", {0x10, 0x00, 0xA2, 0xA3, 0xA4}, {0x10, 0x00, 0xA2, 0xA3, 0xA4}, false, {}, {}},
+        {"6: packet 01 without data",
+         {0x10, 0x01, 0xA2, 0xA3, 0x10, 0x03},
+         {0x10, 0x01, 0xA2, 0xA3, 0x10, 0x03},
+         false,
+         {},
+         {}},
+        {"7: greeting",
+         {0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03},
+         {0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03},
+         true,
+         {0x00},
+         {0x00}},
+        {"7: ETX inside the greeting",
+         {0x10, 0x00, 0x03, 0x01, 0xB0, 0x10, 0x03},
+         {0x10, 0x00, 0x03},
+         true,
+         {0x03},
+         {0x03}},
+        {"7: one-byte block",
+         {0x10, 0x01, 0xA2, 0xA3, 0xA4, 0x10, 0x03},
+         {0x10, 0x01, 0xA2, 0xA3, 0xA4, 0x10, 0x03},
+         false,
+         {0xA2},
+         {0xA2}},
+        {"7: lone DLE block",
+         {0x10, 0x01, 0x10, 0xA3, 0xA4, 0x10, 0x03},
+         {0x10, 0x01, 0x10, 0xA3, 0xA4, 0x10, 0x03},
+         false,
+         {0x10},
+         {0x10}},
+        {"8: doubled DLE block",
+         {0x10, 0x01, 0x10, 0x10, 0xA4, 0xA5, 0x10, 0x03},
+         {0x10, 0x01, 0x10, 0x10, 0xA4, 0xA5, 0x10, 0x03},
+         false,
+         {0x10, 0x10},
+         {0x10}},
+        {"9: two bytes after the packet",
+         {0x10, 0x01, 0xA2, 0xA3, 0xA4, 0x10, 0x03, 0xE1, 0xE2},
+         {0x10, 0x01, 0xA2, 0xA3, 0xA4, 0x10, 0x03},
+         false,
+         {0xA2, 0xA3, 0xA4},
+         {0xA2, 0xA3, 0xA4}},
+        {"10: greeting then bytes",
+         {0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03, 0x10, 0x10, 0x03},
+         {0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03},
+         true,
+         {0x00, 0x01, 0xB0, 0x10},
+         {0x00, 0x01, 0xB0, 0x10}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeClock clock;
+        FakePort port(clock);
+        FakeHost host(clock);
+        port.Arrive(5, row.sent);
+        const TByteArray greeting = CollectUntilEtx(port, host);
+        EXPECT_EQ(greeting, row.greeting);
+        EXPECT_EQ(IsGreeting(greeting), row.valid);
+        EXPECT_EQ(port.Pending(), row.sent.size() - row.greeting.size()) << "bytes after the ETX stay";
+        const bool endedAtEtx = !greeting.empty() && greeting.back() == 0x03;
+        EXPECT_EQ(clock.now > 1500, !endedAtEtx) << "only a greeting without ETX runs out the time";
+
+        FakeClock clock2;
+        FakePort port2(clock2);
+        FakeHost host2(clock2);
+        port2.Arrive(5, row.sent);
+        const TByteArray window = CollectFor(port2, host2, 1000);
+        EXPECT_EQ(window, row.sent);
+        EXPECT_EQ(host2.log, LinesOf(row.sent));
+        TByteArray block;
+        EXPECT_NO_THROW(block = ExtractBlock(window));
+        EXPECT_EQ(block, row.block);
+        EXPECT_EQ(UndoDleDoubling(block), row.undone);
+    }
 }
 
 TEST(Packets, UndoDleDoubling)
@@ -294,6 +409,13 @@ TEST(Packets, UndoDleDoubling)
         {"lone DLE", {0x05, 0x10, 0x06}, {0x05, 0x10, 0x06}},
         {"three in a row", {0x10, 0x10, 0x10}, {0x10, 0x10}},
         {"lone DLE last", {0x05, 0x10}, {0x05, 0x10}},
+        {"lone DLE first", {0x10, 0x05}, {0x10, 0x05}},
+        {"lone DLE alone", {0x10}, {0x10}},
+        {"doubled DLE alone", {0x10, 0x10}, {0x10}},
+        {"two doubled in the middle", {0x05, 0x10, 0x10, 0x10, 0x10, 0x06}, {0x05, 0x10, 0x10, 0x06}},
+        {"doubled, data, doubled", {0x10, 0x10, 0x05, 0x10, 0x10}, {0x10, 0x05, 0x10}},
+        {"five in a row", {0x10, 0x10, 0x10, 0x10, 0x10}, {0x10, 0x10, 0x10}},
+        {"no DLE", {0x05, 0x06}, {0x05, 0x06}},
         {"empty", {}, {}},
     };
     for (const Row& row : rows) {
@@ -328,6 +450,16 @@ TEST(Packets, ParameterPacketRoundTripsThroughTheLine)
     TByteArray withDle(34, 0x10);
     withDle[0] = 0x01;
     blocks.push_back(withDle);
+    // A data DLE at each position of the block, then a pair at each.
+    for (std::size_t pos = 0; pos < 34; ++pos) {
+        TByteArray block(34, 0x22);
+        block[pos] = 0x10;
+        blocks.push_back(block);
+        if (pos + 1 < 34) {
+            block[pos + 1] = 0x10;
+            blocks.push_back(block);
+        }
+    }
 
     for (const TByteArray& block : blocks) {
         SCOPED_TRACE(::testing::PrintToString(block));
