@@ -27,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
+static_assert(std::size(kBaudRates) == br256000 + 1, "one rate for each TBaudrate");
 
 // Flow-control bits each TFlowControl sets on top of what the device reported.
 constexpr std::uint32_t kCtsFlowFlags = dcbOutxCtsFlow | dcbRtsControlHandshake;  // 0x2004

@@ -65,10 +65,13 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
     t.c_cc[VSTART] = dcb.XonChar;
     t.c_cc[VSTOP] = dcb.XoffChar;
 
-    // cfsetspeed takes a rate in bit/s when it has a Bxxx constant.
+    // cfsetspeed takes a rate in bit/s when it has a Bxxx constant. It leaves
+    // the input rate field alone, where a custom rate set before would stay:
+    // cleared, the input follows the output.
     customRate = ::cfsetspeed(&t, dcb.BaudRate) != 0;
     if (customRate)
         ::cfsetspeed(&t, B38400);
+    t.c_cflag &= ~static_cast<tcflag_t>(CIBAUD);
     return 0;
 }
 

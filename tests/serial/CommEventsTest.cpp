@@ -30,9 +30,17 @@ protected:
     void TearDown() override
     {
         port.reset();
-        owner.ProcessFor(50);  // lets a stopped watcher finish a queued hand-over
-        EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baseThreads; }, 10000))
-            << ThreadCount() << " threads, " << baseThreads << " before";
+        EXPECT_TRUE(WatchersGone()) << ThreadCount() << " threads, " << baseThreads << " before";
+    }
+    // Runs hand-overs meanwhile: a stopped watcher may still be queueing one.
+    bool WatchersGone()
+    {
+        return WaitUntil(
+            [&] {
+                owner.ProcessFor(10);
+                return ThreadCount() <= baseThreads;
+            },
+            10000);
     }
     PtyStation station;
     OwnerLoop owner;
@@ -91,10 +99,10 @@ TEST_F(CommEventsTest, OutputEmptyFollowsAWrite)
         ASSERT_EQ(port->WriteBytes(&b, 1), 1);
     ASSERT_TRUE(owner.ProcessUntil([&] { return txEmpty > 0; }, 5000));
     EXPECT_EQ(station.Receive(3), std::vector<std::uint8_t>(std::begin(packet), std::end(packet)));
-    owner.ProcessFor(300);  // a burst may drain more than once: let the reports settle
+    owner.ProcessFor(1000);  // a burst may drain more than once: let the reports settle
     const int after = txEmpty;
     EXPECT_LE(after, 3) << "at most one report per write";
-    owner.ProcessFor(300);
+    owner.ProcessFor(500);
     EXPECT_EQ(txEmpty, after) << "no writes, no more reports";
     EXPECT_TRUE(rxCounts.empty());
 }
@@ -138,6 +146,29 @@ TEST_F(CommEventsTest, HandlersRunInTheirOrder)
     calls.clear();
     port->DispatchCommEvents(EV_RXCHAR | EV_ERR | EV_RING | EV_BREAK | EV_TXEMPTY);
     EXPECT_EQ(calls, (std::vector<std::string>{"Break", "Error0", "Ring", "RxChar2", "TxEmpty"}));
+
+    // Each event both ways: the bit the watcher waits for, and from the mask
+    // of the event set back to that event's handler alone.
+    struct EventRow {
+        TCommEventType event;
+        std::uint32_t bit;
+        const char* handler;
+    };
+    const EventRow events[] = {
+        {evBreak, EV_BREAK, "Break"},     {evCts, EV_CTS, "Cts"},          {evDsr, EV_DSR, "Dsr"},
+        {evError, EV_ERR, "Error0"},      {evRing, EV_RING, "Ring"},       {evRlsd, EV_RLSD, "Rlsd"},
+        {evRxChar, EV_RXCHAR, "RxChar2"}, {evRxFlag, EV_RXFLAG, "RxFlag"}, {evTxEmpty, EV_TXEMPTY, "TxEmpty"},
+    };
+    std::uint32_t all = 0;
+    for (const EventRow& e : events) {
+        SCOPED_TRACE(e.handler);
+        EXPECT_EQ(EventMaskBit(e.event), e.bit);
+        calls.clear();
+        port->DispatchCommEvents(EventMask(EventBit(e.event)));
+        EXPECT_EQ(calls, std::vector<std::string>{e.handler});
+        all |= e.bit;
+    }
+    EXPECT_EQ(EventMask(kAllCommEvents), all);
 }
 
 TEST_F(CommEventsTest, WatcherRunsOnlyWithEventsAndADispatcher)
@@ -157,7 +188,7 @@ TEST_F(CommEventsTest, WatcherRunsOnlyWithEventsAndADispatcher)
     port->OpenPort();
     EXPECT_EQ(ThreadCount(), baseThreads + 1);
     port->ClosePort();
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == baseThreads; }, 10000));
+    EXPECT_TRUE(WatchersGone());
 }
 
 TEST_F(CommEventsTest, OpenCloseManyTimesLeavesNoThreadBehind)
@@ -177,8 +208,7 @@ TEST_F(CommEventsTest, OpenCloseManyTimesLeavesNoThreadBehind)
         if (i % 8 == 0)
             station.Receive(1u << 16, 1);
     }
-    owner.ProcessFor(50);
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baseThreads; }, 10000)) << ThreadCount();
+    EXPECT_TRUE(WatchersGone()) << ThreadCount();
 }
 
 TEST_F(CommEventsTest, ClosingWhileAHandOverWaitsDoesNotDeadlock)
@@ -194,7 +224,7 @@ TEST_F(CommEventsTest, ClosingWhileAHandOverWaitsDoesNotDeadlock)
 
     owner.ProcessFor(100);
     EXPECT_TRUE(rxCounts.empty()) << "a closed port calls no handler";
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baseThreads; }, 10000));
+    EXPECT_TRUE(WatchersGone());
 }
 
 TEST_F(CommEventsTest, AHandlerMayCloseThePort)
@@ -208,7 +238,7 @@ TEST_F(CommEventsTest, AHandlerMayCloseThePort)
     station.Send({1});
     ASSERT_TRUE(owner.ProcessUntil([&] { return !port->IsOpen(); }, 5000));
     EXPECT_EQ(rxCounts, std::vector<std::int32_t>{1});
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baseThreads; }, 10000));
+    EXPECT_TRUE(WatchersGone());
     port->OpenPort();  // the device was really released
     EXPECT_TRUE(port->IsOpen());
 }

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <future>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,7 +23,7 @@ namespace vostrel {
 
 namespace {
 
-class PtyPortTest : public ::testing::Test {
+class CommPortPty : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -41,6 +43,29 @@ protected:
     TComm port;
 };
 
+constexpr int kNoOtherUser = 255;
+
+// errno of a plain open() of path made by another process that is not root, 0
+// when it opened; kNoOtherUser when such a process cannot be made here.
+int PlainOpenErrorAsOtherUser(const std::string& path)
+{
+    const char* name = path.c_str();
+    const pid_t child = ::fork();
+    if (child < 0)
+        return kNoOtherUser;
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            ::_exit(kNoOtherUser);
+        const int fd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ::_exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    if (TEMP_FAILURE_RETRY(::waitpid(child, &status, 0)) != child || !WIFEXITED(status))
+        return kNoOtherUser;
+    return WEXITSTATUS(status);
+}
+
 std::string MessageOf(const std::function<void()>& fn, std::int32_t* code = nullptr)
 {
     try {
@@ -55,28 +80,10 @@ std::string MessageOf(const std::function<void()>& fn, std::int32_t* code = null
 
 }  // namespace
 
-TEST(CommPort, ConstructorDefaults)
+TEST(CommPort, ClosedPortRefusesTransfers)
 {
     TComm c;
-    EXPECT_EQ(c.DeviceName(), "Com2");
-    EXPECT_EQ(c.ReadTimeout(), 1000);
-    EXPECT_EQ(c.WriteTimeout(), 1000);
-    EXPECT_EQ(c.ReadBufSize(), 4096);
-    EXPECT_EQ(c.WriteBufSize(), 2048);
-    EXPECT_EQ(c.MonitorEvents(), kAllCommEvents);
-    EXPECT_EQ(c.BaudRate(), br9600);
-    EXPECT_EQ(c.Parity(), paNone);
-    EXPECT_EQ(c.Stopbits(), sb10);
-    EXPECT_EQ(c.Databits(), da8);
-    EXPECT_EQ(c.Options(), 0);
-    EXPECT_EQ(c.FlowControl(), fcDefault);
-    EXPECT_EQ(c.EventChars().XonChar(), 17);
-    EXPECT_EQ(c.EventChars().XoffChar(), 19);
-    EXPECT_EQ(c.EventChars().ErrorChar(), 0);
-    EXPECT_EQ(c.EventChars().EofChar(), 0);
-    EXPECT_EQ(c.EventChars().EvtChar(), 0);
-    EXPECT_FALSE(c.IsOpen());
-    // A closed port: no count, nothing to discard, transfers fail at the platform.
+    // No count, nothing to discard or apply; transfers fail on the missing descriptor.
     EXPECT_EQ(c.InputCount(), -1);
     c.PurgeInput();
     c.ClosePort();
@@ -179,7 +186,7 @@ TEST(CommPort, CloseWaitsForOutputWithinWriteTimeout)
     }
 }
 
-TEST_F(PtyPortTest, DeviceIsHeldExclusively)
+TEST_F(CommPortPty, DeviceIsHeldExclusively)
 {
     port.OpenPort();
     ASSERT_TRUE(port.IsOpen());
@@ -225,7 +232,34 @@ TEST_F(PtyPortTest, DeviceIsHeldExclusively)
     EXPECT_TRUE(port.IsOpen());
 }
 
-TEST_F(PtyPortTest, ReadsOnlyWhatHasArrivedAndPurgesInputOnly)
+TEST_F(CommPortPty, APlainOpenByAnotherUserIsRefused)
+{
+    // TIOCEXCL: an open() that asks for no lock still fails, unless root makes it.
+    const std::string path = station.SlavePath();
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chmod(path.c_str(), 0666), 0) << "the other user needs access to the line";
+    }
+    struct Row {
+        const char* label;
+        std::function<void()> step;
+        int error;
+    };
+    const Row rows[] = {
+        {"free line", [] {}, 0},
+        {"held by the port", [&] { port.OpenPort(); }, EBUSY},
+        {"released by ClosePort", [&] { port.ClosePort(); }, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.label);
+        r.step();
+        const int error = PlainOpenErrorAsOtherUser(path);
+        if (error == kNoOtherUser)
+            GTEST_SKIP() << "no process other than root can be made here (root passes TIOCEXCL)";
+        EXPECT_EQ(error, r.error) << std::strerror(error);
+    }
+}
+
+TEST_F(CommPortPty, ReadsOnlyWhatHasArrivedAndPurgesInputOnly)
 {
     port.OpenPort();
     std::uint8_t b = 0xEE;
@@ -248,7 +282,7 @@ TEST_F(PtyPortTest, ReadsOnlyWhatHasArrivedAndPurgesInputOnly)
     EXPECT_EQ(station.Receive(3), std::vector<std::uint8_t>({0x10, 0x08, 0x03}));
 }
 
-TEST_F(PtyPortTest, LineIsARawEightBitPipe)
+TEST_F(CommPortPty, LineIsARawEightBitPipe)
 {
     port.SetBaudRate(br4800);
     port.SetFlowControl(fcNone);
@@ -274,7 +308,7 @@ TEST_F(PtyPortTest, LineIsARawEightBitPipe)
     EXPECT_EQ(got, all);
 }
 
-TEST_F(PtyPortTest, SettingsRulesWhileOpen)
+TEST_F(CommPortPty, SettingsRulesWhileOpen)
 {
     port.OpenPort();
     std::int32_t code = 0;
@@ -301,9 +335,7 @@ TEST_F(PtyPortTest, SettingsRulesWhileOpen)
     EXPECT_EQ(port.ReadBufSize(), 4096);
     EXPECT_EQ(port.MonitorEvents(), 0);
 
-    // Line settings and time-outs change at once while open.
-    port.SetWriteTimeout(250);
-    EXPECT_EQ(port.WriteTimeout(), 250);
+    // Line settings change at once while open.
     port.SetBaudRate(br19200);
     const termios t = LineTermios();
     EXPECT_EQ(::cfgetospeed(&t), B19200);
@@ -314,7 +346,7 @@ TEST_F(PtyPortTest, SettingsRulesWhileOpen)
     EXPECT_EQ(port.DeviceName(), "COM1");
 }
 
-TEST_F(PtyPortTest, FlagWordFollowsFlowControlAndOptions)
+TEST_F(CommPortPty, FlagWordFollowsFlowControlAndOptions)
 {
     // A tty left with XON/XOFF on: fcDefault does not take it over, so 0x11
     // and 0x13 from the station are data and do not stop our output.
@@ -384,7 +416,7 @@ TEST_F(PtyPortTest, FlagWordFollowsFlowControlAndOptions)
     EXPECT_EQ(LineTermios().c_cflag & CRTSCTS, 0u);
 }
 
-TEST_F(PtyPortTest, LineSettingsReachTheTerminal)
+TEST_F(CommPortPty, LineSettingsReachTheTerminal)
 {
     // The window's settings: 4800 bit/s, 8 data bits, no parity, one stop bit.
     port.SetBaudRate(br4800);
@@ -412,17 +444,30 @@ TEST_F(PtyPortTest, LineSettingsReachTheTerminal)
     port.SetOptions(OptionBit(coParityCheck));
     EXPECT_NE(LineTermios().c_iflag & INPCK, 0u);
 
+    // Every rate; B0 marks those without a Bxxx constant. Each of these is
+    // followed by a standard rate, which must set the input rate back too.
     struct RateRow {
         TBaudrate rate;
         std::uint32_t bps;
+        speed_t constant;
     };
-    const RateRow rates[] = {{br110, 110},       {br14400, 14400},   {br56000, 56000},  {br57600, 57600},
-                             {br128000, 128000}, {br256000, 256000}, {br115200, 115200}};
+    const RateRow rates[] = {
+        {br110, 110, B110},       {br300, 300, B300},          {br600, 600, B600},     {br1200, 1200, B1200},
+        {br2400, 2400, B2400},    {br4800, 4800, B4800},       {br9600, 9600, B9600},  {br14400, 14400, B0},
+        {br19200, 19200, B19200}, {br38400, 38400, B38400},    {br56000, 56000, B0},   {br57600, 57600, B57600},
+        {br128000, 128000, B0},   {br115200, 115200, B115200}, {br256000, 256000, B0},
+    };
     for (const RateRow& r : rates) {
         SCOPED_TRACE(r.bps);
         port.SetBaudRate(r.rate);
         EXPECT_EQ(port.LineSettings().BaudRate, r.bps);
         EXPECT_EQ(ReadBaudRate(station.Master()), r.bps);
+        EXPECT_EQ(LineSpeeds(station.Master()), std::make_pair(r.bps, r.bps)) << "input, output";
+        if (r.constant != B0) {
+            const termios line = LineTermios();
+            EXPECT_EQ(::cfgetospeed(&line), r.constant);
+            EXPECT_EQ(::cfgetispeed(&line), r.constant);
+        }
     }
 
     port.EventChars().SetXonChar(0x05);
@@ -440,7 +485,7 @@ TEST_F(PtyPortTest, LineSettingsReachTheTerminal)
     EXPECT_TRUE(port.IsOpen());
 }
 
-TEST_F(PtyPortTest, WriteGivesUpAfterWriteTimeout)
+TEST_F(CommPortPty, WriteGivesUpAfterWriteTimeout)
 {
     port.SetWriteTimeout(200);
     port.OpenPort();
@@ -453,11 +498,11 @@ TEST_F(PtyPortTest, WriteGivesUpAfterWriteTimeout)
     EXPECT_EQ(port.WriteBytes(chunk.data(), 1), -1);
 
     // Once the station reads, the line takes bytes again: nothing was left pending.
-    station.Receive(1u << 20, 300);
+    station.Receive(1u << 20, 1000);
     EXPECT_EQ(port.WriteBytes(chunk.data(), 1), 1);
 }
 
-TEST_F(PtyPortTest, HangUpEndsInErrorsNotInAHang)
+TEST_F(CommPortPty, HangUpEndsInErrorsNotInAHang)
 {
     port.OpenPort();
     station.Send({0x10});
@@ -499,7 +544,7 @@ TEST_F(PtyPortTest, HangUpEndsInErrorsNotInAHang)
     EXPECT_FALSE(port.IsOpen());
 }
 
-TEST_F(PtyPortTest, AWriteWaitingForRoomEndsOnHangUpOrClose)
+TEST_F(CommPortPty, AWriteWaitingForRoomEndsOnHangUpOrClose)
 {
     std::vector<std::uint8_t> chunk(4096, 0x33);
     auto fill = [&] {

@@ -1,10 +1,12 @@
 #include "SerialTestSupport.h"
 
+#include <asm/termbits.h>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -141,6 +143,14 @@ void OwnerLoop::Shutdown()
         dropped.swap(m_core->tasks);
     }
     dropped.clear();
+}
+
+std::pair<std::uint32_t, std::uint32_t> LineSpeeds(int fd)
+{
+    termios2 t{};
+    if (::ioctl(fd, TCGETS2, &t) != 0)
+        return {0, 0};
+    return {t.c_ispeed, t.c_ospeed};
 }
 
 int ThreadCount()

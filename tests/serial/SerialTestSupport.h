@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vostrel {
@@ -57,6 +58,9 @@ private:
     struct Core;
     std::shared_ptr<Core> m_core;
 };
+
+// Input and output bit rates of the line fd, as the kernel holds them.
+std::pair<std::uint32_t, std::uint32_t> LineSpeeds(int fd);
 
 // Threads of this process right now.
 int ThreadCount();
