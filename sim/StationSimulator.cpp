@@ -522,13 +522,27 @@ void StationSimulator::RunDueLocked(SimClock::time_point now)
         }
         if (item.Bytes.empty())
             continue;
-        if (m_config.ByteInterval.count() > 0 && item.Bytes.size() > 1) {
-            m_output.push_back(item.Bytes.front());
-            item.Bytes.erase(item.Bytes.begin());
-            item.Due = now + m_config.ByteInterval;
-            m_scheduled.push_back(std::move(item));
-        } else {
+        const auto byteTime = m_config.ByteInterval;
+        if (byteTime.count() <= 0) {
             m_output.insert(m_output.end(), item.Bytes.begin(), item.Bytes.end());
+            continue;
+        }
+        // Byte times count from the packet's start, not from when this thread
+        // got round to it: a late wake-up hands over all that is due at once
+        // and the packet still takes its line time, no more.
+        if (!item.OnLine) {
+            item.OnLine = true;
+            item.Start = std::max(item.Due, m_lineFreeAt);
+            m_lineFreeAt = item.Start + byteTime * static_cast<std::int64_t>(item.Bytes.size());
+        }
+        const auto byteDue = [&item, byteTime](std::size_t k) {
+            return item.Start + byteTime * static_cast<std::int64_t>(k + 1);
+        };
+        while (item.Sent < item.Bytes.size() && byteDue(item.Sent) <= now)
+            m_output.push_back(item.Bytes[item.Sent++]);
+        if (item.Sent < item.Bytes.size()) {
+            item.Due = byteDue(item.Sent);
+            m_scheduled.push_back(std::move(item));
         }
     }
     if (m_output.size() > kMaxOutput)

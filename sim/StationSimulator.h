@@ -17,6 +17,10 @@ namespace vostrel {
 
 using SimClock = std::chrono::steady_clock;
 
+// One byte on the real line: start bit, 8 data bits and stop bit at 4800
+// bit/s, 2083.3 us, rounded up so that a paced station is never faster.
+inline constexpr std::chrono::microseconds kLineByteTime{2084};
+
 // Misbehaviours the station can show in one exchange (greeting and answer).
 enum class StationFault {
     None,
@@ -53,10 +57,14 @@ struct ReceivedPacket {
 
 struct StationConfig {
     TByteArray Block;                           // answered in packet 01; empty: default block
-    std::chrono::milliseconds AnswerDelay{50};  // from the ETX of packet 08 to packet 01
+    std::chrono::milliseconds AnswerDelay{50};  // from the ETX of packet 08 to the start of packet 01
     std::chrono::milliseconds GreetDelay{100};  // from the utility's purge to the greeting
-    std::chrono::microseconds ByteInterval{0};  // pacing of station bytes; 0 sends in one go
-    bool GreetOnWait = false;                   // greet whenever the utility purges its input
+    // Byte time of the station's line; 0 sends each packet in one go. With a
+    // byte time a packet waits until the line is free, and its byte k goes to
+    // the utility no earlier than (k + 1) byte times after the packet starts,
+    // when its stop bit would be in. kLineByteTime is the real line.
+    std::chrono::microseconds ByteInterval{0};
+    bool GreetOnWait = false;  // greet whenever the utility purges its input
     std::uint32_t NoiseSeed = 1;
     // Called on the simulator's thread for every byte, both directions.
     std::function<void(const LineByte&)> OnByte;
@@ -125,6 +133,9 @@ private:
         bool HangUp = false;
         bool Greeting = false;  // bytes are made when due, taking the fault then
         bool Answer = false;
+        bool OnLine = false;  // paced: started, and Start fixed
+        SimClock::time_point Start{};
+        std::size_t Sent = 0;  // paced: bytes already handed over
     };
 
     void Run();
@@ -152,6 +163,7 @@ private:
 
     mutable std::mutex m_mutex;  // guards everything below
     std::vector<Scheduled> m_scheduled;
+    SimClock::time_point m_lineFreeAt;  // paced: end of the last packet started
     TByteArray m_output;
     std::vector<LineByte> m_trace;
     std::vector<ReceivedPacket> m_packets;

@@ -28,7 +28,8 @@ void Usage(std::FILE* to)
                "  --link PATH         make PATH a symlink to the slave pty while running\n"
                "  --answer-delay MS   delay from packet 08 to packet 01 (default 50)\n"
                "  --greet-delay MS    delay from the purge to the greeting (default 100)\n"
-               "  --pace              send at the pace of 4800 bit/s instead of in one go\n"
+               "  --pace              send each byte in its line time (10 bits at 4800 bit/s,\n"
+               "                      2.083 ms) instead of each packet in one go\n"
                "  --fault NAME[:N]    misbehave in every exchange: stray, noetx, wrongnum, cut,\n"
                "                      silence, crcdle, noise, hangup\n",
                to);
@@ -88,8 +89,7 @@ int main(int argc, char** argv)
         } else if (arg == "--trace") {
             trace = true;
         } else if (arg == "--pace") {
-            // 10 bits per byte at 4800 bit/s.
-            config.ByteInterval = std::chrono::microseconds(2084);
+            config.ByteInterval = kLineByteTime;
         } else if (arg == "--greet-every" && hasValue && ParseNumber(argv[i + 1], number) && number > 0) {
             greetEvery = number;
             ++i;

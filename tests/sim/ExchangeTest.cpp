@@ -1,8 +1,8 @@
 // A whole exchange at the level of the line: the link's packet operations
 // through the project's TComm on the simulator's pty.
+#include "CommLink.h"
 #include "Packets.h"
 #include "ParamBlock.h"
-#include "CommLink.h"
 #include "StationSimulator.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +27,10 @@ bool SameSet(const TParameterSet& a, const TParameterSet& b)
 }
 
 struct Line {
-    explicit Line(StationConfig config = {}) : sim(std::move(config)) { vostrel::OpenStationLine(comm, sim.SlavePath()); }
+    explicit Line(StationConfig config = {}) : sim(std::move(config))
+    {
+        vostrel::OpenStationLine(comm, sim.SlavePath());
+    }
     StationSimulator sim;
     TComm comm;
     vostrel::TCommBytePort port{comm};
@@ -51,9 +54,11 @@ bool WaitForStation(Line& line, std::chrono::milliseconds limit)
 
 TEST(ExchangeTest, ReadsAndProgramsTheStationThroughTComm)
 {
+    // The station at the line's own pace, as the utility meets it.
     StationConfig config;
     config.GreetOnWait = true;
     config.GreetDelay = 50ms;
+    config.ByteInterval = kLineByteTime;
     Line line(config);
 
     // The component's purge is what tells the station a wait has begun.

@@ -90,6 +90,62 @@ TByteArray Confirm(SlaveEnd& slave, std::size_t expect, std::chrono::millisecond
     return Cat(got, slave.ReadFor(quiet));
 }
 
+// vostrel-station run through the shell; its first line of output is the
+// slave path.
+struct StationProgram {
+    pid_t pid = -1;
+    std::FILE* out = nullptr;
+    std::string path;
+
+    bool Start(const std::string& options)
+    {
+        const std::string command = std::string(VOSTREL_STATION_PATH) + " " + options;
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return false;
+        pid = ::fork();
+        if (pid < 0)
+            return false;
+        if (pid == 0) {
+            ::dup2(fds[1], 1);
+            ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out = ::fdopen(fds[0], "r");
+        char line[256] = {};
+        if (std::fgets(line, sizeof line, out) == nullptr)
+            return false;
+        path = line;
+        path.erase(path.find_last_not_of('\n') + 1);
+        return true;
+    }
+
+    // SIGTERM, then everything it printed after the path, and its exit status.
+    std::string Stop(int& status)
+    {
+        std::string rest;
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            char line[256];
+            while (out != nullptr && std::fgets(line, sizeof line, out) != nullptr)
+                rest += line;
+            ::waitpid(pid, &status, 0);
+            pid = -1;
+        }
+        if (out != nullptr)
+            std::fclose(out);
+        out = nullptr;
+        return rest;
+    }
+
+    ~StationProgram()
+    {
+        int status = 0;
+        Stop(status);
+    }
+};
+
 }  // namespace
 
 TEST(StationSimulatorTest, GreetsAndAnswersConfirmationWithItsBlock)
@@ -357,57 +413,87 @@ TEST(StationSimulatorTest, SurvivesTheUtilityClosingAndReopeningThePort)
 TEST(StationSimulatorTest, ProgramPrintsItsPtyAndStopsOnSigterm)
 {
     const std::string link = ::testing::TempDir() + "vostrel-station-link-" + std::to_string(::getpid());
-    const std::string command = std::string(VOSTREL_STATION_PATH) + " --trace --greet-every 0.1 --link " + link;
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::FILE* f = ::fdopen(out[0], "r");
-    char line[256] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
-    std::string path(line);
-    path.erase(path.find_last_not_of('\n') + 1);
+    StationProgram program;
+    ASSERT_TRUE(program.Start("--trace --greet-every 0.1 --link " + link));
     struct stat st {};
     EXPECT_EQ(::stat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
     {
-        SlaveEnd slave(path);
+        SlaveEnd slave(program.path);
         EXPECT_EQ(slave.Read(7, 2s), kGreeting);
     }
-    ::kill(pid, SIGTERM);
-    std::string trace;
-    while (std::fgets(line, sizeof line, f) != nullptr)
-        trace += line;
-    std::fclose(f);
     int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const std::string trace = program.Stop(status);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_NE(trace.find("S->U  B0"), std::string::npos) << trace;
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link is removed on exit";
 }
 
-TEST(StationSimulatorTest, PacesItsBytesWhenAsked)
+TEST(StationSimulatorTest, ProgramPacesWhenAsked)
 {
+    // --pace: the greeting a wait asks for is in no sooner than its line time,
+    // 7 bytes of 10 bits at 4800 bit/s, after the purge that asked for it.
+    StationProgram program;
+    ASSERT_TRUE(program.Start("--pace --greet-on-wait --greet-delay 0"));
+    {
+        SlaveEnd slave(program.path);
+        const auto asked = std::chrono::steady_clock::now();
+        slave.Purge();
+        EXPECT_EQ(slave.Read(7, 3s), kGreeting);
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - asked;
+        const double lineMs = 7 * 10.0 / 4800.0 * 1000.0;
+        EXPECT_GE(took.count(), lineMs);
+    }
+    int status = 0;
+    program.Stop(status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(StationSimulatorTest, PacesItsBytesAtTheLineRate)
+{
+    // 10 bits a byte at 4800 bit/s. Byte k of a packet can be in no earlier
+    // than k + 1 byte times after the packet starts: the greeting when it is
+    // asked for, the answer its delay after the ETX of 08. Only lower bounds
+    // are held tight; a loaded machine may be late, but not by seconds.
+    const double byteMs = 10.0 / 4800.0 * 1000.0;
     StationConfig config = Quick();
-    config.ByteInterval = 2ms;
+    config.ByteInterval = kLineByteTime;
+    config.AnswerDelay = 30ms;
     StationSimulator sim(config);
     SlaveEnd slave(sim.SlavePath());
+
+    const auto asked = SimClock::now();
     sim.SendGreeting();
-    EXPECT_EQ(slave.Read(7, 3s), kGreeting);
+    ASSERT_EQ(slave.Read(7, 3s), kGreeting);
+    const TByteArray answerLine = StationAnswerLine(kDefaultBlock);
+    ASSERT_EQ(Confirm(slave, answerLine.size()), answerLine);
+
     const auto trace = sim.Trace();
-    ASSERT_EQ(trace.size(), 7u);
-    // Each byte is due 2 ms after the previous one was handed over; the
-    // times are taken just after each write, so allow for that write's
-    // latency in the gaps but not across the whole greeting.
-    for (std::size_t i = 1; i < trace.size(); ++i)
-        EXPECT_GE(trace[i].Time - trace[i - 1].Time, 1500us) << i;
-    EXPECT_GE(trace.back().Time - trace.front().Time, 11ms);
+    ASSERT_EQ(trace.size(), 7 + kConfirm.size() + answerLine.size());
+    const auto etx = trace[7 + kConfirm.size() - 1];
+    ASSERT_FALSE(etx.FromStation);
+    struct Packet {
+        const char* name;
+        SimClock::time_point start;
+        std::size_t first;
+        std::size_t count;
+    } packets[] = {
+        {"greeting", asked, 0, 7},
+        {"answer", etx.Time + config.AnswerDelay, 7 + kConfirm.size(), answerLine.size()},
+    };
+    auto ms = [](SimClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    for (const Packet& p : packets) {
+        SCOPED_TRACE(p.name);
+        for (std::size_t k = 0; k < p.count; ++k) {
+            const LineByte& b = trace[p.first + k];
+            ASSERT_TRUE(b.FromStation) << k;
+            EXPECT_GE(ms(b.Time - p.start), static_cast<double>(k + 1) * byteMs) << "byte " << k << " early";
+        }
+        const double total = ms(trace[p.first + p.count - 1].Time - p.start);
+        const double lineTime = static_cast<double>(p.count) * byteMs;
+        EXPECT_GE(total, lineTime);
+        EXPECT_LE(total, lineTime + 2000.0);
+    }
 }
 
 }  // namespace vostrel
