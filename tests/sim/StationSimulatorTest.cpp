@@ -467,9 +467,14 @@ TEST(StationSimulatorTest, PacesItsBytesAtTheLineRate)
     ASSERT_EQ(slave.Read(7, 3s), kGreeting);
     const TByteArray answerLine = StationAnswerLine(kDefaultBlock);
     ASSERT_EQ(Confirm(slave, answerLine.size()), answerLine);
+    // Two packets at once share the line: the second starts when the first ends.
+    const auto backToBack = SimClock::now();
+    sim.SendRaw(Hex("E1 E2 E3"));
+    sim.SendGreeting();
+    ASSERT_EQ(slave.Read(10, 3s), Cat(Hex("E1 E2 E3"), kGreeting));
 
     const auto trace = sim.Trace();
-    ASSERT_EQ(trace.size(), 7 + kConfirm.size() + answerLine.size());
+    ASSERT_EQ(trace.size(), 7 + kConfirm.size() + answerLine.size() + 10);
     const auto etx = trace[7 + kConfirm.size() - 1];
     ASSERT_FALSE(etx.FromStation);
     struct Packet {
@@ -480,6 +485,7 @@ TEST(StationSimulatorTest, PacesItsBytesAtTheLineRate)
     } packets[] = {
         {"greeting", asked, 0, 7},
         {"answer", etx.Time + config.AnswerDelay, 7 + kConfirm.size(), answerLine.size()},
+        {"raw bytes then greeting", backToBack, 7 + kConfirm.size() + answerLine.size(), 10},
     };
     auto ms = [](SimClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
     for (const Packet& p : packets) {
