@@ -1,0 +1,91 @@
+// Which device each of the window's port names "COM1".."COM6" reaches on
+// Linux, and the texts the operator sees about it. Resolution is cheap and is
+// meant to be done afresh whenever a name is picked, so adapters plugged in
+// later are found.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vostrel {
+
+// A serial port that is there now.
+struct TPresentPort {
+    enum class TKind { BuiltIn, Usb, Other };
+    std::string Path;  // "/dev/ttyUSB0"
+    TKind Kind = TKind::Other;
+    std::string Location;     // USB port path such as "1-1.2"; empty when not known or not USB
+    std::string Description;  // "FTDI FT232R USB UART, s/n A12345"; may be empty
+};
+
+// What one port name reaches.
+struct TPortChoice {
+    std::string Name;         // "COM1"
+    std::string Path;         // what to open; empty: nothing there
+    std::string Target;       // for a pinned name: where its link leads, when that is known
+    std::string Description;  // of the present port reached; may be empty
+    bool Pinned = false;      // Path is the administrator's /dev/COMn
+};
+
+using TPathTest = std::function<bool(const std::string&)>;
+using TPathMap = std::function<std::string(const std::string&)>;
+
+// The order the unpinned names follow: built-in UARTs, then USB adapters by
+// the socket they are plugged into (a port without a known location after
+// those with one), then the rest; device names break ties, numbers compared
+// as numbers ("ttyS2" before "ttyS10").
+bool PortBefore(const TPresentPort& a, const TPresentPort& b);
+
+// COM1..COM<count>. A name whose /dev/COMn exists (by `exists`) is pinned to
+// it; the other names take the present ports in PortBefore order, skipping any
+// port a pinned link already reaches (both compared after `realPath`, which
+// returns "" when it cannot resolve), so no port gets two names by accident.
+std::vector<TPortChoice> ResolveComPorts(const std::vector<TPresentPort>& present, const TPathTest& exists,
+                                         const TPathMap& realPath, int count = 6);
+
+// One port as the system's port list reports it.
+struct TListedPort {
+    std::string Name;  // "ttyUSB0"
+    std::string Path;  // "/dev/ttyUSB0"
+    std::string Product;
+    std::string Manufacturer;
+    std::string SerialNumber;
+    std::optional<std::uint16_t> VendorId;
+    std::optional<std::uint16_t> ProductId;
+};
+
+// The USB port path ("1-1.2") in the resolved sysfs path of a tty's device,
+// taken from its interface directory ("1-1.2:1.0"); "" when it is not on USB.
+std::string UsbLocation(const std::string& deviceRealPath);
+
+// The listed ports that really are serial ports, ordered by PortBefore, with
+// kind, location and description filled from sysClassTty (normally
+// /sys/class/tty). Pseudo-terminals are dropped; so are UARTs whose sysfs
+// "type" says no chip answers. UARTs the list missed (it may leave out ports
+// it could not open) are added when their node exists under devDir.
+std::vector<TPresentPort> PresentPorts(const std::vector<TListedPort>& listed, const std::string& sysClassTty,
+                                       const std::string& devDir);
+
+// This machine's present ports, from QSerialPortInfo and sysfs.
+std::vector<TPresentPort> ListPresentPorts();
+
+// ResolveComPorts over this machine's ports and /dev.
+std::vector<TPortChoice> FindComPorts(int count = 6);
+
+// The port list's tooltip for one name.
+QString PortToolTip(const TPortChoice& choice);
+
+// The ports found, for the informative text of an open failure.
+QString PresentPortsText(const std::vector<TPresentPort>& present);
+
+// Other processes holding devicePath open, as "minicom (PID 1234)", by PID.
+// Only processes whose descriptors can be read count (the same user's, or all
+// for root); the calling process never does.
+std::vector<std::string> PortHolders(const std::string& devicePath);
+
+}  // namespace vostrel
