@@ -1,64 +1,61 @@
-// Unit Main: the one window of the utility, its start-up, its port
-// selection and the parameter editors with their rules.
+// Unit Main: the one window of the utility. Its code is split by concern:
+//   MainBuild.cpp    the controls and the two cover pages
+//   MainEditors.cpp  the two looks, the parameter set and the editing rules
+//   Sequence.cpp     the exchange with the station
+//   Main.cpp         wiring, the services the link uses, start-up, port choice
 #pragma once
 
-#include "NumEdit.h"
-#include "Panels.h"
-#include "Selector.h"
+#include "ExchangeLog.h"
+#include "WindowOptions.h"
 
-#include "LinkIo.h"
-#include "ParamBlock.h"
 #include "CommInt.h"
 #include "CommLink.h"
+#include "LinkIo.h"
+#include "ParamBlock.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QStringList>
-#include <QTimer>
+#include <QString>
 #include <QWidget>
 
 #include <cstdint>
 #include <string>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+class QTimer;
+
+namespace vostrel {
+class TBevelPanel;
+class TGradient;
+class TGroupArea;
+class TLinkLabel;
+class TNumEdit;
+class TPictureButton;
+class TSelector;
+class TTitleTab;
+
+// The caption of the byte-count label: a pause in ms as the number of 10-bit
+// characters the station's terminal port carries in it at the COM speed code.
+QString KolvoBytesCaption(double pauseMs, int baudCode);
+}  // namespace vostrel
 
 // Link state shared by nested handlers (a port change or the closing of the
 // window can run inside a wait for the station).
 extern bool StopWaitingFlag;  // set by a port change and by closing; ends a wait
 extern bool ConnectedFlag;    // parameters shown and not yet programmed
 
-// The programming button's caption, blanks included.
-inline const QString kProgrCaption = QStringLiteral("    Программирование   ");
-
-// The caption of the byte-count label: a pause in ms as the number of 10-bit
-// characters the station's terminal port carries in it at the COM speed code.
-QString KolvoBytesCaption(double pauseMs, int baudCode);
-
-// The hidden exchange log; it keeps its newest kExchangeLogLines lines.
-constexpr int kExchangeLogLines = 5000;
-class TExchangeLog : public QPlainTextEdit {
-    Q_OBJECT
-public:
-    explicit TExchangeLog(QWidget* parent = nullptr);
-    void AppendLine(const QString& line);
-    QStringList Lines() const;
-};
-
 class TfmMain : public QWidget, public vostrel::ILinkHost {
     Q_OBJECT
 public:
-    explicit TfmMain(QWidget* parent = nullptr);
+    explicit TfmMain(vostrel::TWindowOptions options = {}, QWidget* parent = nullptr);
     ~TfmMain() override;
 
-    // vostrel::ILinkHost: the exchange log, pending messages and the clock.
+    // ILinkHost: the exchange log, pending messages and the clock.
     void AppendLog(const std::string& line) override;
-    void AppendLog(const QString& line);
-    void AppendLog(const char* line) { AppendLog(QString::fromUtf8(line)); }
-    QStringList LogLines() const;
     void ProcessMessages() override;
     std::uint32_t GetTickCount() override;
-    void Sleep(std::uint32_t ms) override;  // virtual: tests may shorten waits
+    void Sleep(std::uint32_t ms) override;
 
     // Editors <-> parameter set. Showing follows the order the station's
     // block is shown in and applies the flow-control rule, the byte-count
@@ -70,53 +67,15 @@ public:
     void ClearControls();
     void ActiveControls();
 
-    // True once FormShow has run to its end.
-    bool Started() const { return m_started; }
-
-    // Non-visual parts.
+    // The serial port the window owns; only its device name changes.
     TComm ComPort;
-    vostrel::TCommBytePort ComPortIo{ComPort};  // ComPort for the device link
-    QTimer* StartTimer;
 
-    // Controls, named as in the window's layout.
-    vostrel::TGradient* RzBackground1;
-    vostrel::TPictureButton* butProgr;
-    vostrel::TGroupArea* sGroupBox1;
-    vostrel::TGroupArea* sGroupBox2;
-    vostrel::TTitleTab* Panel15;
-    QLabel* Label18;
-    vostrel::TTitleTab* Panel18;
-    QLabel* Label20;
-    QComboBox* cbPort;
-    TExchangeLog* Memo1;
-    vostrel::TBevelPanel* panZastavka;
-    QStackedWidget* Screens;
-    QWidget* pageDefault;
-    QWidget* pageReklama;
-    vostrel::TLinkLabel* sWebLabel1;
-    vostrel::TLinkLabel* sWebLabel2;
-    QPushButton* butWaiting;
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
 
-    vostrel::TSelector* panStep;
-    vostrel::TSelector* panZPCH1;
-    vostrel::TNumEdit* edZPCH1_RxFreq;
-    vostrel::TNumEdit* edZPCH1_TxFreq;
-    vostrel::TSelector* panZPCH1Power;
-    vostrel::TSelector* panZPCH2;
-    vostrel::TNumEdit* edZPCH2_RxFreq;
-    vostrel::TNumEdit* edZPCH2_TxFreq;
-    vostrel::TSelector* panZPCH2Power;
-    vostrel::TSelector* panBaudRate;
-    vostrel::TSelector* panFlowControl;
-    vostrel::TNumEdit* edXoffAfter;
-    vostrel::TNumEdit* edRxPause;
-    QLabel* laKolvoBytes;
-    vostrel::TSelector* panEfirSkor;
-    vostrel::TSelector* panKod;
-    vostrel::TNumEdit* edKodPaketSize;
-
-public slots:
-    virtual void FormShow();
+private slots:
+    void FormShow();
     void cbPortChange();
 
     // Wait for the station (one timer tick), programming and goodbye.
@@ -143,33 +102,26 @@ public slots:
     void edRxPauseChange();
     void edKodPaketSizeChange();
 
-    // Enables the Xoff and pause edits and shows the byte-count label by the
-    // flow-control code.
-    void FlowControlRule();
-
-protected:
-    void showEvent(QShowEvent* e) override;
-    void closeEvent(QCloseEvent* e) override;
-    // The closing of the window: stop waiting, say goodbye, close the port.
-    virtual void FormClose();
-    // The entries the start-up puts in the port list; tests point them at
-    // simulated stations.
-    virtual QStringList PortNames() const;
-
-    // How long the thank-you page blocks the window after programming.
-    std::uint32_t ThankYouMs = 5000;
-
 private:
+    // Building (MainBuild.cpp).
     void BuildWindow();
     void BuildRadioGroup();
     void BuildModemGroup();
     void BuildCoverPages();
-    void ConnectHandlers();
+
+    // Editing rules (MainEditors.cpp).
+    void FlowControlRule();
     void DuplexRule(vostrel::TSelector* toggle, vostrel::TNumEdit* rx, vostrel::TNumEdit* tx);
     void SimplexCopy(vostrel::TSelector* toggle, vostrel::TNumEdit* rx, vostrel::TNumEdit* tx);
+
+    // Wiring, start-up and port choice (Main.cpp).
+    void ConnectHandlers();
+    void AppendLog(const QString& line);
+    void AppendLog(const char* line) { AppendLog(QString::fromUtf8(line)); }
     void ShowPortFailure(const QString& name);
 
     // The programming sequence (Sequence.cpp).
+    void FormClose();
     void WaitAndRead();
     void Program();
     void ReturnToWaiting();
@@ -181,8 +133,48 @@ private:
     // port change has happened since the step began.
     bool Abandoned(unsigned generation) const;
 
+    vostrel::TWindowOptions m_options;
+    vostrel::TCommBytePort ComPortIo{ComPort};  // ComPort for the device link
+    QTimer* StartTimer = nullptr;
+
+    // Controls, named as in the window's layout.
+    vostrel::TGradient* RzBackground1 = nullptr;
+    vostrel::TPictureButton* butProgr = nullptr;
+    vostrel::TGroupArea* sGroupBox1 = nullptr;
+    vostrel::TGroupArea* sGroupBox2 = nullptr;
+    vostrel::TTitleTab* Panel15 = nullptr;
+    QLabel* Label18 = nullptr;
+    vostrel::TTitleTab* Panel18 = nullptr;
+    QLabel* Label20 = nullptr;
+    QComboBox* cbPort = nullptr;
+    vostrel::TExchangeLog* Memo1 = nullptr;
+    vostrel::TBevelPanel* panZastavka = nullptr;
+    QStackedWidget* Screens = nullptr;
+    QWidget* pageDefault = nullptr;
+    QWidget* pageReklama = nullptr;
+    vostrel::TLinkLabel* sWebLabel1 = nullptr;
+    vostrel::TLinkLabel* sWebLabel2 = nullptr;
+    QPushButton* butWaiting = nullptr;
+
+    vostrel::TSelector* panStep = nullptr;
+    vostrel::TSelector* panZPCH1 = nullptr;
+    vostrel::TNumEdit* edZPCH1_RxFreq = nullptr;
+    vostrel::TNumEdit* edZPCH1_TxFreq = nullptr;
+    vostrel::TSelector* panZPCH1Power = nullptr;
+    vostrel::TSelector* panZPCH2 = nullptr;
+    vostrel::TNumEdit* edZPCH2_RxFreq = nullptr;
+    vostrel::TNumEdit* edZPCH2_TxFreq = nullptr;
+    vostrel::TSelector* panZPCH2Power = nullptr;
+    vostrel::TSelector* panBaudRate = nullptr;
+    vostrel::TSelector* panFlowControl = nullptr;
+    vostrel::TNumEdit* edXoffAfter = nullptr;
+    vostrel::TNumEdit* edRxPause = nullptr;
+    QLabel* laKolvoBytes = nullptr;
+    vostrel::TSelector* panEfirSkor = nullptr;
+    vostrel::TSelector* panKod = nullptr;
+    vostrel::TNumEdit* edKodPaketSize = nullptr;
+
     bool m_showHandled = false;
-    bool m_started = false;
     bool m_closing = false;
     bool m_sending = false;         // a packet is going out byte by byte
     bool m_closeDeferred = false;   // the window was closed during that send

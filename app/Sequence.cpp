@@ -7,8 +7,16 @@
 #include "Packets.h"
 #include "ParamBlock.h"
 
+#include "NumEdit.h"
+#include "Panels.h"
+#include "Selector.h"
+
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
 
 using namespace vostrel;
 
@@ -214,7 +222,7 @@ void TfmMain::Program()
     Screens->setCurrentWidget(pageReklama);
     ProcessMessages();
     if (!m_closing)
-        Sleep(ThankYouMs);
+        Sleep(m_options.ThankYouMs);
     Screens->setCurrentWidget(pageDefault);
     ProcessMessages();
 

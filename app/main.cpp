@@ -1,5 +1,6 @@
 // Program entry: the one window and the toolkit's message loop.
 #include "Main.h"
+#include "Application.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -22,17 +23,13 @@ void OnTerminate(int)
 
 int main(int argc, char* argv[])
 {
-    // Positions and sizes are pixels; the window is never scaled.
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Vostrel"));
+    const auto app = vostrel::MakeApplication(argc, argv);
     TfmMain fmMain;
 
     // A session ending (SIGTERM, Ctrl+C) closes the window like its close
     // box, so a connected station still gets its goodbye.
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+        auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, app.get());
         QObject::connect(notifier, &QSocketNotifier::activated, &fmMain, [&fmMain] {
             char b;
             [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &b, 1);

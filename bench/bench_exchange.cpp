@@ -1,6 +1,7 @@
 // Exchange figures of the real window driven offscreen against a simulated
 // station on a pty. Prints numbers, asserts nothing.
 //   vostrel-bench-exchange [exchanges=10] [thank-you ms=500]
+#include "Application.h"
 #include "Main.h"
 
 #include "Packets.h"
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -25,17 +27,6 @@ using namespace vostrel;
 namespace {
 
 using namespace std::chrono_literals;
-
-class TBenchWindow : public TfmMain {
-public:
-    TBenchWindow(const QString& port, std::uint32_t thankYouMs) : m_port(port) { ThankYouMs = thankYouMs; }
-
-protected:
-    QStringList PortNames() const override { return {m_port}; }
-
-private:
-    QString m_port;
-};
 
 double Ms(SimClock::duration d)
 {
@@ -102,15 +93,17 @@ int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    const auto app = MakeApplication(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     const auto thankYouMs = static_cast<std::uint32_t>(argc > 2 ? std::max(0, std::atoi(argv[2])) : 500);
 
     StationSimulator station;
     station.SetGreetOnWait(true);
-    TBenchWindow w(QString::fromStdString(station.SlavePath()), thankYouMs);
+    TWindowOptions options;
+    const QString port = QString::fromStdString(station.SlavePath());
+    options.PortNames = [port] { return QStringList{port}; };
+    options.ThankYouMs = thankYouMs;
+    TfmMain w(options);
 
     // A message box would stop everything; close it and say what it said.
     QTimer boxes;
@@ -125,7 +118,7 @@ int main(int argc, char* argv[])
     std::printf("platform %s, %d exchanges, thank-you page %u ms (the program uses 5000)\n",
                 qgetenv("QT_QPA_PLATFORM").constData(), rounds, thankYouMs);
     w.show();
-    if (!Until([&] { return w.Started() && w.ComPort.IsOpen(); }, 10000)) {
+    if (!Until([&] { return w.ComPort.IsOpen(); }, 10000)) {
         std::printf("the window did not open %s\n", station.SlavePath().c_str());
         return 1;
     }
@@ -157,7 +150,7 @@ int main(int argc, char* argv[])
         const std::size_t sentBefore = station.Received().size();
         const std::size_t programmedBefore = station.ProgrammedBlocks().size();
         const auto clicked = SimClock::now();
-        w.butProgr->click();  // returns after the thank-you page
+        w.findChild<QPushButton*>(QStringLiteral("butProgr"))->click();  // returns after the thank-you page
         if (!station.WaitFor([&] { return station.ProgrammedBlocks().size() > programmedBefore; }, 5000ms)) {
             std::printf("exchange %d: no packet 09 seen\n", i + 1);
             break;
@@ -179,7 +172,7 @@ int main(int argc, char* argv[])
     double cpuProcess = -1, cpuThread = -1, wall = -1;
     bool waiting = false;
     QTimer::singleShot(1500, Qt::PreciseTimer, &w, [&] {
-        const QStringList log = w.LogLines();
+        const QStringList log = w.findChild<TExchangeLog*>(QStringLiteral("Memo1"))->Lines();
         waiting = !ConnectedFlag && !log.isEmpty() && log.last().startsWith(QStringLiteral("Начинаем ждать"));
         const double p0 = CpuMs(RUSAGE_SELF), t0 = CpuMs(RUSAGE_THREAD);
         QElapsedTimer clock;

@@ -1,7 +1,7 @@
 // Prints the process CPU time while an open pty port with all events chosen
 // sits on a silent line, then on a hung-up line. Usage: [seconds per phase]
-#include "SerialTestSupport.h"
 #include "CommInt.h"
+#include "SerialTestSupport.h"
 
 #include <cstdio>
 #include <cstdlib>

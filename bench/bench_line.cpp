@@ -3,8 +3,8 @@
 //   1. Sending the programming packet with SendPacket (1 ms pause per byte).
 //   2. Process CPU time while CollectFor polls an idle line for 1000 ms.
 
-#include "Packets.h"
 #include "CommLink.h"
+#include "Packets.h"
 #include "StationSimulator.h"
 
 #include <algorithm>

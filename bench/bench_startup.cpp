@@ -2,6 +2,7 @@
 // the same way: time from process start to the first paint, and resident
 // memory once idle. Prints numbers, asserts nothing.
 //   vostrel-bench-startup [runs]
+#include "Application.h"
 #include "Main.h"
 
 #include <QApplication>
@@ -57,11 +58,9 @@ private:
 
 int Child(int argc, char* argv[], bool full)
 {
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    const auto app = MakeApplication(argc, argv);
     TFirstPaint probe;
-    app.installEventFilter(&probe);
+    app->installEventFilter(&probe);
     std::unique_ptr<QWidget> w;
     if (full) {
         w = std::make_unique<TfmMain>();

@@ -1,63 +1,35 @@
-// Renders the window's three views to PNG files offscreen:
-//   vostrel-render [directory]   (default: the current directory)
-// instruction.png, parameters.png (active look with a realistic set) and
-// thankyou.png. The window's start-up and port are not touched.
+// Renders the window's three views to PNG files offscreen, driving the real
+// window against a simulated station that stands in for its COM1:
+//   vostrel-render [directory] [scale]   (defaults: the current directory, 1)
+// instruction.png (waiting for the station), parameters.png (a station's
+// parameters shown) and thankyou.png (after programming).
+#include "Application.h"
 #include "Main.h"
+#include "StationSimulator.h"
 
-#include <QApplication>
 #include <QDir>
-#include <QLocale>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTest>
 
 #include <cstdio>
+#include <cstdlib>
 
 using namespace vostrel;
 
 namespace {
 
-bool Save(TfmMain& w, const QDir& dir, const QString& file)
+bool Save(QWidget& w, const QDir& dir, const QString& file)
 {
-    QCoreApplication::processEvents();
     const QString path = dir.filePath(file);
     const bool ok = w.grab().save(path, "PNG");
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
 }
 
-}  // namespace
-
-int main(int argc, char* argv[])
+// A realistic set: ZPCH1 simplex at 10 W, ZPCH2 duplex at 25 W.
+TByteArray PictureBlock()
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
-    // Rendered as the operator sees it: Russian number formats.
-    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-    const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
-    if (!dir.exists() && !QDir().mkpath(dir.path()))
-        return 2;
-
-    TfmMain w;
-    w.ensurePolished();
-    bool ok = true;
-
-    // Start-up without the port: the cover with the instruction page.
-    w.panZastavka->setVisible(true);
-    w.Screens->setCurrentWidget(w.pageDefault);
-    w.panZastavka->move(16, w.panZastavka->y());
-    w.ClearControls();
-    w.butWaiting->move(w.butWaiting->x(), w.butProgr->y());
-    w.cbPort->clear();
-    for (int i = 1; i <= 6; ++i)
-        w.cbPort->addItem(QStringLiteral("COM%1").arg(i));
-    ok &= Save(w, dir, QStringLiteral("instruction.png"));
-
-    // A station's parameters shown: port list and status button gone.
-    w.cbPort->hide();
-    w.butWaiting->hide();
-    w.ActiveControls();
     TParameterSet set;
     set.StepCode = 0;
     set.RxFreq = {146025.0L, 151500.0L};
@@ -71,15 +43,63 @@ int main(int argc, char* argv[])
     set.AirSpeedCode = 0;
     set.KodCode = 1;
     set.KodPaketSize = 64;
-    w.ShowParameters(set);
-    w.panZastavka->hide();
+    TNullLog log;
+    return EncodeBlock(set, log);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc > 2)
+        qputenv("QT_SCALE_FACTOR", argv[2]);
+    const auto app = MakeApplication(argc, argv);
+    const QDir dir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath());
+    if (!dir.exists() && !QDir().mkpath(dir.path()))
+        return 2;
+
+    StationSimulator station;
+    station.SetBlock(PictureBlock());
+
+    // The thank-you pause is the one sleep of this length: the page is
+    // pictured instead of waited out.
+    constexpr std::uint32_t kThankYouMs = 4321;
+    TfmMain* window = nullptr;
+    bool ok = true;
+    TWindowOptions options;
+    options.ThankYouMs = kThankYouMs;
+    options.DevicePath = [&station](const QString& entry) {
+        return entry == QStringLiteral("COM1") ? station.SlavePath()
+                                               : std::string("/nonexistent/") + entry.toStdString();
+    };
+    options.Sleep = [&](std::uint32_t ms) {
+        if (ms == kThankYouMs)
+            ok &= Save(*window, dir, QStringLiteral("thankyou.png"));
+        else
+            SleepMs(ms);
+    };
+
+    TfmMain w(options);
+    window = &w;
+    w.show();
+    // Waiting on COM1 with the instruction page.
+    QTest::qWait(1500);
+    ok &= Save(w, dir, QStringLiteral("instruction.png"));
+
+    station.SendGreeting();
+    if (!QTest::qWaitFor([] { return ConnectedFlag; }, 10000)) {
+        std::printf("FAILED: the simulated station's parameters were not shown\n");
+        return 1;
+    }
+    QTest::qWait(100);
     ok &= Save(w, dir, QStringLiteral("parameters.png"));
 
-    // After programming: the thank-you page.
-    w.butProgr->setEnabled(false);
-    w.butProgr->setText(QStringLiteral("Ok"));
-    w.panZastavka->show();
-    w.Screens->setCurrentWidget(w.pageReklama);
-    ok &= Save(w, dir, QStringLiteral("thankyou.png"));
+    auto* program = w.findChild<QPushButton*>(QStringLiteral("butProgr"));
+    if (program == nullptr)
+        return 1;
+    program->click();
+    w.close();
     return ok ? 0 : 1;
 }

@@ -7,7 +7,7 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 # Debian 12 packages the build, the tests and the demo need.
 PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libgtest-dev libgmock-dev
+  qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev
   fonts-liberation
   clang libclang-rt-14-dev
   util-linux mount procps

@@ -2,11 +2,76 @@
 #pragma once
 
 #include "Main.h"
+#include "NumEdit.h"
+#include "Panels.h"
+#include "Selector.h"
 #include "WidgetTestSupport.h"
 
-// A window whose start-up does not open a port, for the editor tests.
-class TEditorsWindow : public TfmMain {
-public:
-    void FormShow() override {}
-};
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
 
+namespace vostrel {
+
+// A control of the window found by its object name; a missing one fails the
+// test where it is asked for.
+template <class T = QWidget>
+T* Ctl(const QObject& w, const char* name)
+{
+    auto* c = w.findChild<T*>(QString::fromLatin1(name));
+    if (c == nullptr)
+        ADD_FAILURE() << "no control " << name;
+    return c;
+}
+
+inline QComboBox* PortList(const QObject& w)
+{
+    return Ctl<QComboBox>(w, "cbPort");
+}
+
+inline QTimer* StartTimerOf(const QObject& w)
+{
+    return Ctl<QTimer>(w, "StartTimer");
+}
+
+inline QStringList LogLines(const QObject& w)
+{
+    auto* log = Ctl<TExchangeLog>(w, "Memo1");
+    return log ? log->Lines() : QStringList();
+}
+
+// True once the window's start-up has filled the port list with count entries
+// (the list is built with eight before that) and tried the first port.
+inline bool WaitStarted(const TfmMain& w, int count, int ms = 10000)
+{
+    return QTest::qWaitFor([&w, count] { return PortList(w)->count() == count; }, ms);
+}
+
+// Options for a window whose port list holds the given paths.
+inline TWindowOptions PortsOptions(const QStringList& ports, std::uint32_t thankYouMs = 5000)
+{
+    TWindowOptions o;
+    o.PortNames = [ports] { return ports; };
+    o.ThankYouMs = thankYouMs;
+    return o;
+}
+
+// A window whose start-up opens no port, for the editor tests.
+inline TWindowOptions NoPortOptions()
+{
+    return PortsOptions({});
+}
+
+// Clicks an arrow of a selector, e.g. Arrow(w, "spbKod_left").
+inline void ClickArrow(const QObject& w, const char* arrow)
+{
+    auto* b = Ctl<QToolButton>(w, arrow);
+    if (b != nullptr)
+        QTest::mouseClick(b, Qt::LeftButton);
+}
+
+}  // namespace vostrel

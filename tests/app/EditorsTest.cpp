@@ -35,7 +35,7 @@ protected:
     }
 
     TLocaleScope locale{RussianLocale()};
-    TEditorsWindow w;
+    TfmMain w{NoPortOptions()};
 };
 
 TEST_F(EditorsTest, ArrowsStepInTheirOrderAndWrap)
@@ -101,7 +101,8 @@ TEST_F(EditorsTest, DuplexToggleCopiesAndSimplexFollowsTyping)
         TNumEdit* tx;
     };
     for (const Channel& c :
-         {Channel{"ZPCH1", w.edZPCH1_RxFreq, w.edZPCH1_TxFreq}, Channel{"ZPCH2", w.edZPCH2_RxFreq, w.edZPCH2_TxFreq}}) {
+         {Channel{"ZPCH1", Ctl<TNumEdit>(w, "edZPCH1_RxFreq"), Ctl<TNumEdit>(w, "edZPCH1_TxFreq")},
+          Channel{"ZPCH2", Ctl<TNumEdit>(w, "edZPCH2_RxFreq"), Ctl<TNumEdit>(w, "edZPCH2_TxFreq")}}) {
         SCOPED_TRACE(c.toggle);
         const QString left = QStringLiteral("spb%1_left").arg(QString::fromLatin1(c.toggle));
         TSelector* toggle = Sel(QStringLiteral("pan%1").arg(QString::fromLatin1(c.toggle)).toLatin1().constData());
@@ -131,7 +132,8 @@ TEST_F(EditorsTest, DuplexToggleCopiesAndSimplexFollowsTyping)
             EXPECT_EQ(c.tx->Value(), i < 5 ? 140000 : 150000);
         }
         EXPECT_EQ(c.tx->text(), "150 000,0");
-        Focus(w.edXoffAfter->isEnabled() ? static_cast<QWidget*>(w.edXoffAfter) : w.edKodPaketSize);
+        Focus(Ctl<TNumEdit>(w, "edXoffAfter")->isEnabled() ? static_cast<QWidget*>(Ctl<TNumEdit>(w, "edXoffAfter"))
+                                                           : Ctl<TNumEdit>(w, "edKodPaketSize"));
 
         Click(left);
         EXPECT_EQ(toggle->Caption(), "разнесённый приём");
@@ -155,14 +157,14 @@ TEST_F(EditorsTest, FlowControlRuleEnablesAndShows)
         {"RTS/CTS", false, false, false},
         {"none", false, true, true},
     };
-    w.panFlowControl->SetTag(0);
+    Ctl<TSelector>(w, "panFlowControl")->SetTag(0);
     for (const Row& r : rows) {
         SCOPED_TRACE(r.caption);
         Click(QStringLiteral("spbFlowControl_right"));
-        EXPECT_EQ(w.panFlowControl->Caption(), QString::fromUtf8(r.caption));
-        EXPECT_EQ(w.edXoffAfter->isEnabled(), r.xoff);
-        EXPECT_EQ(w.edRxPause->isEnabled(), r.pause);
-        EXPECT_EQ(w.laKolvoBytes->isVisible(), r.label);
+        EXPECT_EQ(Ctl<TSelector>(w, "panFlowControl")->Caption(), QString::fromUtf8(r.caption));
+        EXPECT_EQ(Ctl<TNumEdit>(w, "edXoffAfter")->isEnabled(), r.xoff);
+        EXPECT_EQ(Ctl<TNumEdit>(w, "edRxPause")->isEnabled(), r.pause);
+        EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->isVisible(), r.label);
     }
 }
 
@@ -186,25 +188,25 @@ TEST(ByteCount, CaptionFromPauseAndSpeed)
 
 TEST_F(EditorsTest, ByteCountLabelFollowsPauseAndSpeed)
 {
-    w.panBaudRate->SetTag(3);
-    w.edRxPause->SetValue(432.5L);
+    Ctl<TSelector>(w, "panBaudRate")->SetTag(3);
+    Ctl<TNumEdit>(w, "edRxPause")->SetValue(432.5L);
     const char* at432[] = {"415 байт", "830 байт", "1661 байт", "2491 байт"};
     for (int code = 0; code < 4; ++code) {
         SCOPED_TRACE(code);
         Click(QStringLiteral("spbBaudRate_right"));
-        EXPECT_EQ(w.laKolvoBytes->text(), QString::fromUtf8(at432[code]));
+        EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->text(), QString::fromUtf8(at432[code]));
     }
     // The pause edit's change updates it too, and so does a speed change
     // while the label is hidden.
-    w.edRxPause->SetValue(10);
-    EXPECT_EQ(w.laKolvoBytes->text(), "58 байт");
-    w.panFlowControl->SetTag(1);
+    Ctl<TNumEdit>(w, "edRxPause")->SetValue(10);
+    EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->text(), "58 байт");
+    Ctl<TSelector>(w, "panFlowControl")->SetTag(1);
     Click(QStringLiteral("spbFlowControl_right"));
-    ASSERT_FALSE(w.laKolvoBytes->isVisible());
+    ASSERT_FALSE(Ctl<QLabel>(w, "laKolvoBytes")->isVisible());
     Click(QStringLiteral("spbBaudRate_right"));
-    EXPECT_EQ(w.laKolvoBytes->text(), "10 байт");
-    w.edRxPause->SetValue(0);
-    EXPECT_EQ(w.laKolvoBytes->text(), "0 байт");
+    EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->text(), "10 байт");
+    Ctl<TNumEdit>(w, "edRxPause")->SetValue(0);
+    EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->text(), "0 байт");
 }
 
 TEST_F(EditorsTest, CodeSelectorFollowsPacketSize)
@@ -216,36 +218,35 @@ TEST_F(EditorsTest, CodeSelectorFollowsPacketSize)
     const Row rows[] = {{0, false}, {55, true}, {-3, true}, {0, false}, {255, true}};
     for (const Row& r : rows) {
         SCOPED_TRACE(static_cast<double>(r.size));
-        w.edKodPaketSize->SetValue(r.size);
-        EXPECT_EQ(w.panKod->CaptionColor(), BgrColor(r.coded ? clValueBgr : clWhiteBgr));
-        EXPECT_EQ(w.panKod->LeftButton()->isEnabled(), r.coded);
-        EXPECT_EQ(w.panKod->RightButton()->isEnabled(), r.coded);
+        Ctl<TNumEdit>(w, "edKodPaketSize")->SetValue(r.size);
+        EXPECT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), BgrColor(r.coded ? clValueBgr : clWhiteBgr));
+        EXPECT_EQ(Ctl<TSelector>(w, "panKod")->LeftButton()->isEnabled(), r.coded);
+        EXPECT_EQ(Ctl<TSelector>(w, "panKod")->RightButton()->isEnabled(), r.coded);
     }
     // Typing counts as a change as well.
-    Focus(w.edKodPaketSize);
-    w.edKodPaketSize->clear();
-    QTest::keyClicks(w.edKodPaketSize, QStringLiteral("12"));
-    EXPECT_TRUE(w.panKod->LeftButton()->isEnabled());
+    Focus(Ctl<TNumEdit>(w, "edKodPaketSize"));
+    Ctl<TNumEdit>(w, "edKodPaketSize")->clear();
+    QTest::keyClicks(Ctl<TNumEdit>(w, "edKodPaketSize"), QStringLiteral("12"));
+    EXPECT_TRUE(Ctl<TSelector>(w, "panKod")->LeftButton()->isEnabled());
     // A shown set with size 0 greys the code out even if the edit held 0.
-    w.edKodPaketSize->SetValue(0);
+    Ctl<TNumEdit>(w, "edKodPaketSize")->SetValue(0);
     w.ActiveControls();
-    ASSERT_EQ(w.panKod->CaptionColor(), BgrColor(clValueBgr));
+    ASSERT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), BgrColor(clValueBgr));
     TParameterSet set;
     set.KodPaketSize = 0;
     w.ShowParameters(set);
-    EXPECT_EQ(w.panKod->CaptionColor(), BgrColor(clWhiteBgr));
-    EXPECT_FALSE(w.panKod->LeftButton()->isEnabled());
-    EXPECT_EQ(w.panKod->Caption(), "РМК31");
+    EXPECT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), BgrColor(clWhiteBgr));
+    EXPECT_FALSE(Ctl<TSelector>(w, "panKod")->LeftButton()->isEnabled());
+    EXPECT_EQ(Ctl<TSelector>(w, "panKod")->Caption(), "РМК31");
 }
 
 TEST_F(EditorsTest, ClearLookHidesAndLocks)
 {
-    w.panFlowControl->SetTag(2);
-    w.FlowControlRule();
-    w.spbZPCH1_leftClick();
-    ASSERT_FALSE(w.edZPCH1_TxFreq->isEnabled());
-    w.edZPCH2_RxFreq->SetLimits(0, 0);
-    w.edZPCH2_RxFreq->SetValue(100000);
+    Click("spbFlowControl_left");  // "none" -> "RTS/CTS"
+    Click("spbZPCH1_left");
+    ASSERT_FALSE(Ctl<TNumEdit>(w, "edZPCH1_TxFreq")->isEnabled());
+    Ctl<TNumEdit>(w, "edZPCH2_RxFreq")->SetLimits(0, 0);
+    Ctl<TNumEdit>(w, "edZPCH2_RxFreq")->SetValue(100000);
 
     w.ClearControls();
     const QColor white = BgrColor(clWhiteBgr);
@@ -259,27 +260,27 @@ TEST_F(EditorsTest, ClearLookHidesAndLocks)
         EXPECT_TRUE(e->isEnabledTo(e->parentWidget())) << "enabled itself, locked by its group";
         EXPECT_FALSE(e->isEnabled());
     }
-    EXPECT_FALSE(w.laKolvoBytes->isVisibleTo(&w));
-    EXPECT_FALSE(w.sGroupBox1->isEnabled());
-    EXPECT_FALSE(w.sGroupBox2->isEnabled());
-    EXPECT_EQ(w.edZPCH2_RxFreq->Value(), 140000) << "new limits pull the value in";
-    EXPECT_EQ(w.edZPCH1_RxFreq->MinValue(), 140000);
-    EXPECT_EQ(w.edZPCH2_TxFreq->MaxValue(), 174000);
+    EXPECT_FALSE(Ctl<QLabel>(w, "laKolvoBytes")->isVisibleTo(&w));
+    EXPECT_FALSE(Ctl<TGroupArea>(w, "sGroupBox1")->isEnabled());
+    EXPECT_FALSE(Ctl<TGroupArea>(w, "sGroupBox2")->isEnabled());
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edZPCH2_RxFreq")->Value(), 140000) << "new limits pull the value in";
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edZPCH1_RxFreq")->MinValue(), 140000);
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edZPCH2_TxFreq")->MaxValue(), 174000);
 
     // Nothing reacts now.
-    const int baud = w.panBaudRate->Tag();
+    const int baud = Ctl<TSelector>(w, "panBaudRate")->Tag();
     Click(QStringLiteral("spbBaudRate_right"));
-    EXPECT_EQ(w.panBaudRate->Tag(), baud);
-    const QString before = w.edXoffAfter->text();
-    QTest::keyClicks(w.edXoffAfter, QStringLiteral("9"));
-    EXPECT_EQ(w.edXoffAfter->text(), before);
+    EXPECT_EQ(Ctl<TSelector>(w, "panBaudRate")->Tag(), baud);
+    const QString before = Ctl<TNumEdit>(w, "edXoffAfter")->text();
+    QTest::keyClicks(Ctl<TNumEdit>(w, "edXoffAfter"), QStringLiteral("9"));
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edXoffAfter")->text(), before);
 
     w.ActiveControls();
-    EXPECT_EQ(w.panZPCH1->CaptionColor(), BgrColor(clDuplexBgr));
-    EXPECT_EQ(w.panStep->CaptionColor(), BgrColor(clValueBgr));
-    EXPECT_EQ(w.edRxPause->TextColor(), BgrColor(clValueBgr));
-    EXPECT_TRUE(w.laKolvoBytes->isVisibleTo(&w));
-    EXPECT_TRUE(w.sGroupBox2->isEnabled());
+    EXPECT_EQ(Ctl<TSelector>(w, "panZPCH1")->CaptionColor(), BgrColor(clDuplexBgr));
+    EXPECT_EQ(Ctl<TSelector>(w, "panStep")->CaptionColor(), BgrColor(clValueBgr));
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edRxPause")->TextColor(), BgrColor(clValueBgr));
+    EXPECT_TRUE(Ctl<QLabel>(w, "laKolvoBytes")->isVisibleTo(&w));
+    EXPECT_TRUE(Ctl<TGroupArea>(w, "sGroupBox2")->isEnabled());
 }
 
 TEST_F(EditorsTest, ShowAndReadBackAParameterSet)
@@ -299,22 +300,22 @@ TEST_F(EditorsTest, ShowAndReadBackAParameterSet)
     in.KodPaketSize = 0;
     w.ShowParameters(in);
 
-    EXPECT_EQ(w.panStep->Caption(), "12,5");
-    EXPECT_EQ(w.panZPCH1->Caption(), "симплекс");
-    EXPECT_FALSE(w.edZPCH1_TxFreq->isEnabled());
-    EXPECT_EQ(w.panZPCH2->Caption(), "разнесённый приём");
-    EXPECT_TRUE(w.edZPCH2_TxFreq->isEnabled());
-    EXPECT_EQ(w.edZPCH2_RxFreq->text(), "160 012,5");
-    EXPECT_EQ(w.panZPCH1Power->Caption(), "25");
-    EXPECT_EQ(w.panZPCH2Power->Caption(), "10");
-    EXPECT_EQ(w.panBaudRate->Caption(), "38400");
-    EXPECT_EQ(w.panFlowControl->Caption(), "Xon/Xoff");
-    EXPECT_TRUE(w.edXoffAfter->isEnabled());
-    EXPECT_EQ(w.edRxPause->text(), "0,76");
-    EXPECT_EQ(w.laKolvoBytes->text(), "3 байт");
-    EXPECT_EQ(w.panEfirSkor->Caption(), "4800");
-    EXPECT_EQ(w.panKod->Caption(), "РМК7");
-    EXPECT_FALSE(w.panKod->RightButton()->isEnabled());
+    EXPECT_EQ(Ctl<TSelector>(w, "panStep")->Caption(), "12,5");
+    EXPECT_EQ(Ctl<TSelector>(w, "panZPCH1")->Caption(), "симплекс");
+    EXPECT_FALSE(Ctl<TNumEdit>(w, "edZPCH1_TxFreq")->isEnabled());
+    EXPECT_EQ(Ctl<TSelector>(w, "panZPCH2")->Caption(), "разнесённый приём");
+    EXPECT_TRUE(Ctl<TNumEdit>(w, "edZPCH2_TxFreq")->isEnabled());
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edZPCH2_RxFreq")->text(), "160 012,5");
+    EXPECT_EQ(Ctl<TSelector>(w, "panZPCH1Power")->Caption(), "25");
+    EXPECT_EQ(Ctl<TSelector>(w, "panZPCH2Power")->Caption(), "10");
+    EXPECT_EQ(Ctl<TSelector>(w, "panBaudRate")->Caption(), "38400");
+    EXPECT_EQ(Ctl<TSelector>(w, "panFlowControl")->Caption(), "Xon/Xoff");
+    EXPECT_TRUE(Ctl<TNumEdit>(w, "edXoffAfter")->isEnabled());
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edRxPause")->text(), "0,76");
+    EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->text(), "3 байт");
+    EXPECT_EQ(Ctl<TSelector>(w, "panEfirSkor")->Caption(), "4800");
+    EXPECT_EQ(Ctl<TSelector>(w, "panKod")->Caption(), "РМК7");
+    EXPECT_FALSE(Ctl<TSelector>(w, "panKod")->RightButton()->isEnabled());
 
     const TParameterSet out = w.ReadParameters();
     EXPECT_EQ(out.StepCode, 1);

@@ -4,8 +4,8 @@
 
 #include "Packets.h"
 #include "ParamBlock.h"
-#include "Utils.h"
 #include "StationSimulator.h"
+#include "Utils.h"
 
 #include <QTest>
 
@@ -20,18 +20,6 @@ using namespace std::chrono_literals;
 
 const QString kWaitLine = QStringLiteral("Начинаем ждать сообщение от станции на порту ");
 const QString kBadPacket = QStringLiteral("Полученный пакет - неправильный");
-
-// The window with its port list pointed at the simulated stations.
-class TSequenceWindow : public TfmMain {
-public:
-    TSequenceWindow(const QStringList& ports, std::uint32_t thankYouMs) : m_ports(ports) { ThankYouMs = thankYouMs; }
-
-protected:
-    QStringList PortNames() const override { return m_ports; }
-
-private:
-    QStringList m_ports;
-};
 
 // ZPCH1 simplex 145575.0 kHz at 5 W, ZPCH2 150000.0 / 160000.0 kHz at 25 W:
 // the set whose calibration bytes were worked out by hand.
@@ -86,15 +74,15 @@ protected:
     {
         StopWaitingFlag = false;
         ConnectedFlag = false;
-        w = std::make_unique<TSequenceWindow>(
+        w = std::make_unique<TfmMain>(PortsOptions(
             QStringList{QString::fromStdString(station.SlavePath()), QString::fromStdString(other.SlavePath())},
-            thankYouMs);
+            thankYouMs));
         // Nothing here may hang: a wait that runs too long is stopped.
         QObject::connect(&watchdog, &QTimer::timeout, [] { StopWaitingFlag = true; });
         watchdog.setSingleShot(true);
         watchdog.start(60000);
         w->show();
-        ASSERT_TRUE(QTest::qWaitFor([this] { return w->Started(); }, 10000));
+        ASSERT_TRUE(WaitStarted(*w, 2));
         ASSERT_TRUE(w->ComPort.IsOpen());
     }
 
@@ -127,13 +115,13 @@ protected:
         return QTest::qWaitFor([] { return ConnectedFlag; }, ms);
     }
 
-    int Count(const QString& line) const { return static_cast<int>(w->LogLines().count(line)); }
+    int Count(const QString& line) const { return static_cast<int>(LogLines(*w).count(line)); }
 
     StationSimulator station;
     StationSimulator other;
     TModalBoxCloser boxes;
     QTimer watchdog;
-    std::unique_ptr<TSequenceWindow> w;
+    std::unique_ptr<TfmMain> w;
 };
 
 TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
@@ -159,7 +147,7 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
     EXPECT_EQ(confirms[0].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
 
     // The log tells the exchange in order.
-    const QStringList log = w->LogLines();
+    const QStringList log = LogLines(*w);
     const QStringList expected{kWaitLine + QString::fromStdString(station.SlavePath()),
                                "Что-то пришло.",
                                "Читаем.",
@@ -187,20 +175,20 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
     EXPECT_EQ(shown.RxFreq, worked.RxFreq);
     EXPECT_EQ(shown.TxFreq, worked.TxFreq);
     EXPECT_EQ(shown.PowerCode, worked.PowerCode);
-    EXPECT_EQ(w->panZPCH1->Caption(), QStringLiteral("симплекс"));
-    EXPECT_FALSE(w->edZPCH1_TxFreq->isEnabled());
-    EXPECT_EQ(w->panZPCH2->Caption(), QStringLiteral("разнесённый приём"));
-    EXPECT_EQ(w->panBaudRate->Caption(), QStringLiteral("19200"));
-    EXPECT_EQ(w->panFlowControl->Caption(), QStringLiteral("Xon/Xoff"));
-    EXPECT_TRUE(w->edXoffAfter->isEnabled());
-    EXPECT_EQ(w->panEfirSkor->Caption(), QStringLiteral("4800"));
-    EXPECT_EQ(w->panKod->Caption(), QStringLiteral("РМК7"));
-    EXPECT_EQ(w->laKolvoBytes->text(), QStringLiteral("19 байт"));
-    EXPECT_FALSE(w->panZastavka->isVisible());
-    EXPECT_FALSE(w->cbPort->isVisible());
-    EXPECT_FALSE(w->butWaiting->isVisible());
-    EXPECT_TRUE(w->butProgr->isEnabled());
-    EXPECT_TRUE(w->sGroupBox1->isEnabled());
+    EXPECT_EQ(Ctl<TSelector>(*w, "panZPCH1")->Caption(), QStringLiteral("симплекс"));
+    EXPECT_FALSE(Ctl<TNumEdit>(*w, "edZPCH1_TxFreq")->isEnabled());
+    EXPECT_EQ(Ctl<TSelector>(*w, "panZPCH2")->Caption(), QStringLiteral("разнесённый приём"));
+    EXPECT_EQ(Ctl<TSelector>(*w, "panBaudRate")->Caption(), QStringLiteral("19200"));
+    EXPECT_EQ(Ctl<TSelector>(*w, "panFlowControl")->Caption(), QStringLiteral("Xon/Xoff"));
+    EXPECT_TRUE(Ctl<TNumEdit>(*w, "edXoffAfter")->isEnabled());
+    EXPECT_EQ(Ctl<TSelector>(*w, "panEfirSkor")->Caption(), QStringLiteral("4800"));
+    EXPECT_EQ(Ctl<TSelector>(*w, "panKod")->Caption(), QStringLiteral("РМК7"));
+    EXPECT_EQ(Ctl<QLabel>(*w, "laKolvoBytes")->text(), QStringLiteral("19 байт"));
+    EXPECT_FALSE(Ctl<TBevelPanel>(*w, "panZastavka")->isVisible());
+    EXPECT_FALSE(Ctl<QComboBox>(*w, "cbPort")->isVisible());
+    EXPECT_FALSE(Ctl<QPushButton>(*w, "butWaiting")->isVisible());
+    EXPECT_TRUE(Ctl<QPushButton>(*w, "butProgr")->isEnabled());
+    EXPECT_TRUE(Ctl<TGroupArea>(*w, "sGroupBox1")->isEnabled());
 
     // Programming: the block the encoder gives, and the bytes worked out by hand.
     const TByteArray byHand{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0xF9, 0x00, 0xC8, 0x01,
@@ -208,26 +196,26 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
                             0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18, 0x44, 0x37};
     TNullLog quiet;
     EXPECT_EQ(EncodeBlock(w->ReadParameters(), quiet), byHand);
-    QTest::mouseClick(w->butProgr, Qt::LeftButton);
+    QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
     ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
     const ReceivedPacket programmed = station.ProgrammedBlocks()[0];
     EXPECT_TRUE(programmed.CrcOk);
     EXPECT_EQ(programmed.Data, byHand);
     EXPECT_EQ(programmed.Line, DoubledLine(BuildPacket(kPacketProgram, byHand)));
     int calcLines = 0;
-    for (const QString& l : w->LogLines())
+    for (const QString& l : LogLines(*w))
         calcLines += l.startsWith(QStringLiteral("p1_calculate=")) ? 1 : 0;
     EXPECT_EQ(calcLines, 8);
 
     // After the thank-you page: instruction page, clear look, a new wait armed.
     EXPECT_FALSE(ConnectedFlag);
-    EXPECT_TRUE(w->panZastavka->isVisible());
-    EXPECT_EQ(w->Screens->currentWidget(), w->pageDefault);
-    EXPECT_TRUE(w->butWaiting->isVisible());
-    EXPECT_FALSE(w->cbPort->isVisible());
-    EXPECT_EQ(w->butProgr->text(), kProgrCaption);
-    EXPECT_FALSE(w->sGroupBox1->isEnabled());
-    EXPECT_TRUE(w->StartTimer->isActive());
+    EXPECT_TRUE(Ctl<TBevelPanel>(*w, "panZastavka")->isVisible());
+    EXPECT_EQ(Ctl<QStackedWidget>(*w, "Screens")->currentWidget(), Ctl<QWidget>(*w, "Default"));
+    EXPECT_TRUE(Ctl<QPushButton>(*w, "butWaiting")->isVisible());
+    EXPECT_FALSE(Ctl<QComboBox>(*w, "cbPort")->isVisible());
+    EXPECT_EQ(Ctl<QPushButton>(*w, "butProgr")->text(), kProgrCaption);
+    EXPECT_FALSE(Ctl<TGroupArea>(*w, "sGroupBox1")->isEnabled());
+    EXPECT_TRUE(Ctl<QTimer>(*w, "StartTimer")->isActive());
 
     // A second programming needs the station to greet again; it does when
     // the new wait begins.
@@ -261,12 +249,12 @@ TEST_F(SequenceTest, ProgrammingRoundsToTheGridAndSkipsTheGoodbye)
     station.SetGreetOnWait(false);
 
     // 150006.3 lies nearer the 12,5 kHz point above; the simplex copy follows.
-    w->spbZPCH2_leftClick();
-    w->edZPCH2_RxFreq->SetValue(150006.3L);
-    w->edZPCH2_TxFreq->SetValue(150006.2L);
-    QTest::mouseClick(w->butProgr, Qt::LeftButton);
-    EXPECT_EQ(w->edZPCH2_RxFreq->Value(), 150012.5L);
-    EXPECT_EQ(w->edZPCH2_TxFreq->Value(), 150000.0L);
+    ClickArrow(*w, "spbZPCH2_left");
+    Ctl<TNumEdit>(*w, "edZPCH2_RxFreq")->SetValue(150006.3L);
+    Ctl<TNumEdit>(*w, "edZPCH2_TxFreq")->SetValue(150006.2L);
+    QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
+    EXPECT_EQ(Ctl<TNumEdit>(*w, "edZPCH2_RxFreq")->Value(), 150012.5L);
+    EXPECT_EQ(Ctl<TNumEdit>(*w, "edZPCH2_TxFreq")->Value(), 150000.0L);
     ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
     TParameterSet back;
     ASSERT_TRUE(DecodeBlock(station.ProgrammedBlocks()[0].Data, set, back));
@@ -286,8 +274,8 @@ TEST_F(SequenceTest, PortChangeDuringAWaitRestartsItOnTheNewPort)
     Start();
     // The first station stays silent; the operator picks the other port.
     Later(1200, [&] {
-        w->cbPort->setCurrentIndex(1);
-        emit w->cbPort->activated(1);
+        Ctl<QComboBox>(*w, "cbPort")->setCurrentIndex(1);
+        emit Ctl<QComboBox>(*w, "cbPort")->activated(1);
     });
     ASSERT_TRUE(Connected());
     EXPECT_EQ(Count(kWaitLine + QString::fromStdString(station.SlavePath())), 1);
@@ -332,13 +320,13 @@ TEST_F(SequenceTest, InvalidGreetingsEndTheWaitUntilAPortIsPicked)
         ASSERT_TRUE(QTest::qWaitFor([&] { return Count(kBadPacket) == bad + 1; }, 10000));
         ++bad;
         EXPECT_TRUE(PacketsNumbered(station, kPacketConfirm).empty());
-        EXPECT_FALSE(w->StartTimer->isActive());
-        EXPECT_TRUE(w->cbPort->isVisible());
-        EXPECT_TRUE(w->butWaiting->isVisible());
-        EXPECT_TRUE(w->panZastavka->isVisible());
+        EXPECT_FALSE(Ctl<QTimer>(*w, "StartTimer")->isActive());
+        EXPECT_TRUE(Ctl<QComboBox>(*w, "cbPort")->isVisible());
+        EXPECT_TRUE(Ctl<QPushButton>(*w, "butWaiting")->isVisible());
+        EXPECT_TRUE(Ctl<TBevelPanel>(*w, "panZastavka")->isVisible());
         // Picking the port again starts a new wait.
-        emit w->cbPort->activated(0);
-        EXPECT_TRUE(w->StartTimer->isActive());
+        emit Ctl<QComboBox>(*w, "cbPort")->activated(0);
+        EXPECT_TRUE(Ctl<QTimer>(*w, "StartTimer")->isActive());
     }
     Later(900, [&] { station.SendGreeting(); });
     ASSERT_TRUE(Connected());
@@ -363,9 +351,11 @@ TEST_F(SequenceTest, AnAnswerTooShortToReadMeansWaitingAgain)
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
                 if (Count(kBadPacket) == bad + 1 && !armed) {
-                    armed = w->StartTimer->isActive();
-                    clear = !w->sGroupBox1->isEnabled() && w->panZastavka->isVisible() && w->butWaiting->isVisible() &&
-                            !w->cbPort->isVisible();
+                    armed = Ctl<QTimer>(*w, "StartTimer")->isActive();
+                    clear = !Ctl<TGroupArea>(*w, "sGroupBox1")->isEnabled() &&
+                            Ctl<TBevelPanel>(*w, "panZastavka")->isVisible() &&
+                            Ctl<QPushButton>(*w, "butWaiting")->isVisible() &&
+                            !Ctl<QComboBox>(*w, "cbPort")->isVisible();
                     return true;
                 }
                 return false;
@@ -392,9 +382,9 @@ TEST_F(SequenceTest, APulledAdapterIsReportedAndThePortListComesBack)
         auto sim = std::make_unique<StationSimulator>();
         StopWaitingFlag = false;
         ConnectedFlag = false;
-        w = std::make_unique<TSequenceWindow>(QStringList{QString::fromStdString(sim->SlavePath())}, 300);
+        w = std::make_unique<TfmMain>(PortsOptions({QString::fromStdString(sim->SlavePath())}, 300));
         w->show();
-        ASSERT_TRUE(QTest::qWaitFor([this] { return w->Started(); }, 10000));
+        ASSERT_TRUE(WaitStarted(*w, 1));
         boxes.Texts.clear();
         if (row.duringWait) {
             Later(1200, [&] { sim->HangUp(); });
@@ -405,10 +395,10 @@ TEST_F(SequenceTest, APulledAdapterIsReportedAndThePortListComesBack)
         ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 10000));
         EXPECT_EQ(boxes.Texts[0], QStringLiteral("Read error (Error: 5)"));
         EXPECT_FALSE(w->ComPort.IsOpen());
-        EXPECT_TRUE(w->cbPort->isVisible());
-        EXPECT_TRUE(w->butWaiting->isVisible());
-        EXPECT_TRUE(w->panZastavka->isVisible());
-        EXPECT_FALSE(w->StartTimer->isActive());
+        EXPECT_TRUE(Ctl<QComboBox>(*w, "cbPort")->isVisible());
+        EXPECT_TRUE(Ctl<QPushButton>(*w, "butWaiting")->isVisible());
+        EXPECT_TRUE(Ctl<TBevelPanel>(*w, "panZastavka")->isVisible());
+        EXPECT_FALSE(Ctl<QTimer>(*w, "StartTimer")->isActive());
         EXPECT_FALSE(ConnectedFlag);
         EXPECT_FALSE(StopWaitingFlag);
         w->close();
@@ -427,7 +417,7 @@ TEST_F(SequenceTest, ClosingMidWayNeverHangsNorSaysGoodbyeTwice)
     bool closedInCollection = false;
     When([&] { return !PacketsNumbered(station, kPacketConfirm).empty(); },
          [&] {
-             closedInCollection = w->LogLines().contains(QStringLiteral("Посылаем пакет-подтверждение (пакет № 08)"));
+             closedInCollection = LogLines(*w).contains(QStringLiteral("Посылаем пакет-подтверждение (пакет № 08)"));
              w->close();
          });
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w->isVisible(); }, 10000));
@@ -446,10 +436,10 @@ TEST_F(SequenceTest, ClosingDuringTheThankYouPageEndsWithoutANewWait)
     station.SetGreetOnWait(false);
     // Queued during the blocked page; handled right after it.
     Later(400, [&] { w->close(); });
-    QTest::mouseClick(w->butProgr, Qt::LeftButton);
+    QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
     EXPECT_FALSE(w->isVisible());
     EXPECT_FALSE(w->ComPort.IsOpen());
-    EXPECT_FALSE(w->StartTimer->isActive());
+    EXPECT_FALSE(Ctl<QTimer>(*w, "StartTimer")->isActive());
     ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
     QTest::qWait(300);
     EXPECT_EQ(station.GoodbyeCount(), 0);
@@ -473,7 +463,7 @@ TEST_F(SequenceTest, ClosingDuringASendWaitsForItsLastByte)
              closedMidPacket = station.ProgrammedBlocks().empty();
              w->close();
          });
-    QTest::mouseClick(w->butProgr, Qt::LeftButton);
+    QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w->isVisible(); }, 10000));
     EXPECT_TRUE(closedMidPacket);
     ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));

@@ -42,20 +42,20 @@ protected:
     void SetUp() override
     {
         w.show();
-        ASSERT_TRUE(QTest::qWaitFor([this] { return w.Started(); }, 10000));
+        ASSERT_TRUE(WaitStarted(w, 6));
     }
 
     // Picks an entry as the operator does, with the keyboard.
     void Pick(const QString& entry)
     {
-        int index = w.cbPort->findText(entry);
+        int index = Ctl<QComboBox>(w, "cbPort")->findText(entry);
         if (index < 0) {
-            w.cbPort->addItem(entry);
-            index = w.cbPort->count() - 1;
+            Ctl<QComboBox>(w, "cbPort")->addItem(entry);
+            index = Ctl<QComboBox>(w, "cbPort")->count() - 1;
         }
-        w.cbPort->setCurrentIndex(index - 1);
-        QTest::keyClick(w.cbPort, Qt::Key_Down);
-        ASSERT_EQ(w.cbPort->currentIndex(), index);
+        Ctl<QComboBox>(w, "cbPort")->setCurrentIndex(index - 1);
+        QTest::keyClick(Ctl<QComboBox>(w, "cbPort"), Qt::Key_Down);
+        ASSERT_EQ(Ctl<QComboBox>(w, "cbPort")->currentIndex(), index);
     }
 
     TModalBoxCloser boxes;
@@ -70,39 +70,39 @@ TEST_F(WindowTest, StartsWithTheInstructionPage)
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_EQ(w.palette().color(QPalette::Window), QColor(Qt::white));
 
-    EXPECT_TRUE(w.panZastavka->isVisible());
-    EXPECT_EQ(w.panZastavka->geometry(), QRect(16, 12, 702, 390));
-    ASSERT_NE(w.Screens->currentWidget(), nullptr);
-    EXPECT_EQ(w.Screens->currentWidget()->objectName(), "Default");
+    EXPECT_TRUE(Ctl<TBevelPanel>(w, "panZastavka")->isVisible());
+    EXPECT_EQ(Ctl<TBevelPanel>(w, "panZastavka")->geometry(), QRect(16, 12, 702, 390));
+    ASSERT_NE(Ctl<QStackedWidget>(w, "Screens")->currentWidget(), nullptr);
+    EXPECT_EQ(Ctl<QStackedWidget>(w, "Screens")->currentWidget()->objectName(), "Default");
 
     QStringList entries;
-    for (int i = 0; i < w.cbPort->count(); ++i)
-        entries << w.cbPort->itemText(i);
+    for (int i = 0; i < Ctl<QComboBox>(w, "cbPort")->count(); ++i)
+        entries << Ctl<QComboBox>(w, "cbPort")->itemText(i);
     EXPECT_EQ(entries, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6"}));
-    EXPECT_EQ(w.cbPort->currentText(), "COM1");
-    EXPECT_TRUE(w.cbPort->isVisible());
+    EXPECT_EQ(Ctl<QComboBox>(w, "cbPort")->currentText(), "COM1");
+    EXPECT_TRUE(Ctl<QComboBox>(w, "cbPort")->isVisible());
 
-    EXPECT_EQ(w.butProgr->geometry(), QRect(259, 411, 217, 33));
-    EXPECT_EQ(w.butWaiting->geometry(), QRect(132, 411, 473, 33));
-    EXPECT_TRUE(w.butWaiting->geometry().contains(w.butProgr->geometry()));
-    EXPECT_TRUE(w.butWaiting->isVisible());
-    EXPECT_FALSE(w.butWaiting->isEnabled());
-    EXPECT_EQ(w.butWaiting->text(), "Ожидание сообщения от станции ...");
-    EXPECT_EQ(w.butProgr->text(), "    Программирование   ");
+    EXPECT_EQ(Ctl<QPushButton>(w, "butProgr")->geometry(), QRect(259, 411, 217, 33));
+    EXPECT_EQ(Ctl<QPushButton>(w, "butWaiting")->geometry(), QRect(132, 411, 473, 33));
+    EXPECT_TRUE(Ctl<QPushButton>(w, "butWaiting")->geometry().contains(Ctl<QPushButton>(w, "butProgr")->geometry()));
+    EXPECT_TRUE(Ctl<QPushButton>(w, "butWaiting")->isVisible());
+    EXPECT_FALSE(Ctl<QPushButton>(w, "butWaiting")->isEnabled());
+    EXPECT_EQ(Ctl<QPushButton>(w, "butWaiting")->text(), "Ожидание сообщения от станции ...");
+    EXPECT_EQ(Ctl<QPushButton>(w, "butProgr")->text(), "    Программирование   ");
 
     // The editors are in the clear look.
-    EXPECT_FALSE(w.sGroupBox1->isEnabled());
-    EXPECT_FALSE(w.sGroupBox2->isEnabled());
-    EXPECT_EQ(w.edZPCH1_RxFreq->TextColor(), BgrColor(clWhiteBgr));
-    EXPECT_FALSE(w.laKolvoBytes->isVisibleTo(&w));
+    EXPECT_FALSE(Ctl<TGroupArea>(w, "sGroupBox1")->isEnabled());
+    EXPECT_FALSE(Ctl<TGroupArea>(w, "sGroupBox2")->isEnabled());
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edZPCH1_RxFreq")->TextColor(), BgrColor(clWhiteBgr));
+    EXPECT_FALSE(Ctl<QLabel>(w, "laKolvoBytes")->isVisibleTo(&w));
 
     // COM1 either opened (the timer is armed) or said why not.
     EXPECT_EQ(w.ComPort.DeviceName(), "COM1");
     if (w.ComPort.IsOpen()) {
-        EXPECT_TRUE(w.StartTimer->isActive());
+        EXPECT_TRUE(Ctl<QTimer>(w, "StartTimer")->isActive());
         EXPECT_TRUE(boxes.Texts.isEmpty());
     } else {
-        EXPECT_FALSE(w.StartTimer->isActive());
+        EXPECT_FALSE(Ctl<QTimer>(w, "StartTimer")->isActive());
         EXPECT_EQ(boxes.Texts, QStringList{"Не удалось открыть порт COM1"});
     }
 }
@@ -117,11 +117,11 @@ TEST_F(WindowTest, PortThatFailsShowsTheMessage)
     ASSERT_EQ(boxes.Infos.size(), 1);
     EXPECT_TRUE(boxes.Infos[0].contains(QString::fromLocal8Bit(std::strerror(ENOENT)))) << boxes.Infos[0].toStdString();
     EXPECT_FALSE(w.ComPort.IsOpen());
-    EXPECT_FALSE(w.StartTimer->isActive());
+    EXPECT_FALSE(Ctl<QTimer>(w, "StartTimer")->isActive());
     EXPECT_TRUE(StopWaitingFlag);
     // The window keeps its state.
-    EXPECT_TRUE(w.panZastavka->isVisible());
-    EXPECT_TRUE(w.cbPort->isVisible());
+    EXPECT_TRUE(Ctl<TBevelPanel>(w, "panZastavka")->isVisible());
+    EXPECT_TRUE(Ctl<QComboBox>(w, "cbPort")->isVisible());
 }
 
 TEST_F(WindowTest, PortThatOpensArmsTheTimer)
@@ -134,9 +134,9 @@ TEST_F(WindowTest, PortThatOpensArmsTheTimer)
     EXPECT_TRUE(boxes.Texts.isEmpty());
     ASSERT_TRUE(w.ComPort.IsOpen());
     EXPECT_EQ(QString::fromStdString(w.ComPort.DeviceName()), pty.SlavePath());
-    EXPECT_TRUE(w.StartTimer->isActive());
-    EXPECT_TRUE(w.StartTimer->isSingleShot());
-    EXPECT_EQ(w.StartTimer->interval(), 555);
+    EXPECT_TRUE(Ctl<QTimer>(w, "StartTimer")->isActive());
+    EXPECT_TRUE(Ctl<QTimer>(w, "StartTimer")->isSingleShot());
+    EXPECT_EQ(Ctl<QTimer>(w, "StartTimer")->interval(), 555);
     EXPECT_TRUE(StopWaitingFlag);
 
     // One tick begins the wait and leaves the timer off; the wait runs until
@@ -144,63 +144,32 @@ TEST_F(WindowTest, PortThatOpensArmsTheTimer)
     bool seen = false, timerOff = false;
     QTimer::singleShot(1500, &w, [&] {
         seen = true;
-        timerOff = !w.StartTimer->isActive();
+        timerOff = !Ctl<QTimer>(w, "StartTimer")->isActive();
         StopWaitingFlag = true;
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return seen; }, 10000));
     EXPECT_TRUE(timerOff);
     EXPECT_TRUE(
-        w.LogLines().contains(QStringLiteral("Начинаем ждать сообщение от станции на порту ") + pty.SlavePath()));
+        LogLines(w).contains(QStringLiteral("Начинаем ждать сообщение от станции на порту ") + pty.SlavePath()));
 
     // Picking the same entry again reopens it and arms the timer again.
     StopWaitingFlag = false;
-    emit w.cbPort->activated(w.cbPort->currentIndex());
+    emit Ctl<QComboBox>(w, "cbPort")->activated(Ctl<QComboBox>(w, "cbPort")->currentIndex());
     EXPECT_TRUE(w.ComPort.IsOpen());
-    EXPECT_TRUE(w.StartTimer->isActive());
+    EXPECT_TRUE(Ctl<QTimer>(w, "StartTimer")->isActive());
     EXPECT_TRUE(StopWaitingFlag);
     EXPECT_TRUE(boxes.Texts.isEmpty());
 
     // A port that fails afterwards leaves none open.
     Pick(QStringLiteral("/nonexistent/vostrel-port"));
     EXPECT_FALSE(w.ComPort.IsOpen());
-    EXPECT_FALSE(w.StartTimer->isActive());
+    EXPECT_FALSE(Ctl<QTimer>(w, "StartTimer")->isActive());
     EXPECT_EQ(boxes.Texts.size(), 1);
-}
-
-TEST_F(WindowTest, PortIoCarriesBytesBothWays)
-{
-    TPty pty;
-    if (pty.SlavePath().isEmpty())
-        GTEST_SKIP() << "no pseudo-terminal available";
-    Pick(pty.SlavePath());
-    ASSERT_TRUE(w.ComPort.IsOpen());
-
-    const std::uint8_t out[] = {0x10, 0x08, 0x00, 0x03};
-    EXPECT_EQ(w.ComPortIo.WriteBytes(out, 4), 4);
-    std::uint8_t got[8] = {};
-    ssize_t n = 0;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            const ssize_t r = read(pty.MasterFd(), got + n, sizeof got - static_cast<std::size_t>(n));
-            if (r > 0)
-                n += r;
-            return n >= 4;
-        },
-        3000));
-    EXPECT_EQ(std::memcmp(got, out, 4), 0);
-
-    const std::uint8_t in[] = {0x10, 0x00, 0x55, 0x03};
-    ASSERT_EQ(write(pty.MasterFd(), in, 4), 4);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return w.ComPortIo.InputCount() >= 4; }, 3000));
-    std::uint8_t back[4] = {};
-    EXPECT_EQ(w.ComPortIo.ReadBytes(back, 4), 4);
-    EXPECT_EQ(std::memcmp(back, in, 4), 0);
-    EXPECT_EQ(w.ComPortIo.InputCount(), 0);
 }
 
 TEST_F(WindowTest, ShortEntriesAreIgnored)
 {
-    w.cbPort->addItem(QStringLiteral(" \tC1 "));
+    Ctl<QComboBox>(w, "cbPort")->addItem(QStringLiteral(" \tC1 "));
     boxes.Texts.clear();
     Pick(QStringLiteral(" \tC1 "));
     EXPECT_TRUE(boxes.Texts.isEmpty());
@@ -209,7 +178,7 @@ TEST_F(WindowTest, ShortEntriesAreIgnored)
 
 TEST(WindowLayout, CaptionsWithTheirFontsAndColours)
 {
-    TEditorsWindow w;
+    TfmMain w{NoPortOptions()};
     struct Row {
         const char* text;
         int pixels;
@@ -272,70 +241,73 @@ TEST(WindowLayout, CaptionsWithTheirFontsAndColours)
         EXPECT_EQ(found, r.count);
     }
     // Step lines start at x 130, their continuations at x 150, the first two at 61.
-    for (QLabel* l : w.pageDefault->findChildren<QLabel*>()) {
+    for (QLabel* l : Ctl<QWidget>(w, "Default")->findChildren<QLabel*>()) {
         SCOPED_TRACE(l->text().toStdString());
         const int x = l->font().pixelSize() == 19 ? 61 : l->text().startsWith(QStringLiteral("–")) ? 130 : 150;
         EXPECT_EQ(l->x(), x);
     }
-    EXPECT_EQ(w.laKolvoBytes->font().family(), "Courier New");
-    EXPECT_TRUE(w.laKolvoBytes->font().italic());
-    EXPECT_EQ(w.laKolvoBytes->font().pixelSize(), 11);
+    EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->font().family(), "Courier New");
+    EXPECT_TRUE(Ctl<QLabel>(w, "laKolvoBytes")->font().italic());
+    EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->font().pixelSize(), 11);
     EXPECT_EQ(w.font().family(), "MS Sans Serif");
     EXPECT_EQ(w.font().pixelSize(), 11);
-    for (TLinkLabel* l : {w.sWebLabel1, w.sWebLabel2}) {
+    for (TLinkLabel* l : {Ctl<TLinkLabel>(w, "sWebLabel1"), Ctl<TLinkLabel>(w, "sWebLabel2")}) {
         EXPECT_TRUE(l->font().underline());
         EXPECT_EQ(l->font().pixelSize(), 16);
-        EXPECT_EQ(l->Url().host(), l == w.sWebLabel2 ? "www.example.com" : "");
+        EXPECT_EQ(l->Url().host(), l == Ctl<TLinkLabel>(w, "sWebLabel2") ? "www.example.com" : "");
     }
-    EXPECT_EQ(w.sGroupBox1->geometry(), QRect(16, 19, 344, 378));
-    EXPECT_EQ(w.sGroupBox2->geometry(), QRect(374, 19, 344, 378));
-    EXPECT_EQ(w.Panel15->geometry(), QRect(84, 8, 208, 22));
-    EXPECT_EQ(w.Panel18->geometry(), QRect(459, 8, 172, 22));
-    EXPECT_EQ(w.RzBackground1->geometry(), QRect(0, 134, 736, 322));
-    EXPECT_EQ(w.cbPort->x(), 17);
-    EXPECT_EQ(w.cbPort->y(), 416);
-    EXPECT_EQ(w.cbPort->width(), 70);
-    EXPECT_FALSE(w.cbPort->isEditable());
-    EXPECT_EQ(w.panZPCH1->size(), QSize(150, 17));
+    EXPECT_EQ(Ctl<TGroupArea>(w, "sGroupBox1")->geometry(), QRect(16, 19, 344, 378));
+    EXPECT_EQ(Ctl<TGroupArea>(w, "sGroupBox2")->geometry(), QRect(374, 19, 344, 378));
+    EXPECT_EQ(Ctl<TTitleTab>(w, "Panel15")->geometry(), QRect(84, 8, 208, 22));
+    EXPECT_EQ(Ctl<TTitleTab>(w, "Panel18")->geometry(), QRect(459, 8, 172, 22));
+    EXPECT_EQ(Ctl<TGradient>(w, "RzBackground1")->geometry(), QRect(0, 134, 736, 322));
+    EXPECT_EQ(Ctl<QComboBox>(w, "cbPort")->x(), 17);
+    EXPECT_EQ(Ctl<QComboBox>(w, "cbPort")->y(), 416);
+    EXPECT_EQ(Ctl<QComboBox>(w, "cbPort")->width(), 70);
+    EXPECT_FALSE(Ctl<QComboBox>(w, "cbPort")->isEditable());
+    EXPECT_EQ(Ctl<TSelector>(w, "panZPCH1")->size(), QSize(150, 17));
 }
 
 TEST(WindowLayout, InitialEditorState)
 {
-    TEditorsWindow w;
+    TfmMain w{NoPortOptions()};
     struct Row {
         TSelector* selector;
         const char* caption;
         int tag;
     };
     for (const Row& r :
-         {Row{w.panStep, "25,0", 0}, Row{w.panZPCH1, "разнесённый приём", 0}, Row{w.panZPCH2, "разнесённый приём", 0},
-          Row{w.panZPCH1Power, "5", 3}, Row{w.panZPCH2Power, "5", 3}, Row{w.panBaudRate, "9600", 0},
-          Row{w.panFlowControl, "none", 0}, Row{w.panEfirSkor, "2400", 0}, Row{w.panKod, "", 0}}) {
+         {Row{Ctl<TSelector>(w, "panStep"), "25,0", 0}, Row{Ctl<TSelector>(w, "panZPCH1"), "разнесённый приём", 0},
+          Row{Ctl<TSelector>(w, "panZPCH2"), "разнесённый приём", 0}, Row{Ctl<TSelector>(w, "panZPCH1Power"), "5", 3},
+          Row{Ctl<TSelector>(w, "panZPCH2Power"), "5", 3}, Row{Ctl<TSelector>(w, "panBaudRate"), "9600", 0},
+          Row{Ctl<TSelector>(w, "panFlowControl"), "none", 0}, Row{Ctl<TSelector>(w, "panEfirSkor"), "2400", 0},
+          Row{Ctl<TSelector>(w, "panKod"), "", 0}}) {
         SCOPED_TRACE(r.selector->objectName().toStdString());
         EXPECT_EQ(r.selector->Caption(), QString::fromUtf8(r.caption));
         EXPECT_EQ(r.selector->Tag(), r.tag);
     }
-    for (TNumEdit* e : {w.edZPCH1_RxFreq, w.edZPCH1_TxFreq, w.edZPCH2_RxFreq, w.edZPCH2_TxFreq})
+    for (TNumEdit* e : {Ctl<TNumEdit>(w, "edZPCH1_RxFreq"), Ctl<TNumEdit>(w, "edZPCH1_TxFreq"),
+                        Ctl<TNumEdit>(w, "edZPCH2_RxFreq"), Ctl<TNumEdit>(w, "edZPCH2_TxFreq")})
         EXPECT_EQ(e->Value(), 145575);
-    EXPECT_EQ(w.edXoffAfter->Value(), 55);
-    EXPECT_EQ(w.edRxPause->Value(), 432.5L);
-    EXPECT_EQ(w.edKodPaketSize->Value(), 55);
-    EXPECT_FALSE(w.laKolvoBytes->isVisibleTo(&w));
-    EXPECT_FALSE(w.StartTimer->isActive());
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edXoffAfter")->Value(), 55);
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edRxPause")->Value(), 432.5L);
+    EXPECT_EQ(Ctl<TNumEdit>(w, "edKodPaketSize")->Value(), 55);
+    EXPECT_FALSE(Ctl<QLabel>(w, "laKolvoBytes")->isVisibleTo(&w));
+    EXPECT_FALSE(Ctl<QTimer>(w, "StartTimer")->isActive());
     EXPECT_EQ(w.ComPort.DeviceName(), "COM1");
-    EXPECT_FALSE(w.Memo1->isVisibleTo(&w));
+    EXPECT_FALSE(Ctl<TExchangeLog>(w, "Memo1")->isVisibleTo(&w));
 }
 
 TEST(WindowLayout, ExchangeLogKeepsLinesInOrder)
 {
-    TEditorsWindow w;
-    EXPECT_TRUE(w.LogLines().isEmpty());
+    TfmMain w{NoPortOptions()};
+    EXPECT_TRUE(LogLines(w).isEmpty());
     ILinkHost& host = w;
     host.AppendLog(std::string("Начинаем ждать сообщение от станции на порту COM1"));
-    w.AppendLog("$10");
-    w.AppendLog(QStringLiteral("Читаем."));
-    EXPECT_EQ(w.LogLines(), QStringList({"Начинаем ждать сообщение от станции на порту COM1", "$10", "Читаем."}));
-    EXPECT_FALSE(w.Memo1->isVisibleTo(&w));
+    host.AppendLog("$10");
+    host.AppendLog("Читаем.");
+    EXPECT_EQ(LogLines(w), QStringList({"Начинаем ждать сообщение от станции на порту COM1", "$10", "Читаем."}));
+    EXPECT_FALSE(Ctl<TExchangeLog>(w, "Memo1")->isVisibleTo(&w));
 }
 
 }  // namespace

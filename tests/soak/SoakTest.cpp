@@ -47,22 +47,14 @@ const QString kReadingLine = QStringLiteral("Читаем.");
 // answers within 50 ms, well inside the shortened second.
 constexpr std::uint32_t kSpeed = 5;
 
-class TSoakWindow : public TfmMain {
-public:
-    explicit TSoakWindow(QStringList ports) : m_ports(std::move(ports))
-    {
-        ThankYouMs = 250;
-        StartTimer->setInterval(StartTimer->interval() / static_cast<int>(kSpeed));
-    }
-    std::uint32_t GetTickCount() override { return TfmMain::GetTickCount() * kSpeed; }
-    void Sleep(std::uint32_t ms) override { TfmMain::Sleep((ms + kSpeed - 1) / kSpeed); }
-
-protected:
-    QStringList PortNames() const override { return m_ports; }
-
-private:
-    QStringList m_ports;
-};
+TWindowOptions SoakOptions(const QStringList& ports)
+{
+    TWindowOptions o = PortsOptions(ports, 250);
+    o.TickCount = [] { return TickCount() * kSpeed; };
+    o.Sleep = [](std::uint32_t ms) { SleepMs((ms + kSpeed - 1) / kSpeed); };
+    o.StartTimerMs /= static_cast<int>(kSpeed);
+    return o;
+}
 
 // ---- what the process holds ----
 
@@ -217,8 +209,8 @@ public:
             s = std::make_unique<StationSimulator>();
         StopWaitingFlag = false;
         ConnectedFlag = false;
-        m_window = std::make_unique<TSoakWindow>(QStringList{QString::fromStdString(m_sims[0]->SlavePath()),
-                                                             QString::fromStdString(m_sims[1]->SlavePath())});
+        m_window = std::make_unique<TfmMain>(SoakOptions(
+            {QString::fromStdString(m_sims[0]->SlavePath()), QString::fromStdString(m_sims[1]->SlavePath())}));
         m_portIndex = {0, 1};
         NextExchange();
         QObject::connect(&m_poll, &QTimer::timeout, [this] { Poll(); });
@@ -236,7 +228,7 @@ public:
     bool Start()
     {
         m_window->show();
-        return QTest::qWaitFor([this] { return m_window->Started(); }, 10000) && m_window->ComPort.IsOpen();
+        return WaitStarted(*m_window, 2) && m_window->ComPort.IsOpen();
     }
 
     // Runs until `count` exchanges are complete and the window waits no more;
@@ -333,7 +325,7 @@ private:
     // so the reader follows the last line it saw rather than a line number.
     void ReadNewLogLines()
     {
-        const QTextDocument* doc = m_window->Memo1->document();
+        const QTextDocument* doc = Ctl<TExchangeLog>(*m_window, "Memo1")->document();
         if (doc->isEmpty())
             return;
         QTextBlock b = m_lastLine.isValid() ? m_lastLine.next() : doc->firstBlock();
@@ -427,7 +419,7 @@ private:
     void PickPort(int sim)
     {
         m_cur = sim;
-        QComboBox* list = m_window->cbPort;
+        QComboBox* list = Ctl<QComboBox>(*m_window, "cbPort");
         list->setCurrentIndex(m_portIndex[static_cast<std::size_t>(sim)]);
         emit list->activated(list->currentIndex());
     }
@@ -438,8 +430,8 @@ private:
         auto& slot = m_sims[static_cast<std::size_t>(m_cur)];
         slot.reset();
         slot = std::make_unique<StationSimulator>();
-        m_window->cbPort->addItem(QString::fromStdString(slot->SlavePath()));
-        m_portIndex[static_cast<std::size_t>(m_cur)] = m_window->cbPort->count() - 1;
+        Ctl<QComboBox>(*m_window, "cbPort")->addItem(QString::fromStdString(slot->SlavePath()));
+        m_portIndex[static_cast<std::size_t>(m_cur)] = Ctl<QComboBox>(*m_window, "cbPort")->count() - 1;
         PickPort(m_cur);
     }
 
@@ -458,7 +450,7 @@ private:
         m_pending = Pending{sim, sim->ProgrammedBlocks().size(), BuildPacket(kPacketProgram, EncodeBlock(sent, quiet)),
                             m_done + 1};
         m_hasPending = true;
-        QTest::mouseClick(m_window->butProgr, Qt::LeftButton);
+        QTest::mouseClick(Ctl<QPushButton>(*m_window, "butProgr"), Qt::LeftButton);
         m_progress = SoakClock::now();
         if (ConnectedFlag) {
             Abort("the click on the programming button did not program");
@@ -515,7 +507,7 @@ private:
     std::array<int, 2> m_portIndex{};
     int m_cur = 0;
     TModalBoxCloser m_boxes;
-    std::unique_ptr<TSoakWindow> m_window;
+    std::unique_ptr<TfmMain> m_window;
     QTimer m_poll;
     std::vector<std::pair<SoakClock::time_point, std::function<void()>>> m_actions;
 
