@@ -11,6 +11,8 @@
 
 #include <ostream>
 
+using namespace vostrel;
+
 // Readable texts in failure messages.
 void PrintTo(const QString& s, std::ostream* os)
 {

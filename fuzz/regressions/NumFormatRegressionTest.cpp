@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace vostrel;
+
 // fuzz_numedit: two minus signs and nothing else were read as the number 0
 // with ok set, although such text is no number at all.
 TEST(NumFormatRegression, RepeatedMinusIsNoNumber)
