@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QPalette>
 #include <QRegularExpression>
 #include <QValidator>
@@ -21,15 +20,8 @@ public:
 
     State validate(QString& input, int& /*pos*/) const override
     {
-        const QString sep = QLocale().decimalPoint();
-        QString fixed;
-        fixed.reserve(input.size());
-        for (QChar c : input) {
-            if (c == QLatin1Char('.') || c == QLatin1Char(','))
-                fixed += sep;
-            else
-                fixed += c;
-        }
+        QString fixed = input;
+        fixed.replace(QLatin1Char('.'), kDecimalSeparator);
         if (!m_edit->IsAcceptableInput(fixed))
             return Invalid;
         input = fixed;  // same length, so the cursor stays where it was
@@ -54,17 +46,14 @@ TNumEdit::TNumEdit(const QString& displayFormat, QWidget* parent)
 
 bool TNumEdit::IsAcceptableInput(const QString& text) const
 {
-    const QString sep = QRegularExpression::escape(QLocale().decimalPoint());
-    static thread_local QString lastSep;
-    static thread_local QRegularExpression re;
-    if (lastSep != sep) {
-        lastSep = sep;
-        re = QRegularExpression(QStringLiteral("\\A-?[0-9]*(%1[0-9]{0,2})?\\z").arg(sep));
-    }
-    if (!re.match(text).hasMatch())
+    QString fixed = text;
+    fixed.replace(QLatin1Char('.'), kDecimalSeparator);
+    static const QRegularExpression number(
+        QStringLiteral("\\A-?[0-9]*(%1[0-9]{0,2})?\\z").arg(QRegularExpression::escape(kDecimalSeparator)));
+    if (!number.match(fixed).hasMatch())
         return false;
     const bool noMinus = m_min >= 0 && m_max > 0;
-    return !(noMinus && text.startsWith(QLatin1Char('-')));
+    return !(noMinus && fixed.startsWith(QLatin1Char('-')));
 }
 
 long double TNumEdit::Clamp(long double v) const

@@ -29,8 +29,8 @@ public:
     void SetTextColor(const QColor& c);
     QColor TextColor() const { return m_textColor; }
 
-    // Whether text would be accepted as typed or pasted input (after '.'
-    // and ',' became the locale's separator).
+    // Whether text would be accepted as the edit's text when typed or
+    // pasted; '.' and ',' both stand for the decimal comma.
     bool IsAcceptableInput(const QString& text) const;
 
 protected:

@@ -66,7 +66,7 @@ bool AllZero(const std::string& s)
 
 }  // namespace
 
-QString FormatPattern(long double v, const QString& pattern, const QLocale& locale)
+QString FormatPattern(long double v, const QString& pattern)
 {
     const qsizetype dot = pattern.indexOf(QLatin1Char('.'));
     const QString intPat = dot < 0 ? pattern : pattern.left(dot);
@@ -117,27 +117,26 @@ QString FormatPattern(long double v, const QString& pattern, const QLocale& loca
     QString out = negative ? QStringLiteral("-") : QString();
     out += intText;
     if (!frac.empty()) {
-        out += locale.decimalPoint();
+        out += kDecimalSeparator;
         out += QString::fromStdString(frac);
     }
     return out;
 }
 
-QString FormatPlain(long double v, const QLocale& locale)
+QString FormatPlain(long double v)
 {
-    return FormatPattern(v, QStringLiteral("0.##"), locale);
+    return FormatPattern(v, QStringLiteral("0.##"));
 }
 
-long double ParseNumber(const QString& text, bool* ok, const QLocale& locale)
+long double ParseNumber(const QString& text, bool* ok)
 {
-    const QString sep = locale.decimalPoint();
     std::string s;
     bool good = true;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         if (c.isSpace() || c == QChar(0x00A0) || c == QChar(0x202F))
             continue;
-        if (c == QLatin1Char('.') || c == QLatin1Char(',') || QString(c) == sep) {
+        if (c == QLatin1Char('.') || c == QLatin1Char(',')) {
             s.push_back('.');
         } else if (c == QLatin1Char('-') || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))) {
             s.push_back(static_cast<char>(c.unicode()));

@@ -1,8 +1,9 @@
 // The numeric edit's text handling: parsing, the plain and patterned
 // formats and their round trips, and the edit itself fed typed keys, pastes,
-// Escape and focus changes under a Russian and a C locale.
+// Escape and focus changes. Numbers are Russian whatever the system's
+// locale: under a Russian and a C one, no text shown has a decimal point.
 //
-// Input: byte 0 picks the locale (bit 0) and one of the window's edits
+// Input: byte 0 picks the system locale (bit 0) and one of the window's edits
 // (bits 1..3); the rest is UTF-8 text. Within it U+0001 focuses the edit,
 // U+0002 takes the focus away, U+0003 is Escape, U+0004 Backspace, U+0005
 // Home, U+0006 End, U+0007 Left, U+000B selects all, and text between two
@@ -61,7 +62,7 @@ constexpr long double kLargestShown = 1e4900L;
 
 // Formatting v and reading it back loses no more than the rounding to the
 // pattern's places, and formatting that again gives the same text.
-void CheckRoundTrips(long double v, const QLocale& locale)
+void CheckRoundTrips(long double v)
 {
     if (!std::isfinite(v) || std::fabs(v) > kLargestShown) {
         return;
@@ -69,16 +70,17 @@ void CheckRoundTrips(long double v, const QLocale& locale)
     const long double slack = std::fabs(v) * 1e-17L;
     for (const char* p : kPatterns) {
         const QString pattern = QString::fromLatin1(p);
-        const QString text = FormatPattern(v, pattern, locale);
+        const QString text = FormatPattern(v, pattern);
+        FUZZ_CHECK(!text.contains(QLatin1Char('.')));
         bool ok = false;
-        const long double back = ParseNumber(text, &ok, locale);
+        const long double back = ParseNumber(text, &ok);
         FUZZ_CHECK(ok);
         const long double half = 0.5L * std::pow(10.0L, -Decimals(pattern));
         FUZZ_CHECK(std::fabs(back - v) <= half + slack + 1e-19L);
-        FUZZ_CHECK(FormatPattern(back, pattern, locale) == text);
+        FUZZ_CHECK(FormatPattern(back, pattern) == text);
     }
-    const QString plain = FormatPlain(v, locale);
-    FUZZ_CHECK(plain == FormatPattern(v, QStringLiteral("0.##"), locale));
+    const QString plain = FormatPlain(v);
+    FUZZ_CHECK(plain == FormatPattern(v, QStringLiteral("0.##")));
 }
 
 bool IsBlank(QChar c)
@@ -87,10 +89,9 @@ bool IsBlank(QChar c)
 }
 
 // Text that reads as a number: blanks aside, an optional leading minus,
-// digits and at most one separator ('.', ',' or the locale's).
-bool LooksLikeNumber(const QString& text, const QLocale& locale)
+// digits and at most one separator ('.' or ',').
+bool LooksLikeNumber(const QString& text)
 {
-    const QString sep = locale.decimalPoint();
     QString s;
     for (const QChar c : text) {
         if (!IsBlank(c))
@@ -102,7 +103,7 @@ bool LooksLikeNumber(const QString& text, const QLocale& locale)
         if (c == QLatin1Char('-') && i == 0) {
             continue;
         }
-        if (c == QLatin1Char('.') || c == QLatin1Char(',') || QString(c) == sep) {
+        if (c == QLatin1Char('.') || c == QLatin1Char(',')) {
             if (seenSep)
                 return false;
             seenSep = true;
@@ -113,8 +114,8 @@ bool LooksLikeNumber(const QString& text, const QLocale& locale)
     return true;
 }
 
-// What typing may produce: an optional leading minus, digits, at most one
-// of the locale's separators and at most two digits after it. With up to 18
+// What typing or a paste may bring: an optional leading minus, digits, at
+// most one separator ('.' or ',') and at most two digits after it. With up to 18
 // digits, which the extended format holds exactly, value gets its number.
 struct TTypedForm {
     bool valid = false;
@@ -122,9 +123,8 @@ struct TTypedForm {
     long double value = 0;
 };
 
-TTypedForm TypedForm(const QString& text, const QLocale& locale)
+TTypedForm TypedForm(const QString& text)
 {
-    const QString sep = locale.decimalPoint();
     std::uint64_t digits = 0;
     int count = 0;
     int decimals = 0;
@@ -139,9 +139,8 @@ TTypedForm TypedForm(const QString& text, const QLocale& locale)
                 digits = digits * 10 + static_cast<std::uint64_t>(c.unicode() - '0');
             if (afterSep && ++decimals > 2)
                 return {};
-        } else if (!afterSep && text.mid(i, sep.size()) == sep) {
+        } else if (!afterSep && (c == QLatin1Char('.') || c == QLatin1Char(','))) {
             afterSep = true;
-            i += sep.size() - 1;
         } else {
             return {};
         }
@@ -263,11 +262,12 @@ void DriveEdit(const TEditKind& kind, const QString& ops)
             break;
         }
         // While the operator edits, the text only ever changes into
-        // acceptable input, which always reads as a number.
+        // acceptable input with the decimal comma, which reads as a number.
         const QString after = edit.text();
         if (after != before) {
             FUZZ_CHECK(edit.IsAcceptableInput(after));
-            FUZZ_CHECK(TypedForm(after, QLocale()).valid);
+            FUZZ_CHECK(TypedForm(after).valid);
+            FUZZ_CHECK(!after.contains(QLatin1Char('.')));
             bool ok = false;
             ParseNumber(after, &ok);
             FUZZ_CHECK(ok);
@@ -320,18 +320,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const QLocale locale = (data[0] & 1) != 0 ? QLocale::c() : QLocale(QLocale::Russian, QLocale::Russia);
-    QLocale::setDefault(locale);
+    QLocale::setDefault((data[0] & 1) != 0 ? QLocale::c() : QLocale(QLocale::Russian, QLocale::Russia));
     const TEditKind& kind = kKinds[(data[0] >> 1) & 7];
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
 
     // The text as typed or pasted in one piece.
     bool ok = false;
-    const long double v = ParseNumber(text, &ok, locale);
+    const long double v = ParseNumber(text, &ok);
     if (ok) {
-        FUZZ_CHECK(LooksLikeNumber(text, locale));
+        FUZZ_CHECK(LooksLikeNumber(text));
         FUZZ_CHECK(std::isfinite(v));
-        CheckRoundTrips(v, locale);
+        CheckRoundTrips(v);
     } else {
         FUZZ_CHECK(v == 0.0L);
     }
@@ -340,7 +339,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         probe.SetLimits(kind.min, kind.max);
         // Accepted is exactly what typing may produce, less a minus sign
         // where the limits refuse it; it reads as the number its digits say.
-        const TTypedForm form = TypedForm(text, locale);
+        const TTypedForm form = TypedForm(text);
         const bool minusRefused = NoMinus(probe) && text.startsWith(QLatin1Char('-'));
         FUZZ_CHECK(probe.IsAcceptableInput(text) == (form.valid && !minusRefused));
         if (form.valid) {
@@ -349,7 +348,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         // What a focused edit shows can always be edited further.
         if (ok && std::isfinite(v) && std::fabs(v) <= kLargestShown) {
-            const QString plain = FormatPlain(v, locale);
+            const QString plain = FormatPlain(v);
             FUZZ_CHECK(probe.IsAcceptableInput(plain) || (NoMinus(probe) && plain.startsWith(QLatin1Char('-'))));
         }
     }
@@ -362,9 +361,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             bits[i] = data[at + i];
         }
         std::memcpy(&raw, bits, sizeof raw);
-        CheckRoundTrips(raw, locale);
+        CheckRoundTrips(raw);
         for (const char* p : kPatterns) {
-            FormatPattern(raw, QString::fromLatin1(p), locale);
+            FormatPattern(raw, QString::fromLatin1(p));
         }
     }
 

@@ -1,8 +1,8 @@
 // The numeric edit: typing, paste, Escape, limits and display formats, and
 // the decimal formatting underneath.
 #include "NumEdit.h"
-#include "WidgetTestSupport.h"
 #include "NumFormat.h"
+#include "WidgetTestSupport.h"
 
 #include <QClipboard>
 #include <QSignalSpy>
@@ -13,40 +13,46 @@ using namespace vostrel;
 
 namespace {
 
-TEST(NumFormat, PatternsUnderBothLocales)
+// The window's own language and two that write a decimal point: numbers
+// must read the same under each of them.
+const QLocale kSystemLocales[] = {RussianLocale(), QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates)};
+
+TEST(NumFormat, PatternsTheRussianWayUnderEveryLocale)
 {
     struct Row {
         const char* name;
         long double value;
         const char* pattern;
-        const char* russian;
-        const char* c;
+        const char* text;
     };
     const Row rows[] = {
-        {"frequency", 145575.0L, "### ##0.0", "145 575,0", "145 575.0"},
-        {"frequency with half", 150012.5L, "### ##0.0", "150 012,5", "150 012.5"},
-        {"short number drops the blank", 575.0L, "### ##0.0", "575,0", "575.0"},
-        {"surplus digits lead", 1234567.8L, "### ##0.0", "1234 567,8", "1234 567.8"},
-        {"zero keeps the required digits", 0.0L, "### ##0.0", "0,0", "0.0"},
-        {"count", 55.0L, "#0", "55", "55"},
-        {"count rounds half away", 54.5L, "#0", "55", "55"},
-        {"pause", 432.5L, "##0.00", "432,50", "432.50"},
-        {"pause from the block", 0.76288L, "##0.00", "0,76", "0.76"},
-        {"negative", -12.25L, "##0.00", "-12,25", "-12.25"},
-        {"half up", 1.5L, "0", "2", "2"},
-        {"half up, even below", 2.5L, "0", "3", "3"},
-        {"negative half away", -2.5L, "0", "-3", "-3"},
-        {"rounding to zero loses the sign", -0.4L, "0", "0", "0"},
-        {"carry into a new digit", 999.96L, "### ##0.0", "1 000,0", "1 000.0"},
+        {"frequency", 145575.0L, "### ##0.0", "145 575,0"},
+        {"frequency with half", 150012.5L, "### ##0.0", "150 012,5"},
+        {"short number drops the blank", 575.0L, "### ##0.0", "575,0"},
+        {"surplus digits lead", 1234567.8L, "### ##0.0", "1234 567,8"},
+        {"zero keeps the required digits", 0.0L, "### ##0.0", "0,0"},
+        {"count", 55.0L, "#0", "55"},
+        {"count rounds half away", 54.5L, "#0", "55"},
+        {"pause", 432.5L, "##0.00", "432,50"},
+        {"pause from the block", 0.76288L, "##0.00", "0,76"},
+        {"negative", -12.25L, "##0.00", "-12,25"},
+        {"half up", 1.5L, "0", "2"},
+        {"half up, even below", 2.5L, "0", "3"},
+        {"negative half away", -2.5L, "0", "-3"},
+        {"rounding to zero loses the sign", -0.4L, "0", "0"},
+        {"carry into a new digit", 999.96L, "### ##0.0", "1 000,0"},
+        {"plain drops trailing zeros", 432.5L, "0.##", "432,5"},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(FormatPattern(r.value, QString::fromUtf8(r.pattern), RussianLocale()), QString::fromUtf8(r.russian));
-        EXPECT_EQ(FormatPattern(r.value, QString::fromUtf8(r.pattern), QLocale::c()), QString::fromUtf8(r.c));
+    for (const QLocale& l : kSystemLocales) {
+        TLocaleScope scope(l);
+        for (const Row& r : rows) {
+            SCOPED_TRACE(l.name().toStdString() + " / " + r.name);
+            EXPECT_EQ(FormatPattern(r.value, QString::fromUtf8(r.pattern)), QString::fromUtf8(r.text));
+        }
+        SCOPED_TRACE(l.name().toStdString());
+        EXPECT_EQ(FormatPlain(145575.0L), "145575");
+        EXPECT_EQ(FormatPlain(0.76288L), "0,76");
     }
-    EXPECT_EQ(FormatPlain(145575.0L, RussianLocale()), "145575");
-    EXPECT_EQ(FormatPlain(432.5L, RussianLocale()), "432,5");
-    EXPECT_EQ(FormatPlain(0.76288L, QLocale::c()), "0.76");
 }
 
 TEST(NumFormat, ParsesWhatTheEditsShow)
@@ -58,19 +64,26 @@ TEST(NumFormat, ParsesWhatTheEditsShow)
     };
     const Row rows[] = {
         {"145 575,0", 145575.0L, true},
+        {"145\u00A0575,5", 145575.5L, true},
         {"145575.5", 145575.5L, true},
         {"", 0.0L, true},
         {"-", 0.0L, true},
         {",", 0.0L, true},
+        {".", 0.0L, true},
         {"-12,25", -12.25L, true},
+        {"-12.25", -12.25L, true},
         {"12a", 0.0L, false},
         {"1,2,3", 0.0L, false},
+        {"1.2,3", 0.0L, false},
     };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
-        bool ok = false;
-        EXPECT_EQ(ParseNumber(QString::fromUtf8(r.text), &ok, RussianLocale()), r.value);
-        EXPECT_EQ(ok, r.ok);
+    for (const QLocale& l : kSystemLocales) {
+        TLocaleScope scope(l);
+        for (const Row& r : rows) {
+            SCOPED_TRACE(l.name().toStdString() + " / " + r.text);
+            bool ok = !r.ok;
+            EXPECT_EQ(ParseNumber(QString::fromUtf8(r.text), &ok), r.value);
+            EXPECT_EQ(ok, r.ok);
+        }
     }
 }
 
@@ -145,14 +158,19 @@ TEST_F(NumEditTest, TypingKeepsANumber)
     }
 }
 
-TEST_F(NumEditTest, TypedPointFollowsTheCLocale)
+TEST_F(NumEditTest, BothSeparatorsTypeACommaUnderEveryLocale)
 {
-    TLocaleScope c(QLocale::c());
-    Focus(freq);
-    freq->clear();
-    QTest::keyClicks(freq, QStringLiteral("7,25"));
-    EXPECT_EQ(freq->text(), "7.25");
-    EXPECT_EQ(freq->Value(), 7.25L);
+    for (const QLocale& l : kSystemLocales) {
+        TLocaleScope scope(l);
+        for (const char* keys : {"7,25", "7.25"}) {
+            SCOPED_TRACE(l.name().toStdString() + " / " + keys);
+            Focus(freq);
+            freq->clear();
+            QTest::keyClicks(freq, QString::fromLatin1(keys));
+            EXPECT_EQ(freq->text(), "7,25");
+            EXPECT_EQ(freq->Value(), 7.25L);
+        }
+    }
 }
 
 TEST_F(NumEditTest, PasteIsTakenWholeOrRefused)
@@ -228,25 +246,16 @@ TEST_F(NumEditTest, WithoutLimitsValuesStayAsTyped)
 
 TEST_F(NumEditTest, DisplayFormatOnlyWithoutFocus)
 {
-    struct Row {
-        QLocale locale;
-        const char* shown;
-        const char* editing;
-    };
-    const Row rows[] = {
-        {RussianLocale(), "145 575,5", "145575,5"},
-        {QLocale::c(), "145 575.5", "145575.5"},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.shown);
-        TLocaleScope scope(r.locale);
+    for (const QLocale& l : kSystemLocales) {
+        SCOPED_TRACE(l.name().toStdString());
+        TLocaleScope scope(l);
         Focus(other);
         freq->SetValue(145575.5L);
-        EXPECT_EQ(freq->text(), QString::fromUtf8(r.shown));
+        EXPECT_EQ(freq->text(), "145 575,5");
         Focus(freq);
-        EXPECT_EQ(freq->text(), QString::fromUtf8(r.editing));
+        EXPECT_EQ(freq->text(), "145575,5");
         Focus(other);
-        EXPECT_EQ(freq->text(), QString::fromUtf8(r.shown));
+        EXPECT_EQ(freq->text(), "145 575,5");
         EXPECT_EQ(freq->Value(), 145575.5L);
     }
 }
