@@ -3,48 +3,48 @@
 #include "NumFormat.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDropEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPalette>
 #include <QRegularExpression>
+#include <QScopedValueRollback>
 #include <QValidator>
 
 namespace vostrel {
 
-namespace {
-
-// Refuses every keystroke or paste whose result is no longer a number.
-class TNumValidator : public QValidator {
+// Typing, Ctrl+V, Shift+Insert and the context menu's Paste all end in the
+// line edit's validation; this puts them through the edit's one check.
+class TNumEdit::TValidator : public QValidator {
 public:
-    explicit TNumValidator(const TNumEdit* edit) : QValidator(const_cast<TNumEdit*>(edit)), m_edit(edit) {}
+    explicit TValidator(TNumEdit* edit) : QValidator(edit), m_edit(edit) {}
 
     State validate(QString& input, int& /*pos*/) const override
     {
-        QString fixed = input;
-        fixed.replace(QLatin1Char('.'), kDecimalSeparator);
-        if (!m_edit->IsAcceptableInput(fixed))
-            return Invalid;
-        input = fixed;  // same length, so the cursor stays where it was
-        return Acceptable;
+        if (m_edit->m_showing)
+            return Acceptable;
+        // Same length after the check, so the cursor stays where it was.
+        return m_edit->Accept(input) ? Acceptable : Invalid;
     }
 
 private:
     const TNumEdit* m_edit;
 };
 
-}  // namespace
-
 TNumEdit::TNumEdit(const QString& displayFormat, QWidget* parent)
     : QLineEdit(parent), m_format(displayFormat), m_textColor(Qt::black)
 {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    setValidator(new TNumValidator(this));
+    setValidator(new TValidator(this));
     connect(this, &QLineEdit::inputRejected, this, [] { QApplication::beep(); });
-    setText(ShownText(m_value));
+    Show(ShownText(m_value));
     UpdatePalette();
 }
 
-bool TNumEdit::IsAcceptableInput(const QString& text) const
+bool TNumEdit::Accept(QString& text) const
 {
     QString fixed = text;
     fixed.replace(QLatin1Char('.'), kDecimalSeparator);
@@ -53,7 +53,16 @@ bool TNumEdit::IsAcceptableInput(const QString& text) const
     if (!number.match(fixed).hasMatch())
         return false;
     const bool noMinus = m_min >= 0 && m_max > 0;
-    return !(noMinus && fixed.startsWith(QLatin1Char('-')));
+    if (noMinus && fixed.startsWith(QLatin1Char('-')))
+        return false;
+    text = fixed;
+    return true;
+}
+
+bool TNumEdit::IsAcceptableInput(const QString& text) const
+{
+    QString t = text;
+    return Accept(t);
 }
 
 long double TNumEdit::Clamp(long double v) const
@@ -74,15 +83,22 @@ long double TNumEdit::Value() const
 
 QString TNumEdit::ShownText(long double v) const
 {
-    return hasFocus() ? FormatPlain(v) : FormatPattern(v, m_format);
+    return m_editing ? FormatPlain(v) : FormatPattern(v, m_format);
+}
+
+void TNumEdit::Show(const QString& t)
+{
+    // The pattern's blanks fail the check of input: that would beep, and a
+    // text that failed keeps the line edit from undoing a refused paste.
+    const QScopedValueRollback<bool> showing(m_showing, true);
+    if (t != text())
+        setText(t);
 }
 
 void TNumEdit::SetValue(long double v)
 {
     m_value = Clamp(v);
-    const QString t = ShownText(m_value);
-    if (t != text())
-        setText(t);
+    Show(ShownText(m_value));
 }
 
 void TNumEdit::SetLimits(long double minValue, long double maxValue)
@@ -115,10 +131,11 @@ void TNumEdit::UpdatePalette()
 
 void TNumEdit::focusInEvent(QFocusEvent* e)
 {
-    const QString t = FormatPlain(Value());
     QLineEdit::focusInEvent(e);
-    if (t != text())
-        setText(t);
+    if (m_editing)
+        return;  // back from its own context menu: text and selection as they were
+    m_editing = true;
+    Show(FormatPlain(Value()));
     if (e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason)
         selectAll();
 }
@@ -126,22 +143,118 @@ void TNumEdit::focusInEvent(QFocusEvent* e)
 void TNumEdit::focusOutEvent(QFocusEvent* e)
 {
     QLineEdit::focusOutEvent(e);
+    // The focus only went to the edit's own context menu: the operator is
+    // still editing, and its Paste must find the selection where it was.
+    const QWidget* popup = QApplication::activePopupWidget();
+    if (e->reason() == Qt::PopupFocusReason && popup != nullptr && popup->parentWidget() == this)
+        return;
+    m_editing = false;
     m_value = Value();
-    const QString t = FormatPattern(m_value, m_format);
-    if (t != text())
-        setText(t);
+    Show(FormatPattern(m_value, m_format));
 }
 
 void TNumEdit::keyPressEvent(QKeyEvent* e)
 {
     if (e->key() == Qt::Key_Escape) {
-        const QString t = ShownText(m_value);
-        if (t != text())
-            setText(t);
+        Show(ShownText(m_value));
         e->accept();
         return;
     }
     QLineEdit::keyPressEvent(e);
+}
+
+bool TNumEdit::Receive(const QString& incoming, const QPoint& at)
+{
+    QString t = incoming;
+    if (!m_editing) {
+        // The pattern shown is no number to edit: the text replaces the number.
+        if (!Accept(t)) {
+            emit inputRejected();
+            return false;
+        }
+        SetValue(ParseNumber(t));
+        return true;
+    }
+    if (!hasSelectedText())
+        setCursorPosition(cursorPositionAt(at));
+    const qsizetype from = hasSelectedText() ? selectionStart() : cursorPosition();
+    t = text();
+    t.replace(from, selectedText().size(), incoming);
+    if (!Accept(t)) {
+        emit inputRejected();
+        return false;
+    }
+    insert(incoming);
+    return true;
+}
+
+bool TNumEdit::SelectionPaste(const QMouseEvent* e) const
+{
+    return e->button() == Qt::MiddleButton && !isReadOnly() && QApplication::clipboard()->supportsSelection();
+}
+
+void TNumEdit::mousePressEvent(QMouseEvent* e)
+{
+    // The line edit would drop the selection here, before the paste.
+    if (SelectionPaste(e)) {
+        e->accept();
+        return;
+    }
+    QLineEdit::mousePressEvent(e);
+}
+
+void TNumEdit::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (SelectionPaste(e)) {
+        e->accept();
+        if (rect().contains(e->position().toPoint()))
+            Receive(QApplication::clipboard()->text(QClipboard::Selection), e->position().toPoint());
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(e);
+}
+
+bool TNumEdit::KeepsDropPlace(const QDropEvent* e) const
+{
+    // The line edit moves the cursor under a drag and so drops the
+    // selection the text is meant to replace; a pattern has no place at all.
+    return !isReadOnly() && e->mimeData()->hasText() && (hasSelectedText() || !m_editing);
+}
+
+void TNumEdit::dragEnterEvent(QDragEnterEvent* e)
+{
+    if (KeepsDropPlace(e)) {
+        e->acceptProposedAction();
+        return;
+    }
+    QLineEdit::dragEnterEvent(e);
+}
+
+void TNumEdit::dragMoveEvent(QDragMoveEvent* e)
+{
+    if (KeepsDropPlace(e)) {
+        e->acceptProposedAction();
+        return;
+    }
+    QLineEdit::dragMoveEvent(e);
+}
+
+void TNumEdit::dropEvent(QDropEvent* e)
+{
+    if (isReadOnly() || !e->mimeData()->hasText()) {
+        QLineEdit::dropEvent(e);
+        return;
+    }
+    if (!Receive(e->mimeData()->text(), e->position().toPoint())) {
+        e->ignore();  // a moved text stays where it came from
+        return;
+    }
+    // A move within the edit went over its own selection: nothing to remove.
+    if (e->source() == this)
+        e->setDropAction(Qt::CopyAction);
+    else
+        e->setDropAction(e->proposedAction());
+    e->accept();
 }
 
 void TNumEdit::changeEvent(QEvent* e)

@@ -37,11 +37,28 @@ protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
     void changeEvent(QEvent* e) override;
 
 private:
+    class TValidator;
+
+    // The one check of all text entering the edit, by whatever route: true
+    // when text (with its separator made the comma) may become the text.
+    bool Accept(QString& text) const;
+    // Text from a drop or the selection clipboard: over the selection when
+    // there is one, else at the point; false when refused.
+    bool Receive(const QString& incoming, const QPoint& at);
+    bool SelectionPaste(const QMouseEvent* e) const;
+    bool KeepsDropPlace(const QDropEvent* e) const;
     long double Clamp(long double v) const;
     QString ShownText(long double v) const;
+    // Sets text the edit shows by itself, which is no input to check.
+    void Show(const QString& t);
     void UpdatePalette();
 
     QString m_format;
@@ -49,6 +66,9 @@ private:
     long double m_min = 0;
     long double m_max = 0;
     QColor m_textColor;
+    // The plain number is shown: focused, or in its own context menu.
+    bool m_editing = false;
+    bool m_showing = false;
 };
 
 }  // namespace vostrel

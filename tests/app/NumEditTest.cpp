@@ -5,9 +5,15 @@
 #include "WidgetTestSupport.h"
 
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+
+#include <utility>
 
 using namespace vostrel;
 
@@ -117,6 +123,91 @@ protected:
         Focus(other);
     }
 
+    enum class TRoute { CtrlV, ShiftInsert, ContextMenu, SelectionClick, Drop };
+
+    // Puts text into freq the way the operator does by route.
+    void Paste(TRoute route, const QString& text)
+    {
+        const QPoint middle = freq->rect().center();
+        switch (route) {
+        case TRoute::CtrlV:
+            QApplication::clipboard()->setText(text);
+            QTest::keyClick(freq, Qt::Key_V, Qt::ControlModifier);
+            break;
+        case TRoute::ShiftInsert:
+            QApplication::clipboard()->setText(text);
+            QTest::keyClick(freq, Qt::Key_Insert, Qt::ShiftModifier);
+            break;
+        case TRoute::ContextMenu: {
+            QApplication::clipboard()->setText(text);
+            QContextMenuEvent open(QContextMenuEvent::Mouse, middle, freq->mapToGlobal(middle));
+            QApplication::sendEvent(freq, &open);
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_NE(menu, nullptr);
+            // The entry whose text ends with the paste shortcut, in any language.
+            const QString shortcut = QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
+            QAction* paste = nullptr;
+            for (QAction* a : menu->actions()) {
+                if (a->text().endsWith(QLatin1Char('\t') + shortcut))
+                    paste = a;
+            }
+            ASSERT_NE(paste, nullptr);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(paste).center());
+            ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }, 2000));
+            break;
+        }
+        case TRoute::SelectionClick:
+            QApplication::clipboard()->setText(text, QClipboard::Selection);
+            QTest::mouseClick(freq, Qt::MiddleButton, {}, middle);
+            break;
+        case TRoute::Drop: {
+            QMimeData mime;
+            mime.setText(text);
+            const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+            QDragEnterEvent enter(middle, actions, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(freq, &enter);
+            QDropEvent drop(QPointF(middle), actions, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(freq, &drop);
+            break;
+        }
+        }
+    }
+
+    // Each row pasted by route over a selection in "160000".
+    void PasteOverSelections(TRoute route)
+    {
+        struct Row {
+            const char* name;
+            int selStart;
+            int selLength;
+            const char* pasted;
+            const char* text;
+            int rejected;
+        };
+        const Row rows[] = {
+            {"whole number", 0, 6, "150000", "150000", 0},
+            {"one digit", 1, 1, "5", "150000", 0},
+            {"a point becomes the comma", 0, 6, "150012.5", "150012,5", 0},
+            {"letters refused", 0, 6, "15x", "160000", 1},
+            {"blanks refused", 0, 6, "150 000", "160000", 1},
+            {"three decimals refused", 0, 6, "150000,125", "160000", 1},
+            {"minus refused by the limits", 0, 6, "-150000", "160000", 1},
+        };
+        freq->SetLimits(140000, 174000);
+        QSignalSpy rejected(freq, &QLineEdit::inputRejected);
+        for (const Row& r : rows) {
+            SCOPED_TRACE(r.name);
+            Focus(other);
+            freq->SetValue(160000);
+            Focus(freq);
+            freq->setSelection(r.selStart, r.selLength);
+            rejected.clear();
+            Paste(route, QString::fromUtf8(r.pasted));
+            EXPECT_EQ(freq->text(), QString::fromUtf8(r.text));
+            EXPECT_EQ(rejected.count(), r.rejected);
+        }
+    }
+
     TLocaleScope locale{RussianLocale()};
     QWidget host;
     TNumEdit* freq = nullptr;
@@ -192,6 +283,34 @@ TEST_F(NumEditTest, PasteIsTakenWholeOrRefused)
     EXPECT_EQ(rejected.count(), 1);
 }
 
+TEST_F(NumEditTest, EveryPasteReplacesTheSelection)
+{
+    const std::pair<const char*, TRoute> routes[] = {
+        {"Ctrl+V", TRoute::CtrlV},
+        {"Shift+Insert", TRoute::ShiftInsert},
+        {"context menu", TRoute::ContextMenu},
+        {"drop", TRoute::Drop},
+    };
+    for (const auto& [name, route] : routes) {
+        SCOPED_TRACE(name);
+        PasteOverSelections(route);
+    }
+    // Without the focus the edit shows its pattern, not a number to edit:
+    // a drop there replaces the number or is refused whole.
+    Focus(other);
+    Paste(TRoute::Drop, QStringLiteral("150012.5"));
+    EXPECT_EQ(freq->text(), "150 012,5");
+    Paste(TRoute::Drop, QStringLiteral("15x"));
+    EXPECT_EQ(freq->Value(), 150012.5L);
+}
+
+TEST_F(NumEditTest, SelectionPasteReplacesTheSelection)
+{
+    if (!QApplication::clipboard()->supportsSelection())
+        GTEST_SKIP() << "this platform has no selection clipboard to paste with the middle button";
+    PasteOverSelections(TRoute::SelectionClick);
+}
+
 TEST_F(NumEditTest, EscapeRestoresTheValue)
 {
     freq->SetValue(145575);
@@ -246,6 +365,8 @@ TEST_F(NumEditTest, WithoutLimitsValuesStayAsTyped)
 
 TEST_F(NumEditTest, DisplayFormatOnlyWithoutFocus)
 {
+    // Showing the value is no refused input: no beep.
+    QSignalSpy rejected(freq, &QLineEdit::inputRejected);
     for (const QLocale& l : kSystemLocales) {
         SCOPED_TRACE(l.name().toStdString());
         TLocaleScope scope(l);
@@ -258,6 +379,7 @@ TEST_F(NumEditTest, DisplayFormatOnlyWithoutFocus)
         EXPECT_EQ(freq->text(), "145 575,5");
         EXPECT_EQ(freq->Value(), 145575.5L);
     }
+    EXPECT_EQ(rejected.count(), 0);
 }
 
 }  // namespace
