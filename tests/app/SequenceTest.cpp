@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 
 using namespace vostrel;
@@ -39,6 +40,21 @@ TParameterSet WorkedSet()
     s.KodCode = 1;
     s.KodPaketSize = 24;
     return s;
+}
+
+// The complete example's block, bytes 18 to 33 as the link's calibration
+// tests work them out (set B for byte 24, set A for 25 to 31).
+const TByteArray kWorkedBlock{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0xF9, 0x00, 0xC8, 0x01,
+                              0x55, 0x18, 0x0D, 0x1C, 0x64, 0x5F, 0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA,
+                              0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18, 0x44, 0x37};
+
+// A station on the real line: 4800 bit/s, answering 30 ms after packet 08.
+StationConfig Paced()
+{
+    StationConfig c;
+    c.ByteInterval = kLineByteTime;
+    c.AnswerDelay = 30ms;
+    return c;
 }
 
 TByteArray StationBlock(const TParameterSet& s)
@@ -117,8 +133,8 @@ protected:
 
     int Count(const QString& line) const { return static_cast<int>(LogLines(*w).count(line)); }
 
-    StationSimulator station;
-    StationSimulator other;
+    StationSimulator station{Paced()};
+    StationSimulator other{Paced()};
     TModalBoxCloser boxes;
     QTimer watchdog;
     std::unique_ptr<TfmMain> w;
@@ -169,6 +185,11 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
                                "Ждём ответ от станции (пакет № 01)"};
     ASSERT_GE(log.size(), expected.size());
     EXPECT_EQ(log.mid(0, expected.size()), expected);
+    // Then every byte of the answer, the last ones included.
+    QStringList answer;
+    for (std::uint8_t b : StationAnswerLine(StationBlock(worked)))
+        answer << QString::asprintf("$%02X", b);
+    EXPECT_EQ(log.mid(expected.size(), answer.size()), answer);
 
     // The station's values are in the editors, the cover is gone.
     const TParameterSet shown = w->ReadParameters();
@@ -191,9 +212,7 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
     EXPECT_TRUE(Ctl<TGroupArea>(*w, "sGroupBox1")->isEnabled());
 
     // Programming: the block the encoder gives, and the bytes worked out by hand.
-    const TByteArray byHand{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0xF9, 0x00, 0xC8, 0x01,
-                            0x55, 0x18, 0x0D, 0x1C, 0x64, 0x5F, 0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA,
-                            0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18, 0x44, 0x37};
+    const TByteArray& byHand = kWorkedBlock;
     TNullLog quiet;
     EXPECT_EQ(EncodeBlock(w->ReadParameters(), quiet), byHand);
     QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
@@ -233,6 +252,105 @@ TEST_F(SequenceTest, ReadsShowsProgramsAndWaitsAgain)
     QTest::qWait(300);
     EXPECT_EQ(station.GoodbyeCount(), 1);
     EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+TEST_F(SequenceTest, PowerArrowsProgramTheBytesWorkedOutByHand)
+{
+    // From the complete example; only the power byte (17) and the bytes that
+    // follow the changed power change. i = 18 on ZPCH1, 55 on ZPCH2.
+    struct Row {
+        const char* label;
+        std::vector<const char*> arrows;
+        std::uint8_t power;                        // byte 17
+        std::array<std::uint8_t, 16> calibration;  // bytes 18 to 33
+    };
+    const Row rows[] = {
+        // 10 W: 18 -0.13*18-12 = -14.34; 20 -0.13*55-12 = -19.15; 24 set B -0.1*18+66 = 64.2;
+        // 26 0.5*18-5 = 4; 28 0.5*55+16 = 43.5 -> 44; 30 0.5*55-5 = 22.5 -> 22.
+        {"10 W on both channels",
+         {"spbZPCH1Power_right", "spbZPCH2Power_left"},
+         0x6E,
+         {0xF2, 0xF1, 0xED, 0xEE, 0xE0, 0xEA, 0x40, 0x1B, 0x04, 0x06, 0x2C, 0x2E, 0x16, 0x18, 0x44, 0x37}},
+        // 25 W on ZPCH1: 18 -0.21*18-11 = -14.78; 24 set B -0.6*18+51 = 40.2; 26 0.5*18+2 = 11.
+        // 5 W on ZPCH2: 20 -0.1*55-13 = -18.5 -> -18; 28 45.5 -> 46; 30 24.5 -> 24.
+        {"25 W on ZPCH1, 5 W on ZPCH2",
+         {"spbZPCH1Power_left", "spbZPCH2Power_right"},
+         0x7D,
+         {0xF1, 0xF1, 0xEE, 0xEE, 0xE0, 0xEA, 0x28, 0x1B, 0x0B, 0x06, 0x2E, 0x2E, 0x18, 0x18, 0x44, 0x37}},
+    };
+    station.SetBlock(kWorkedBlock);
+    station.SetGreetOnWait(true);
+    Start();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        ASSERT_TRUE(Connected());
+        for (const char* arrow : row.arrows)
+            ClickArrow(*w, arrow);
+        const std::size_t before = station.ProgrammedBlocks().size();
+        QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
+        ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == before + 1; }, 5000ms));
+        TByteArray expected(kWorkedBlock.begin(), kWorkedBlock.begin() + 17);
+        expected.push_back(row.power);
+        expected.insert(expected.end(), row.calibration.begin(), row.calibration.end());
+        EXPECT_EQ(station.ProgrammedBlocks().back().Data, expected);
+    }
+}
+
+TEST_F(SequenceTest, BytesAfterTheGreetingNeverReachTheAnswer)
+{
+    // Whatever follows the greeting's ETX before packet 08 goes out must not
+    // shift the block that the answer carries.
+    struct Row {
+        const char* label;
+        TByteArray line;
+    };
+    const Row rows[] = {
+        {"a 0x03 inside the greeting ends it early", {0x10, 0x00, 0x03, 0x01, 0xB0, 0x10, 0x03}},
+        {"the greeting twice", {0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03, 0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}},
+    };
+    station.SetBlock(kWorkedBlock);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        Start();
+        Later(900, [&] { station.SendRaw(row.line); });
+        ASSERT_TRUE(Connected());
+        const TParameterSet shown = w->ReadParameters();
+        EXPECT_EQ(shown.RxFreq, (std::array<long double, 2>{145575.0L, 150000.0L}));
+        EXPECT_EQ(shown.TxFreq, (std::array<long double, 2>{145575.0L, 160000.0L}));
+        EXPECT_EQ(shown.PowerCode, (std::array<int, 2>{3, 1}));
+        w->close();
+        w.reset();
+    }
+}
+
+TEST_F(SequenceTest, AnswersAreReadUntilTheirWindowEnds)
+{
+    // On the real line packet 01 takes some 85 ms; the answer window is 1000 ms
+    // from packet 08.
+    struct Row {
+        const char* label;
+        std::chrono::milliseconds delay;
+        bool read;
+    };
+    const Row rows[] = {
+        {"ends some 1230 ms after packet 08", 1150ms, false},
+        {"ends some 690 ms after packet 08", 600ms, true},
+    };
+    station.SetBlock(kWorkedBlock);
+    station.SetGreetOnWait(true);
+    int bad = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        station.SetAnswerDelay(row.delay);
+        if (!w)
+            Start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ConnectedFlag || Count(kBadPacket) > bad; }, 15000));
+        bad = Count(kBadPacket);
+        EXPECT_EQ(ConnectedFlag, row.read);
+        if (row.read) {
+            EXPECT_EQ(w->ReadParameters().TxFreq, (std::array<long double, 2>{145575.0L, 160000.0L}));
+        }
+    }
 }
 
 TEST_F(SequenceTest, ProgrammingRoundsToTheGridAndSkipsTheGoodbye)
