@@ -15,7 +15,20 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <cstdint>
+
 namespace vostrel {
+
+// The window's colours as decimal numbers, red in the low byte: white, the
+// value colour (63, 63, 63) and the duplex colour.
+constexpr std::uint32_t kWhite = 16777215;
+constexpr std::uint32_t kValueColour = 4144959;
+constexpr std::uint32_t kDuplexColour = 12218994;
+
+inline QColor Bgr(std::uint32_t c)
+{
+    return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
+}
 
 // A control of the window found by its object name; a missing one fails the
 // test where it is asked for.

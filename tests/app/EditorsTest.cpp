@@ -1,7 +1,6 @@
 // The parameter editors of the window: arrow orders, the duplex, flow-control,
 // byte-count and code-selector rules, the two looks and the parameter mapping.
 #include "AppTestSupport.h"
-#include "Colors.h"
 
 #include <QTest>
 #include <QToolButton>
@@ -34,33 +33,81 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([e] { return e->hasFocus(); }, 2000));
     }
 
+    // What an arrow may change: captions, arrows, values, enabled states and
+    // the byte-count label, as text.
+    QMap<QString, QString> Snapshot()
+    {
+        QMap<QString, QString> s;
+        for (TSelector* p : w.findChildren<TSelector*>()) {
+            s[p->objectName()] = p->Caption();
+            s[p->objectName() + ".arrows"] =
+                QStringLiteral("%1%2").arg(p->LeftButton()->isEnabled()).arg(p->RightButton()->isEnabled());
+        }
+        for (TNumEdit* e : w.findChildren<TNumEdit*>()) {
+            s[e->objectName()] = QString::number(static_cast<double>(e->Value()), 'f', 2);
+            s[e->objectName() + ".enabled"] = QString::number(e->isEnabled());
+        }
+        s["laKolvoBytes"] = Ctl<QLabel>(w, "laKolvoBytes")->text();
+        s["laKolvoBytes.visible"] = QString::number(Ctl<QLabel>(w, "laKolvoBytes")->isVisibleTo(&w));
+        return s;
+    }
+
+    void ExpectState(const QMap<QString, QString>& expected)
+    {
+        const QMap<QString, QString> actual = Snapshot();
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            EXPECT_EQ(actual.value(it.key()).toStdString(), it.value().toStdString()) << it.key().toStdString();
+    }
+
     TLocaleScope locale{RussianLocale()};
     TfmMain w{NoPortOptions()};
 };
 
 TEST_F(EditorsTest, ArrowsStepInTheirOrderAndWrap)
 {
+    using Effects = QList<QMap<QString, QString>>;
     struct Row {
         const char* selector;
         const char* side;
         QStringList captions;  // from the initial value, one per click
+        Effects then = {};     // what else each click changes; the rest stays
     };
     const QStringList duplex{"разнесённый приём", "симплекс", "разнесённый приём"};
+    const auto duplexThen = [](const char* tx, const char* rx) {
+        return Effects{{{tx, rx}, {QString::fromLatin1(tx) + ".enabled", "0"}},
+                       {{QString::fromLatin1(tx) + ".enabled", "1"}}};
+    };
+    const QString bytes = QStringLiteral("laKolvoBytes");
+    const QString shown = QStringLiteral("laKolvoBytes.visible");
+    const QString xoff = QStringLiteral("edXoffAfter.enabled");
+    const QString pause = QStringLiteral("edRxPause.enabled");
     const QList<Row> rows = {
         {"panStep", "left", {"25,0", "12,5", "25,0"}},
         {"panStep", "right", {"25,0", "12,5", "25,0"}},
-        {"panZPCH1", "left", duplex},
-        {"panZPCH1", "right", duplex},
-        {"panZPCH2", "left", duplex},
-        {"panZPCH2", "right", duplex},
+        {"panZPCH1", "left", duplex, duplexThen("edZPCH1_TxFreq", "152000.00")},
+        {"panZPCH1", "right", duplex, duplexThen("edZPCH1_TxFreq", "152000.00")},
+        {"panZPCH2", "left", duplex, duplexThen("edZPCH2_TxFreq", "153000.00")},
+        {"panZPCH2", "right", duplex, duplexThen("edZPCH2_TxFreq", "153000.00")},
         {"panZPCH1Power", "left", {"25", "10", "5", "25"}},
         {"panZPCH1Power", "right", {"25", "5", "10", "25"}},
         {"panZPCH2Power", "left", {"25", "10", "5", "25"}},
         {"panZPCH2Power", "right", {"25", "5", "10", "25"}},
-        {"panBaudRate", "left", {"9600", "57600", "38400", "19200", "9600"}},
-        {"panBaudRate", "right", {"9600", "19200", "38400", "57600", "9600"}},
-        {"panFlowControl", "left", {"none", "RTS/CTS", "Xon/Xoff", "none"}},
-        {"panFlowControl", "right", {"none", "Xon/Xoff", "RTS/CTS", "none"}},
+        {"panBaudRate",
+         "left",
+         {"9600", "57600", "38400", "19200", "9600"},
+         {{{bytes, "2491 байт"}}, {{bytes, "1661 байт"}}, {{bytes, "830 байт"}}, {{bytes, "415 байт"}}}},
+        {"panBaudRate",
+         "right",
+         {"9600", "19200", "38400", "57600", "9600"},
+         {{{bytes, "830 байт"}}, {{bytes, "1661 байт"}}, {{bytes, "2491 байт"}}, {{bytes, "415 байт"}}}},
+        {"panFlowControl",
+         "left",
+         {"none", "RTS/CTS", "Xon/Xoff", "none"},
+         {{{xoff, "0"}, {pause, "0"}, {shown, "0"}}, {{xoff, "1"}, {pause, "1"}, {shown, "1"}}, {{xoff, "0"}}}},
+        {"panFlowControl",
+         "right",
+         {"none", "Xon/Xoff", "RTS/CTS", "none"},
+         {{{xoff, "1"}}, {{xoff, "0"}, {pause, "0"}, {shown, "0"}}, {{pause, "1"}, {shown, "1"}}}},
         {"panEfirSkor", "left", {"2400", "4800", "1200", "2400"}},
         {"panEfirSkor", "right", {"2400", "1200", "4800", "2400"}},
         {"panKod", "left", {"РМК31", "РМК7", "РМК31"}},
@@ -76,18 +123,38 @@ TEST_F(EditorsTest, ArrowsStepInTheirOrderAndWrap)
         {"1200", 1},     {"4800", 2},    {"РМК31", 0},
         {"РМК7", 1},
     };
+    // Every row starts from the first caption of every list, both channels
+    // separate, the pause at 432.5 ms and coded packets.
+    TParameterSet start;
+    start.StepCode = 0;
+    start.RxFreq = {152000.0L, 153000.0L};
+    start.TxFreq = {160000.0L, 161000.0L};
+    start.Simplex = {false, false};
+    start.PowerCode = {1, 1};
+    start.BaudCode = 0;
+    start.FlowCode = 0;
+    start.XoffAfter = 55;
+    start.RxPause = 432.5L;
+    start.AirSpeedCode = 0;
+    start.KodCode = 0;
+    start.KodPaketSize = 55;
     for (const Row& r : rows) {
         const QString name = QString::fromLatin1(r.selector);
         const QString arrow = QStringLiteral("spb") + name.mid(3) + QLatin1Char('_') + QString::fromLatin1(r.side);
         SCOPED_TRACE(arrow.toStdString());
         TSelector* s = w.findChild<TSelector*>(name);
         ASSERT_NE(s, nullptr);
-        s->SetTag(codes.value(r.captions.first()));
-        for (int i = 0; i < r.captions.size(); ++i) {
+        w.ShowParameters(start);
+        QMap<QString, QString> expected = Snapshot();
+        ASSERT_EQ(s->Caption(), r.captions.first());
+        ASSERT_EQ(expected.value(bytes), "415 байт");
+        for (int i = 1; i < r.captions.size(); ++i) {
             SCOPED_TRACE(i);
-            if (i > 0)
-                Click(arrow);
-            EXPECT_EQ(s->Caption(), r.captions[i]);
+            Click(arrow);
+            expected[name] = r.captions[i];
+            if (i - 1 < r.then.size())
+                expected.insert(r.then[i - 1]);
+            ExpectState(expected);
             EXPECT_EQ(s->Tag(), codes.value(r.captions[i]));
         }
     }
@@ -144,30 +211,6 @@ TEST_F(EditorsTest, DuplexToggleCopiesAndSimplexFollowsTyping)
     }
 }
 
-TEST_F(EditorsTest, FlowControlRuleEnablesAndShows)
-{
-    struct Row {
-        const char* caption;
-        bool xoff;
-        bool pause;
-        bool label;
-    };
-    const Row rows[] = {
-        {"Xon/Xoff", true, true, true},
-        {"RTS/CTS", false, false, false},
-        {"none", false, true, true},
-    };
-    Ctl<TSelector>(w, "panFlowControl")->SetTag(0);
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.caption);
-        Click(QStringLiteral("spbFlowControl_right"));
-        EXPECT_EQ(Ctl<TSelector>(w, "panFlowControl")->Caption(), QString::fromUtf8(r.caption));
-        EXPECT_EQ(Ctl<TNumEdit>(w, "edXoffAfter")->isEnabled(), r.xoff);
-        EXPECT_EQ(Ctl<TNumEdit>(w, "edRxPause")->isEnabled(), r.pause);
-        EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->isVisible(), r.label);
-    }
-}
-
 TEST(ByteCount, CaptionFromPauseAndSpeed)
 {
     struct Row {
@@ -219,7 +262,7 @@ TEST_F(EditorsTest, CodeSelectorFollowsPacketSize)
     for (const Row& r : rows) {
         SCOPED_TRACE(static_cast<double>(r.size));
         Ctl<TNumEdit>(w, "edKodPaketSize")->SetValue(r.size);
-        EXPECT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), BgrColor(r.coded ? clValueBgr : clWhiteBgr));
+        EXPECT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), Bgr(r.coded ? kValueColour : kWhite));
         EXPECT_EQ(Ctl<TSelector>(w, "panKod")->LeftButton()->isEnabled(), r.coded);
         EXPECT_EQ(Ctl<TSelector>(w, "panKod")->RightButton()->isEnabled(), r.coded);
     }
@@ -231,11 +274,11 @@ TEST_F(EditorsTest, CodeSelectorFollowsPacketSize)
     // A shown set with size 0 greys the code out even if the edit held 0.
     Ctl<TNumEdit>(w, "edKodPaketSize")->SetValue(0);
     w.ActiveControls();
-    ASSERT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), BgrColor(clValueBgr));
+    ASSERT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), Bgr(kValueColour));
     TParameterSet set;
     set.KodPaketSize = 0;
     w.ShowParameters(set);
-    EXPECT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), BgrColor(clWhiteBgr));
+    EXPECT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), Bgr(kWhite));
     EXPECT_FALSE(Ctl<TSelector>(w, "panKod")->LeftButton()->isEnabled());
     EXPECT_EQ(Ctl<TSelector>(w, "panKod")->Caption(), "РМК31");
 }
@@ -249,7 +292,7 @@ TEST_F(EditorsTest, ClearLookHidesAndLocks)
     Ctl<TNumEdit>(w, "edZPCH2_RxFreq")->SetValue(100000);
 
     w.ClearControls();
-    const QColor white = BgrColor(clWhiteBgr);
+    const QColor white = Bgr(kWhite);
     for (TSelector* s : w.findChildren<TSelector*>()) {
         SCOPED_TRACE(s->objectName().toStdString());
         EXPECT_EQ(s->CaptionColor(), white);
@@ -274,13 +317,79 @@ TEST_F(EditorsTest, ClearLookHidesAndLocks)
     const QString before = Ctl<TNumEdit>(w, "edXoffAfter")->text();
     QTest::keyClicks(Ctl<TNumEdit>(w, "edXoffAfter"), QStringLiteral("9"));
     EXPECT_EQ(Ctl<TNumEdit>(w, "edXoffAfter")->text(), before);
+}
 
-    w.ActiveControls();
-    EXPECT_EQ(Ctl<TSelector>(w, "panZPCH1")->CaptionColor(), BgrColor(clDuplexBgr));
-    EXPECT_EQ(Ctl<TSelector>(w, "panStep")->CaptionColor(), BgrColor(clValueBgr));
-    EXPECT_EQ(Ctl<TNumEdit>(w, "edRxPause")->TextColor(), BgrColor(clValueBgr));
-    EXPECT_TRUE(Ctl<QLabel>(w, "laKolvoBytes")->isVisibleTo(&w));
-    EXPECT_TRUE(Ctl<TGroupArea>(w, "sGroupBox2")->isEnabled());
+TEST_F(EditorsTest, LooksColourEnableAndLimitEveryEditor)
+{
+    struct Row {
+        const char* name;
+        std::uint32_t active;  // caption or text colour in the active look
+        long double lower, upper;
+        bool limited;  // values outside are brought to the nearer limit
+    };
+    const Row rows[] = {
+        {"panStep", kValueColour, 0, 0, false},
+        {"panZPCH1", kDuplexColour, 0, 0, false},
+        {"edZPCH1_RxFreq", kValueColour, 140000, 174000, true},
+        {"edZPCH1_TxFreq", kValueColour, 140000, 174000, true},
+        {"panZPCH1Power", kValueColour, 0, 0, false},
+        {"panZPCH2", kDuplexColour, 0, 0, false},
+        {"edZPCH2_RxFreq", kValueColour, 140000, 174000, true},
+        {"edZPCH2_TxFreq", kValueColour, 140000, 174000, true},
+        {"panZPCH2Power", kValueColour, 0, 0, false},
+        {"panBaudRate", kValueColour, 0, 0, false},
+        {"panFlowControl", kValueColour, 0, 0, false},
+        {"edXoffAfter", kValueColour, 0, 255, false},
+        {"edRxPause", kValueColour, 0, 195.29L, false},
+        {"panEfirSkor", kValueColour, 0, 0, false},
+        {"panKod", kValueColour, 0, 0, false},
+        {"edKodPaketSize", kValueColour, 0, 255, false},
+    };
+    // Xon/Xoff, separate channels, coded packets: every editor can be used.
+    TParameterSet usable;
+    usable.RxFreq = {150000.0L, 151000.0L};
+    usable.TxFreq = {160000.0L, 161000.0L};
+    usable.Simplex = {false, false};
+    usable.FlowCode = 1;
+    usable.KodPaketSize = 24;
+    for (const bool active : {false, true, false, true}) {
+        SCOPED_TRACE(active ? "active look" : "clear look");
+        w.ClearControls();
+        if (active) {
+            w.ActiveControls();
+            w.ShowParameters(usable);
+        }
+        for (const Row& r : rows) {
+            SCOPED_TRACE(r.name);
+            const std::string colour = Bgr(active ? r.active : kWhite).name().toStdString();
+            if (auto* s = w.findChild<TSelector*>(QString::fromLatin1(r.name))) {
+                EXPECT_EQ(s->CaptionColor().name().toStdString(), colour);
+                EXPECT_EQ(s->LeftButton()->isEnabled(), active);
+                EXPECT_EQ(s->RightButton()->isEnabled(), active);
+                continue;
+            }
+            TNumEdit* e = Ctl<TNumEdit>(w, r.name);
+            ASSERT_NE(e, nullptr);
+            EXPECT_EQ(e->TextColor().name().toStdString(), colour);
+            EXPECT_EQ(e->isEnabled(), active);
+            EXPECT_TRUE(e->isEnabledTo(e->parentWidget()));
+            for (const long double v : {r.lower, r.upper}) {
+                e->SetValue(v);
+                EXPECT_EQ(e->Value(), v);
+            }
+            if (r.limited) {
+                EXPECT_EQ(e->MinValue(), r.lower);
+                EXPECT_EQ(e->MaxValue(), r.upper);
+                e->SetValue(r.lower - 0.1L);
+                EXPECT_EQ(e->Value(), r.lower);
+                e->SetValue(r.upper + 0.1L);
+                EXPECT_EQ(e->Value(), r.upper);
+            }
+        }
+        EXPECT_EQ(Ctl<QLabel>(w, "laKolvoBytes")->isVisibleTo(&w), active);
+        EXPECT_EQ(Ctl<TGroupArea>(w, "sGroupBox1")->isEnabled(), active);
+        EXPECT_EQ(Ctl<TGroupArea>(w, "sGroupBox2")->isEnabled(), active);
+    }
 }
 
 TEST_F(EditorsTest, ShowAndReadBackAParameterSet)
