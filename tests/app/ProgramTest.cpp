@@ -9,6 +9,7 @@
 #include <csignal>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -22,7 +23,10 @@ using namespace std::chrono_literals;
 
 TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
 {
-    StationSimulator station;
+    StationConfig line;
+    line.ByteInterval = kLineByteTime;
+    line.AnswerDelay = 30ms;
+    StationSimulator station(line);
     station.SetGreetOnWait(true);
 
     std::vector<std::string> env;
@@ -69,9 +73,23 @@ TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
     ASSERT_FALSE(packets.empty());
     EXPECT_EQ(packets[0].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
 
-    // Let it show the parameters, then end it as a session would: the window
-    // closes and, being connected, says goodbye.
-    usleep(1500 * 1000);
+    // The program takes every byte for 1000 ms after packet 08 and then shows
+    // the parameters: wait until the whole answer is on the line, then for
+    // that window to pass, with a wide margin for a loaded machine.
+    const auto confirmed = packets[0].End;
+    const std::size_t answer = StationAnswerLine(DefaultStationBlock()).size();
+    ASSERT_TRUE(station.WaitFor(
+        [&] {
+            const auto trace = station.Trace();
+            return static_cast<std::size_t>(std::count_if(trace.begin(), trace.end(), [&](const LineByte& b) {
+                       return b.FromStation && b.Time > confirmed;
+                   })) >= answer;
+        },
+        10000ms));
+    std::this_thread::sleep_until(confirmed + 1000ms + 3000ms);
+
+    // End it as a session would: the window closes and, being connected, says
+    // goodbye.
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     EXPECT_TRUE(station.WaitFor([&] { return station.GoodbyeCount() == 1; }, 10000ms));
     const int status = reap(15000);
