@@ -374,11 +374,13 @@ TEST_F(SequenceTest, ProgrammingRoundsToTheGridAndSkipsTheGoodbye)
     EXPECT_EQ(Ctl<TNumEdit>(*w, "edZPCH2_RxFreq")->Value(), 150012.5L);
     EXPECT_EQ(Ctl<TNumEdit>(*w, "edZPCH2_TxFreq")->Value(), 150000.0L);
     ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
-    TParameterSet back;
-    ASSERT_TRUE(DecodeBlock(station.ProgrammedBlocks()[0].Data, set, back));
-    EXPECT_EQ(back.RxFreq[1], 150012.5L);
-    EXPECT_EQ(back.TxFreq[1], 150000.0L);
-    EXPECT_EQ(back.StepCode, 1);
+    // ZPCH2 receive word (150012.5 + 45000) / 12.5 = 15601, 4N + 1 = 0x00F3C5;
+    // transmit 150000 / 12.5 = 12000, 0x00BB81; the 12,5 grid in bit 7 of 17.
+    const TByteArray data = station.ProgrammedBlocks()[0].Data;
+    ASSERT_EQ(data.size(), 34u);
+    EXPECT_EQ(TByteArray(data.begin() + 3, data.begin() + 6), (TByteArray{0x00, 0xF3, 0xC5}));
+    EXPECT_EQ(TByteArray(data.begin() + 9, data.begin() + 12), (TByteArray{0x00, 0xBB, 0x81}));
+    EXPECT_EQ(data[17] & 0x80, 0x80);
 
     w->close();
     QTest::qWait(300);
