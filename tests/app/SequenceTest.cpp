@@ -333,7 +333,7 @@ TEST_F(SequenceTest, AnswersAreReadUntilTheirWindowEnds)
         bool read;
     };
     const Row rows[] = {
-        {"ends some 1230 ms after packet 08", 1150ms, false},
+        {"ends some 1330 ms after packet 08", 1250ms, false},
         {"ends some 690 ms after packet 08", 600ms, true},
     };
     station.SetBlock(kWorkedBlock);
