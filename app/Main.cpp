@@ -4,6 +4,7 @@
 
 #include "NumEdit.h"
 #include "Panels.h"
+#include "PortList.h"
 #include "Selector.h"
 
 #include <QApplication>
@@ -36,20 +37,6 @@ QStringList ComPortNames()
 }
 
 }  // namespace vostrel
-
-namespace {
-
-QString TrimmedControl(const QString& s)
-{
-    // Blanks and control characters go at both ends.
-    qsizetype b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= 0x20)
-        ++b;
-    while (e > b && s[e - 1].unicode() <= 0x20)
-        --e;
-    return s.mid(b, e - b);
-}
-}  // namespace
 
 TfmMain::TfmMain(TWindowOptions options, QWidget* parent) : QWidget(parent), m_options(std::move(options))
 {
@@ -168,74 +155,20 @@ void TfmMain::FormShow()
     ProcessMessages();
     ClearControls();
     butWaiting->move(butWaiting->x(), butProgr->y());
+    CoverProgrButton(true);
     ProcessMessages();
     ComPort.SetDeviceName("COM1");
     cbPort->clear();
     cbPort->addItems(m_options.PortNames());
     cbPort->setCurrentIndex(0);
     cbPortChange();
+    RefreshPortTips();
 }
 
-void TfmMain::cbPortChange()
+void TfmMain::CoverProgrButton(bool covered)
 {
-    const QString name = TrimmedControl(cbPort->currentText());
-    if (name.size() <= 2)
-        return;
-    m_lastOpenError = 0;
-    m_lastOpenMessage.clear();
-    try {
-        StopWaitingFlag = true;
-        ++m_portGeneration;
-        Sleep(30);
-        ProcessMessages();
-        ComPort.ClosePort();
-        Sleep(30);
-        ProcessMessages();
-        const QString entry = TrimmedControl(cbPort->currentText());
-        ComPort.SetDeviceName(m_options.DevicePath ? m_options.DevicePath(entry) : entry.toStdString());
-        ComPort.OpenPort();
-        for (int i = 0; i < 3; ++i) {
-            Sleep(10);
-            ProcessMessages();
-        }
-    } catch (const ECommError& e) {
-        m_lastOpenError = e.ErrorCode;
-        m_lastOpenMessage = QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        // Any other failure counts as a port that did not open.
-    }
-    if (ComPort.IsOpen()) {
-        StartTimer->start();
-    } else {
-        // A tick armed by an earlier change must not start a wait on a
-        // closed port: none begins until a port opens.
-        StartTimer->stop();
-        ShowPortFailure(TrimmedControl(cbPort->currentText()));
-    }
-}
-
-void TfmMain::ShowPortFailure(const QString& name)
-{
-    QMessageBox box(this);
-    box.setObjectName(QStringLiteral("PortFailureBox"));
-    box.setWindowTitle(QStringLiteral("Vostrel"));
-    box.setText(QStringLiteral("Не удалось открыть порт ") + name);
-    box.setStandardButtons(QMessageBox::Ok);
-
-    QString reason;
-    if (m_lastOpenError > 0)
-        reason = QString::fromLocal8Bit(std::strerror(m_lastOpenError));
-    else if (!m_lastOpenMessage.isEmpty())
-        reason = m_lastOpenMessage.trimmed();
-    if (!reason.isEmpty()) {
-        QString info = QStringLiteral("Причина: ") + reason + QLatin1Char('.');
-        if (m_lastOpenError == EACCES || m_lastOpenError == EPERM) {
-            info += QStringLiteral("\nНет прав на устройство: пользователь должен входить в группу, "
-                                   "которой принадлежит устройство (обычно dialout), затем войти в систему заново.");
-        } else if (m_lastOpenError == EBUSY || m_lastOpenError == EAGAIN || m_lastOpenError == EWOULDBLOCK) {
-            info += QStringLiteral("\nПорт занят: его держит другая программа.");
-        }
-        box.setInformativeText(info);
-    }
-    box.exec();
+    // A covered button would still take the keyboard, its mnemonic and
+    // accessibility actions: it goes away while the status button lies on it.
+    butWaiting->setVisible(covered);
+    butProgr->setVisible(!covered);
 }

@@ -2,7 +2,8 @@
 //   MainBuild.cpp    the controls and the two cover pages
 //   MainEditors.cpp  the two looks, the parameter set and the editing rules
 //   Sequence.cpp     the exchange with the station
-//   Main.cpp         wiring, the services the link uses, start-up, port choice
+//   Main.cpp         wiring, the services the link uses, start-up
+//   PortChoice.cpp   what each port name reaches, opening it, the failure box
 #pragma once
 
 #include "ExchangeLog.h"
@@ -32,6 +33,7 @@ class TGroupArea;
 class TLinkLabel;
 class TNumEdit;
 class TPictureButton;
+class TPortList;
 class TSelector;
 class TTitleTab;
 
@@ -114,10 +116,17 @@ private:
     void DuplexRule(vostrel::TSelector* toggle, vostrel::TNumEdit* rx, vostrel::TNumEdit* tx);
     void SimplexCopy(vostrel::TSelector* toggle, vostrel::TNumEdit* rx, vostrel::TNumEdit* tx);
 
-    // Wiring, start-up and port choice (Main.cpp).
+    // Wiring and start-up (Main.cpp).
     void ConnectHandlers();
     void AppendLog(const QString& line);
     void AppendLog(const char* line) { AppendLog(QString::fromUtf8(line)); }
+    // Only the status button or the programming button is there to act on.
+    void CoverProgrButton(bool covered);
+
+    // Port choice (PortChoice.cpp).
+    struct TPortScan;
+    TPortScan ScanPorts();
+    void RefreshPortTips();
     void ShowPortFailure(const QString& name);
 
     // The programming sequence (Sequence.cpp).
@@ -146,7 +155,7 @@ private:
     QLabel* Label18 = nullptr;
     vostrel::TTitleTab* Panel18 = nullptr;
     QLabel* Label20 = nullptr;
-    QComboBox* cbPort = nullptr;
+    vostrel::TPortList* cbPort = nullptr;
     vostrel::TExchangeLog* Memo1 = nullptr;
     vostrel::TBevelPanel* panZastavka = nullptr;
     QStackedWidget* Screens = nullptr;
@@ -181,4 +190,6 @@ private:
     unsigned m_portGeneration = 0;  // counts port changes
     int m_lastOpenError = 0;
     QString m_lastOpenMessage;
+    QString m_portReport;       // what the picked name reached, for the failure box
+    QStringList m_portHolders;  // other programs holding the picked device
 };

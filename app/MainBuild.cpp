@@ -5,6 +5,7 @@
 #include "Colors.h"
 #include "NumEdit.h"
 #include "Panels.h"
+#include "PortList.h"
 #include "Selector.h"
 
 #include <QComboBox>
@@ -136,9 +137,9 @@ void TfmMain::BuildWindow()
                         Qt::AlignCenter);
     Label20->setObjectName(QStringLiteral("Label20"));
 
-    cbPort = new QComboBox(this);
+    cbPort = new TPortList(this);
     cbPort->setObjectName(QStringLiteral("cbPort"));
-    cbPort->setEditable(false);
+    cbPort->OnPopup = [this] { RefreshPortTips(); };
     cbPort->setFont(Arial(15));
     for (int i = 1; i <= 8; ++i)
         cbPort->addItem(QStringLiteral("COM%1").arg(i));

@@ -9,6 +9,7 @@
 
 #include "NumEdit.h"
 #include "Panels.h"
+#include "PortList.h"
 #include "Selector.h"
 
 #include <QCloseEvent>
@@ -64,7 +65,7 @@ void TfmMain::SerialFailure(const QString& text)
     butProgr->setText(kProgrCaption);
     butProgr->setEnabled(true);
     cbPort->show();
-    butWaiting->show();
+    CoverProgrButton(true);
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Vostrel"), text, QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("SerialFailureBox"));
     box.exec();
@@ -134,7 +135,7 @@ void TfmMain::WaitAndRead()
     if (Abandoned(generation))
         return;
     cbPort->hide();
-    butWaiting->hide();
+    CoverProgrButton(false);
     butProgr->setEnabled(false);
 
     AppendLog("Посылаем пакет-подтверждение (пакет № 08)");
@@ -147,7 +148,7 @@ void TfmMain::WaitAndRead()
 
     AppendLog("Ждём ответ от станции (пакет № 01)");
     ComPortIo.PurgeInput();
-    const TByteArray answer = CollectFor(ComPortIo, *this, 1000);
+    const TByteArray answer = CollectFor(ComPortIo, *this, 100);
     if (Abandoned(generation))
         return;
     const TByteArray block = UndoDleDoubling(ExtractBlock(answer));
@@ -179,7 +180,7 @@ void TfmMain::ReturnToWaiting()
     butProgr->setEnabled(true);
     butProgr->setText(kProgrCaption);
     ClearControls();
-    butWaiting->show();
+    CoverProgrButton(true);
     if (!m_closing)
         StartTimer->start();
 }
@@ -188,7 +189,9 @@ void TfmMain::ReturnToWaiting()
 
 void TfmMain::butProgrClick()
 {
-    if (m_closing)
+    // Programs only what a station sent and the operator saw, once: not the
+    // start-up values, and not again after a programming.
+    if (m_closing || !ConnectedFlag)
         return;
     RunGuarded([this] { Program(); });
 }

@@ -8,7 +8,7 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev
-  fonts-liberation
+  fonts-liberation qt6-translations-l10n
   clang libclang-rt-14-dev
   util-linux mount procps
 )
