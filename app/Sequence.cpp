@@ -148,7 +148,7 @@ void TfmMain::WaitAndRead()
 
     AppendLog("Ждём ответ от станции (пакет № 01)");
     ComPortIo.PurgeInput();
-    const TByteArray answer = CollectFor(ComPortIo, *this, 100);
+    const TByteArray answer = CollectFor(ComPortIo, *this, 1000);
     if (Abandoned(generation))
         return;
     const TByteArray block = UndoDleDoubling(ExtractBlock(answer));
