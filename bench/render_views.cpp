@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -60,8 +61,13 @@ int main(int argc, char* argv[])
     if (!dir.exists() && !QDir().mkpath(dir.path()))
         return 2;
 
-    StationSimulator station;
-    station.SetBlock(PictureBlock());
+    // The station greets a while after the window begins to wait, so the
+    // waiting view can be pictured from inside that wait.
+    StationConfig config;
+    config.Block = PictureBlock();
+    config.GreetOnWait = true;
+    config.GreetDelay = std::chrono::milliseconds(1500);
+    StationSimulator station(config);
 
     // The thank-you pause is the one sleep of this length: the page is
     // pictured instead of waited out.
@@ -83,12 +89,8 @@ int main(int argc, char* argv[])
 
     TfmMain w(options);
     window = &w;
+    QTimer::singleShot(1000, &w, [&] { ok &= Save(w, dir, QStringLiteral("instruction.png")); });
     w.show();
-    // Waiting on COM1 with the instruction page.
-    QTest::qWait(1500);
-    ok &= Save(w, dir, QStringLiteral("instruction.png"));
-
-    station.SendGreeting();
     if (!QTest::qWaitFor([] { return ConnectedFlag; }, 10000)) {
         std::printf("FAILED: the simulated station's parameters were not shown\n");
         return 1;
