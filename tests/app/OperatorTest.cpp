@@ -143,3 +143,36 @@ TEST(PortEntries, EachComNameReachesWhatTheFinderGivesIt)
 
 }  // namespace
 }  // namespace vostrel
+
+namespace vostrel {
+namespace {
+
+// Run once per desktop scale (QT_SCALE_FACTOR): every caption fits its label
+// and every control keeps its place and size in logical pixels.
+TEST(WindowScale, CaptionsFitAndPlacesHold)
+{
+    TfmMain w{NoPortOptions()};
+    w.show();
+    ASSERT_TRUE(WaitStarted(w, 0));
+    EXPECT_EQ(w.size(), QSize(736, 456));
+    EXPECT_EQ(Ctl<QPushButton>(w, "butWaiting")->geometry(), QRect(132, 411, 473, 33));
+    EXPECT_EQ(PortList(w)->geometry().topLeft(), QPoint(17, 416));
+    int checked = 0;
+    for (QLabel* l : w.findChildren<QLabel*>()) {
+        if (l->text().isEmpty() || !l->isVisibleTo(&w))
+            continue;
+        ++checked;
+        SCOPED_TRACE(l->text().toStdString());
+        const QRect need = l->fontMetrics().boundingRect(l->text());
+        EXPECT_LE(need.width(), l->contentsRect().width());
+        EXPECT_LE(l->fontMetrics().height(), l->contentsRect().height() + 2);
+        // Nothing sticks out of the window.
+        const QRect inWindow(l->mapTo(&w, QPoint(0, 0)), l->size());
+        EXPECT_TRUE(w.rect().contains(inWindow)) << inWindow.x() << "," << inWindow.y();
+    }
+    EXPECT_GT(checked, 20);  // the instruction page's lines and the group captions
+    w.close();
+}
+
+}  // namespace
+}  // namespace vostrel
