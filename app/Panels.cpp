@@ -35,12 +35,6 @@ TBevelPanel::TBevelPanel(TBevel outer, TBevel inner, const QColor& fill, QWidget
     : QWidget(parent), m_outer(outer), m_inner(inner), m_fill(fill)
 {}
 
-void TBevelPanel::SetFill(const QColor& c)
-{
-    m_fill = c;
-    update();
-}
-
 void TBevelPanel::paintEvent(QPaintEvent*)
 {
     QPainter p(this);

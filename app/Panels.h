@@ -20,8 +20,6 @@ class TBevelPanel : public QWidget {
     Q_OBJECT
 public:
     TBevelPanel(TBevel outer, TBevel inner, const QColor& fill, QWidget* parent = nullptr);
-    void SetFill(const QColor& c);
-    QColor Fill() const { return m_fill; }
     // Width of the bevels, where the content starts.
     int BorderWidth() const { return (m_outer != bvNone) + (m_inner != bvNone); }
 

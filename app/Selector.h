@@ -25,7 +25,6 @@ public:
     // list are ignored, so the tag is always one of the codes.
     void SetTag(int code);
     const QString& Caption() const { return m_caption; }
-    QList<int> Codes() const { return m_captions.keys(); }
 
     void SetCaptionColor(const QColor& c);
     QColor CaptionColor() const { return m_captionColor; }

@@ -31,19 +31,20 @@ bool Save(QWidget& w, const QDir& dir, const QString& file)
 // A realistic set: ZPCH1 simplex at 10 W, ZPCH2 duplex at 25 W.
 TByteArray PictureBlock()
 {
-    TParameterSet set;
-    set.StepCode = 0;
-    set.RxFreq = {146025.0L, 151500.0L};
-    set.TxFreq = {146025.0L, 156750.0L};
-    set.Simplex = {true, false};
-    set.PowerCode = {2, 1};
-    set.BaudCode = 1;
-    set.FlowCode = 1;
-    set.XoffAfter = 200;
-    set.RxPause = 25.0L;
-    set.AirSpeedCode = 0;
-    set.KodCode = 1;
-    set.KodPaketSize = 64;
+    TParameterSet set{
+        .StepCode = 0,
+        .RxFreq = {146025.0L, 151500.0L},
+        .TxFreq = {146025.0L, 156750.0L},
+        .Simplex = {true, false},
+        .PowerCode = {2, 1},
+        .BaudCode = 1,
+        .FlowCode = 1,
+        .XoffAfter = 200,
+        .RxPause = 25.0L,
+        .AirSpeedCode = 0,
+        .KodCode = 1,
+        .KodPaketSize = 64,
+    };
     TNullLog log;
     return EncodeBlock(set, log);
 }

@@ -103,19 +103,20 @@ bool ParseStationFault(const std::string& name, StationFault& out)
 
 TByteArray DefaultStationBlock()
 {
-    TParameterSet set;
-    set.StepCode = 1;
-    set.RxFreq = {145575.0L, 150000.0L};
-    set.TxFreq = {145575.0L, 160000.0L};
-    set.Simplex = {true, false};
-    set.PowerCode = {3, 1};
-    set.BaudCode = 0;
-    set.FlowCode = 0;
-    set.XoffAfter = 100.0L;
-    set.RxPause = 10.0L;
-    set.AirSpeedCode = 0;
-    set.KodCode = 1;
-    set.KodPaketSize = 24.0L;
+    TParameterSet set{
+        .StepCode = 1,
+        .RxFreq = {145575.0L, 150000.0L},
+        .TxFreq = {145575.0L, 160000.0L},
+        .Simplex = {true, false},
+        .PowerCode = {3, 1},
+        .BaudCode = 0,
+        .FlowCode = 0,
+        .XoffAfter = 100.0L,
+        .RxPause = 10.0L,
+        .AirSpeedCode = 0,
+        .KodCode = 1,
+        .KodPaketSize = 24.0L,
+    };
     TNullLog log;
     return EncodeBlock(set, log);
 }

@@ -125,19 +125,20 @@ TEST_F(EditorsTest, ArrowsStepInTheirOrderAndWrap)
     };
     // Every row starts from the first caption of every list, both channels
     // separate, the pause at 432.5 ms and coded packets.
-    TParameterSet start;
-    start.StepCode = 0;
-    start.RxFreq = {152000.0L, 153000.0L};
-    start.TxFreq = {160000.0L, 161000.0L};
-    start.Simplex = {false, false};
-    start.PowerCode = {1, 1};
-    start.BaudCode = 0;
-    start.FlowCode = 0;
-    start.XoffAfter = 55;
-    start.RxPause = 432.5L;
-    start.AirSpeedCode = 0;
-    start.KodCode = 0;
-    start.KodPaketSize = 55;
+    TParameterSet start{
+        .StepCode = 0,
+        .RxFreq = {152000.0L, 153000.0L},
+        .TxFreq = {160000.0L, 161000.0L},
+        .Simplex = {false, false},
+        .PowerCode = {1, 1},
+        .BaudCode = 0,
+        .FlowCode = 0,
+        .XoffAfter = 55,
+        .RxPause = 432.5L,
+        .AirSpeedCode = 0,
+        .KodCode = 0,
+        .KodPaketSize = 55,
+    };
     for (const Row& r : rows) {
         const QString name = QString::fromLatin1(r.selector);
         const QString arrow = QStringLiteral("spb") + name.mid(3) + QLatin1Char('_') + QString::fromLatin1(r.side);
@@ -275,8 +276,9 @@ TEST_F(EditorsTest, CodeSelectorFollowsPacketSize)
     Ctl<TNumEdit>(w, "edKodPaketSize")->SetValue(0);
     w.ActiveControls();
     ASSERT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), Bgr(kValueColour));
-    TParameterSet set;
-    set.KodPaketSize = 0;
+    TParameterSet set{
+        .KodPaketSize = 0,
+    };
     w.ShowParameters(set);
     EXPECT_EQ(Ctl<TSelector>(w, "panKod")->CaptionColor(), Bgr(kWhite));
     EXPECT_FALSE(Ctl<TSelector>(w, "panKod")->LeftButton()->isEnabled());
@@ -346,12 +348,13 @@ TEST_F(EditorsTest, LooksColourEnableAndLimitEveryEditor)
         {"edKodPaketSize", kValueColour, 0, 255, false},
     };
     // Xon/Xoff, separate channels, coded packets: every editor can be used.
-    TParameterSet usable;
-    usable.RxFreq = {150000.0L, 151000.0L};
-    usable.TxFreq = {160000.0L, 161000.0L};
-    usable.Simplex = {false, false};
-    usable.FlowCode = 1;
-    usable.KodPaketSize = 24;
+    TParameterSet usable{
+        .RxFreq = {150000.0L, 151000.0L},
+        .TxFreq = {160000.0L, 161000.0L},
+        .Simplex = {false, false},
+        .FlowCode = 1,
+        .KodPaketSize = 24,
+    };
     for (const bool active : {false, true, false, true}) {
         SCOPED_TRACE(active ? "active look" : "clear look");
         w.ClearControls();
@@ -394,19 +397,20 @@ TEST_F(EditorsTest, LooksColourEnableAndLimitEveryEditor)
 
 TEST_F(EditorsTest, ShowAndReadBackAParameterSet)
 {
-    TParameterSet in;
-    in.StepCode = 1;
-    in.RxFreq = {150000.0L, 160012.5L};
-    in.TxFreq = {150000.0L, 170000.0L};
-    in.Simplex = {true, false};
-    in.PowerCode = {1, 2};
-    in.BaudCode = 2;
-    in.FlowCode = 1;
-    in.XoffAfter = 200;
-    in.RxPause = 0.76288L;
-    in.AirSpeedCode = 2;
-    in.KodCode = 1;
-    in.KodPaketSize = 0;
+    TParameterSet in{
+        .StepCode = 1,
+        .RxFreq = {150000.0L, 160012.5L},
+        .TxFreq = {150000.0L, 170000.0L},
+        .Simplex = {true, false},
+        .PowerCode = {1, 2},
+        .BaudCode = 2,
+        .FlowCode = 1,
+        .XoffAfter = 200,
+        .RxPause = 0.76288L,
+        .AirSpeedCode = 2,
+        .KodCode = 1,
+        .KodPaketSize = 0,
+    };
     w.ShowParameters(in);
 
     EXPECT_EQ(Ctl<TSelector>(w, "panStep")->Caption(), "12,5");

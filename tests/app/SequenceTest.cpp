@@ -26,19 +26,20 @@ const QString kBadPacket = QStringLiteral("Полученный пакет - н�
 // the set whose calibration bytes were worked out by hand.
 TParameterSet WorkedSet()
 {
-    TParameterSet s;
-    s.StepCode = 0;
-    s.RxFreq = {145575.0L, 150000.0L};
-    s.TxFreq = {145575.0L, 160000.0L};
-    s.Simplex = {true, false};
-    s.PowerCode = {3, 1};
-    s.BaudCode = 1;
-    s.FlowCode = 1;
-    s.XoffAfter = 100;
-    s.RxPause = 10;
-    s.AirSpeedCode = 2;
-    s.KodCode = 1;
-    s.KodPaketSize = 24;
+    TParameterSet s{
+        .StepCode = 0,
+        .RxFreq = {145575.0L, 150000.0L},
+        .TxFreq = {145575.0L, 160000.0L},
+        .Simplex = {true, false},
+        .PowerCode = {3, 1},
+        .BaudCode = 1,
+        .FlowCode = 1,
+        .XoffAfter = 100,
+        .RxPause = 10,
+        .AirSpeedCode = 2,
+        .KodCode = 1,
+        .KodPaketSize = 24,
+    };
     return s;
 }
 
