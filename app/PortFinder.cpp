@@ -1,4 +1,5 @@
 #include "PortFinder.h"
+#include "SysFiles.h"
 
 #include <QSerialPortInfo>
 
@@ -21,16 +22,6 @@
 namespace vostrel {
 
 namespace {
-
-bool StartsWith(std::string_view s, std::string_view prefix)
-{
-    return s.substr(0, prefix.size()) == prefix;
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
 
 // Digit runs compare as numbers so "ttyS2" < "ttyS10" and "1-2" < "1-10".
 int NaturalCompare(std::string_view a, std::string_view b)
@@ -71,27 +62,6 @@ int NaturalCompare(std::string_view a, std::string_view b)
     // Equal as numbers ("ttyS01", "ttyS1"): still a fixed order.
     const int c = a.compare(b);
     return (c > 0) - (c < 0);
-}
-
-std::optional<std::string> ReadSmallFile(const std::string& path)
-{
-    std::ifstream in(path);
-    if (!in)
-        return std::nullopt;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        return std::nullopt;
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.pop_back();
-    return text;
-}
-
-std::string RealPath(const std::string& path)
-{
-    char buf[PATH_MAX];
-    if (::realpath(path.c_str(), buf) == nullptr)
-        return {};
-    return buf;
 }
 
 bool PathExists(const std::string& path)
@@ -220,40 +190,6 @@ TPresentPort::TKind KindOf(const TListedPort& port, bool serialCore)
     if (port.VendorId)
         return TPresentPort::TKind::Usb;
     return TPresentPort::TKind::Other;
-}
-
-std::vector<std::string> DirectoryEntries(const std::string& dir)
-{
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr)
-        return names;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string_view name = e->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
-    }
-    ::closedir(d);
-    return names;
-}
-
-std::optional<int> ParsePid(std::string_view s)
-{
-    if (s.empty() || s.size() > 9 || !std::all_of(s.begin(), s.end(), IsDigit))
-        return std::nullopt;
-    int pid = 0;
-    for (const char c : s)
-        pid = pid * 10 + (c - '0');
-    return pid;
-}
-
-std::string ReadLink(const std::string& path)
-{
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf)
-        return {};
-    return std::string(buf, static_cast<std::size_t>(n));
 }
 
 std::string FromQt(const QString& s)
@@ -435,53 +371,6 @@ QString PresentPortsText(const std::vector<TPresentPort>& present)
     }
     const QString lead = present.size() == 1 ? QStringLiteral("Найден порт: ") : QStringLiteral("Найдены порты: ");
     return lead + items.join(QStringLiteral(", ")) + QLatin1Char('.');
-}
-
-std::vector<std::string> PortHolders(const std::string& devicePath)
-{
-    std::string real = RealPath(devicePath);
-    if (real.empty())
-        real = devicePath;
-    struct stat device {};
-    const bool isDevice = ::stat(devicePath.c_str(), &device) == 0 && S_ISCHR(device.st_mode);
-
-    std::vector<std::pair<int, std::string>> holders;
-    const int self = static_cast<int>(::getpid());
-    for (const auto& entry : DirectoryEntries("/proc")) {
-        const std::optional<int> pid = ParsePid(entry);
-        if (!pid || *pid == self)
-            continue;
-        const std::string fdDir = "/proc/" + entry + "/fd";
-        bool holds = false;
-        // Unreadable for other users' processes: those are simply not named.
-        for (const auto& fd : DirectoryEntries(fdDir)) {
-            const std::string fdPath = fdDir + "/" + fd;
-            const std::string target = ReadLink(fdPath);
-            if (target == real) {
-                holds = true;
-                break;
-            }
-            // The same device under another name, e.g. bound onto a node in
-            // another mount namespace.
-            struct stat st {};
-            if (isDevice && StartsWith(target, "/dev/") && ::stat(fdPath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-                st.st_rdev == device.st_rdev) {
-                holds = true;
-                break;
-            }
-        }
-        if (!holds)
-            continue;
-        const std::string comm = ReadSmallFile("/proc/" + entry + "/comm").value_or(std::string());
-        const std::string pidText = "PID " + std::to_string(*pid);
-        holders.emplace_back(*pid, comm.empty() ? pidText : comm + " (" + pidText + ")");
-    }
-    std::sort(holders.begin(), holders.end());
-    std::vector<std::string> names;
-    names.reserve(holders.size());
-    for (auto& holder : holders)
-        names.push_back(std::move(holder.second));
-    return names;
 }
 
 }  // namespace vostrel
