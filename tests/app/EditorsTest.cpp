@@ -59,7 +59,6 @@ protected:
             EXPECT_EQ(actual.value(it.key()).toStdString(), it.value().toStdString()) << it.key().toStdString();
     }
 
-    TLocaleScope locale{RussianLocale()};
     TfmMain w{NoPortOptions()};
 };
 
