@@ -46,6 +46,8 @@ public:
             QTimer::singleShot(1000, [] {
                 std::printf("rss %ld\n", ResidentKb());
                 std::fflush(stdout);
+                // Closing ends a wait for the station that may be running.
+                QApplication::closeAllWindows();
                 QCoreApplication::exit(0);
             });
         }
