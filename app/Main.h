@@ -125,7 +125,7 @@ private:
 
     // Port choice (PortChoice.cpp).
     struct TPortScan;
-    TPortScan ScanPorts();
+    TPortScan ScanPorts(bool withPresent);
     void RefreshPortTips();
     void ShowPortFailure(const QString& name);
 

@@ -61,9 +61,11 @@ struct TfmMain::TPortScan {
 
 // Listing the ports takes some tens of milliseconds, so it runs aside while
 // the window goes on handling its messages.
-TfmMain::TPortScan TfmMain::ScanPorts()
+TfmMain::TPortScan TfmMain::ScanPorts(bool withPresent)
 {
-    auto job = std::async(std::launch::async, [] { return TPortScan{FindComPorts(), ListPresentPorts()}; });
+    auto job = std::async(std::launch::async, [withPresent] {
+        return TPortScan{FindComPorts(), withPresent ? ListPresentPorts() : std::vector<TPresentPort>{}};
+    });
     while (job.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
         ProcessMessages();
     return job.get();
@@ -71,7 +73,7 @@ TfmMain::TPortScan TfmMain::ScanPorts()
 
 void TfmMain::RefreshPortTips()
 {
-    const TPortScan scan = ScanPorts();
+    const TPortScan scan = ScanPorts(false);
     for (int i = 0; i < cbPort->count(); ++i) {
         const int n = ComNumber(cbPort->itemText(i));
         if (n >= 1 && n <= static_cast<int>(scan.Choices.size()))
@@ -101,7 +103,7 @@ void TfmMain::cbPortChange()
         if (m_options.DevicePath) {
             path = m_options.DevicePath(name);
         } else if (const int n = ComNumber(name); n > 0) {
-            const TPortScan scan = ScanPorts();
+            const TPortScan scan = ScanPorts(true);
             const TPortChoice* choice =
                 n <= static_cast<int>(scan.Choices.size()) ? &scan.Choices[static_cast<std::size_t>(n - 1)] : nullptr;
             // Nothing there: the administrator's name, which fails to open.
