@@ -1,11 +1,8 @@
-// The window under an operator's hands: the covered programming button, the
-// wheel over the port list, and what the port list's entries reach.
+// What the port list's entries reach, and the window at each desktop scale.
 #include "AppTestSupport.h"
 #include "PortFinder.h"
-#include "StationSimulator.h"
 
 #include <QApplication>
-#include <QWheelEvent>
 
 #include <chrono>
 
@@ -13,102 +10,6 @@ using namespace std::chrono_literals;
 
 namespace vostrel {
 namespace {
-
-class OperatorTest : public ::testing::Test {
-protected:
-    void Start()
-    {
-        StopWaitingFlag = false;
-        ConnectedFlag = false;
-        w = std::make_unique<TfmMain>(PortsOptions(
-            {QString::fromStdString(station.SlavePath()), QString::fromStdString(other.SlavePath())}, 300));
-        w->show();
-        w->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
-        ASSERT_TRUE(WaitStarted(*w, 2));
-        ASSERT_TRUE(w->ComPort.IsOpen());
-    }
-
-    void TearDown() override
-    {
-        if (w)
-            w->close();
-        w.reset();
-    }
-
-    // Tab to each control in turn and press Space on it, as a new user
-    // looking for the programming button would; the mnemonic and a click
-    // where the button lies follow.
-    void PressEverything()
-    {
-        for (int i = 0; i < 4; ++i) {
-            QWidget* f = QApplication::focusWidget() ? QApplication::focusWidget() : w.get();
-            QTest::keyClick(f, Qt::Key_Tab);
-            f = QApplication::focusWidget() ? QApplication::focusWidget() : w.get();
-            QTest::keyClick(f, Qt::Key_Space);
-            if (QWidget* popup = QApplication::activePopupWidget())
-                popup->close();
-        }
-        QTest::keyClick(w.get(), Qt::Key_P, Qt::AltModifier);
-        auto* progr = Ctl<QPushButton>(*w, "butProgr");
-        QTest::mouseClick(w.get(), Qt::LeftButton, {}, progr->geometry().center());
-        QTest::qWait(200);
-    }
-
-    StationSimulator station;
-    StationSimulator other;
-    TModalBoxCloser boxes;
-    std::unique_ptr<TfmMain> w;
-};
-
-TEST_F(OperatorTest, CoveredProgrammingButtonNeverActs)
-{
-    station.SetGreetOnWait(false);
-    Start();
-    auto* progr = Ctl<QPushButton>(*w, "butProgr");
-
-    // At start-up: nothing read, so nothing may be programmed.
-    EXPECT_FALSE(progr->isVisible());
-    PressEverything();
-    EXPECT_TRUE(station.ProgrammedBlocks().empty());
-    EXPECT_NE(progr->text(), QStringLiteral("Ok"));
-
-    // Read, programmed once; afterwards the same keys send nothing more.
-    // The keys may have picked a port; picking it again starts a fresh wait
-    // that the station answers.
-    station.SetGreetOnWait(true);
-    PortList(*w)->setCurrentIndex(0);
-    emit PortList(*w)->activated(0);
-    ASSERT_TRUE(QTest::qWaitFor([] { return ConnectedFlag; }, 10000));
-    station.SetGreetOnWait(false);
-    EXPECT_TRUE(progr->isVisible());
-    QTest::mouseClick(progr, Qt::LeftButton);
-    ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Ctl<QPushButton>(*w, "butWaiting")->isVisible(); }, 5000));
-    EXPECT_FALSE(progr->isVisible());
-    PressEverything();
-    // Even a click that reaches the handler directly programs nothing.
-    progr->click();
-    QTest::qWait(200);
-    EXPECT_EQ(station.ProgrammedBlocks().size(), 1u);
-}
-
-TEST_F(OperatorTest, WheelOverTheClosedPortListChangesNothing)
-{
-    Start();
-    const std::string opened = w->ComPort.DeviceName();
-    auto* list = PortList(*w);
-    for (int delta : {-120, 120, -120}) {
-        QWheelEvent wheel(QPointF(10, 10), list->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, delta), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(list, &wheel);
-    }
-    QTest::qWait(100);
-    EXPECT_EQ(list->currentIndex(), 0);
-    EXPECT_EQ(w->ComPort.DeviceName(), opened);
-    EXPECT_TRUE(w->ComPort.IsOpen());
-    EXPECT_TRUE(boxes.Texts.isEmpty());
-}
 
 TEST(PortEntries, EachComNameReachesWhatTheFinderGivesIt)
 {

@@ -8,6 +8,7 @@
 #include "Utils.h"
 
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <array>
@@ -83,6 +84,25 @@ std::vector<ReceivedPacket> PacketsNumbered(const StationSimulator& s, std::uint
     std::copy_if(all.begin(), all.end(), std::back_inserter(out),
                  [number](const ReceivedPacket& p) { return p.Number == number; });
     return out;
+}
+
+// Tab to each control in turn and press Space on it, as a new user
+// looking for the programming button would; the mnemonic and a click
+// where the button lies follow.
+void PressEverything(TfmMain& w)
+{
+    for (int i = 0; i < 4; ++i) {
+        QWidget* f = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
+        QTest::keyClick(f, Qt::Key_Tab);
+        f = QApplication::focusWidget() ? QApplication::focusWidget() : &w;
+        QTest::keyClick(f, Qt::Key_Space);
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+    }
+    QTest::keyClick(&w, Qt::Key_P, Qt::AltModifier);
+    auto* progr = Ctl<QPushButton>(w, "butProgr");
+    QTest::mouseClick(&w, Qt::LeftButton, {}, progr->geometry().center());
+    QTest::qWait(200);
 }
 
 class SequenceTest : public ::testing::Test {
@@ -593,6 +613,57 @@ TEST_F(SequenceTest, ClosingDuringASendWaitsForItsLastByte)
     // Programmed, so no goodbye; and nothing after the packet.
     EXPECT_EQ(station.GoodbyeCount(), 0);
     EXPECT_EQ(station.Packets().back().Number, kPacketProgram);
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+TEST_F(SequenceTest, CoveredProgrammingButtonNeverActs)
+{
+    station.SetGreetOnWait(false);
+    Start();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    auto* progr = Ctl<QPushButton>(*w, "butProgr");
+
+    // At start-up: nothing read, so nothing may be programmed.
+    EXPECT_FALSE(progr->isVisible());
+    PressEverything(*w);
+    EXPECT_TRUE(station.ProgrammedBlocks().empty());
+    EXPECT_NE(progr->text(), QStringLiteral("Ok"));
+
+    // Read, programmed once; afterwards the same keys send nothing more.
+    // The keys may have picked a port; picking it again starts a fresh wait
+    // that the station answers.
+    station.SetGreetOnWait(true);
+    PortList(*w)->setCurrentIndex(0);
+    emit PortList(*w)->activated(0);
+    ASSERT_TRUE(QTest::qWaitFor([] { return ConnectedFlag; }, 10000));
+    station.SetGreetOnWait(false);
+    EXPECT_TRUE(progr->isVisible());
+    QTest::mouseClick(progr, Qt::LeftButton);
+    ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Ctl<QPushButton>(*w, "butWaiting")->isVisible(); }, 5000));
+    EXPECT_FALSE(progr->isVisible());
+    PressEverything(*w);
+    // Even a click that reaches the handler directly programs nothing.
+    progr->click();
+    QTest::qWait(200);
+    EXPECT_EQ(station.ProgrammedBlocks().size(), 1u);
+}
+
+TEST_F(SequenceTest, WheelOverTheClosedPortListChangesNothing)
+{
+    Start();
+    const std::string opened = w->ComPort.DeviceName();
+    auto* list = PortList(*w);
+    for (int delta : {-120, 120, -120}) {
+        QWheelEvent wheel(QPointF(10, 10), list->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(list, &wheel);
+    }
+    QTest::qWait(100);
+    EXPECT_EQ(list->currentIndex(), 0);
+    EXPECT_EQ(w->ComPort.DeviceName(), opened);
+    EXPECT_TRUE(w->ComPort.IsOpen());
     EXPECT_TRUE(boxes.Texts.isEmpty());
 }
 
