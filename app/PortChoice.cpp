@@ -112,6 +112,9 @@ void TfmMain::cbPortChange()
                            (choice != nullptr ? PortToolTip(*choice) : QStringLiteral("порт не найден")) +
                            QLatin1Char('\n') + PresentPortsText(scan.Present);
         }
+        // The window may have been closed while the ports were being listed.
+        if (m_closing)
+            return;
         ComPort.SetDeviceName(path);
         // A program that keeps the port open without locking it would share
         // the station's bytes with us: refuse it as a busy port.
