@@ -558,10 +558,8 @@ void StationSimulator::FlushOutputLocked()
         return;
     }
     while (!m_output.empty()) {
-        const ssize_t n = ::write(m_master, m_output.data(), m_output.size());
+        const ssize_t n = TEMP_FAILURE_RETRY(::write(m_master, m_output.data(), m_output.size()));
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
             if (errno != EAGAIN)
                 m_output.clear();  // nothing sensible to do with a broken master
             return;
