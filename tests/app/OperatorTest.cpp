@@ -4,6 +4,12 @@
 
 #include <QApplication>
 
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 
 using namespace std::chrono_literals;
@@ -40,6 +46,52 @@ TEST(PortEntries, EachComNameReachesWhatTheFinderGivesIt)
         << boxes.Infos.front().toStdString();
     EXPECT_FALSE(w.ComPort.IsOpen());
     w.close();
+}
+
+// A terminal program left running on the port, which does not lock it: the
+// window refuses the port as busy and names the program, instead of sharing
+// the station's bytes with it.
+TEST(PortEntries, APortAnotherProgramHoldsIsRefusedAndNamed)
+{
+    const char* device = "/dev/ttyS0";
+    const int probe = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0)
+        GTEST_SKIP() << device << " cannot be opened here, so no real serial port can be held";
+    ::close(probe);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const char ok = fd >= 0 ? 1 : 0;
+        [[maybe_unused]] const auto n = ::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+
+    StopWaitingFlag = false;
+    ConnectedFlag = false;
+    TModalBoxCloser boxes;
+    TfmMain w(PortsOptions({QString::fromLatin1(device)}));
+    w.show();
+    // The box comes and goes inside the start-up, before the list is filled.
+    const bool started = WaitStarted(w, 1);
+    const bool open = w.ComPort.IsOpen();
+    w.close();
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ASSERT_EQ(ok, 1);
+    ASSERT_TRUE(started);
+    EXPECT_FALSE(open);
+    ASSERT_EQ(boxes.Texts.size(), 1);
+    EXPECT_EQ(boxes.Texts.front(), QStringLiteral("Не удалось открыть порт /dev/ttyS0"));
+    EXPECT_TRUE(boxes.Infos.front().contains(QStringLiteral("PID %1").arg(holder)))
+        << boxes.Infos.front().toStdString();
 }
 
 }  // namespace
