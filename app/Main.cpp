@@ -162,7 +162,6 @@ void TfmMain::FormShow()
     cbPort->addItems(m_options.PortNames());
     cbPort->setCurrentIndex(0);
     cbPortChange();
-    RefreshPortTips();
 }
 
 void TfmMain::CoverProgrButton(bool covered)

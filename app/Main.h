@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -34,6 +35,7 @@ class TLinkLabel;
 class TNumEdit;
 class TPictureButton;
 class TPortList;
+struct TPortChoice;
 class TSelector;
 class TTitleTab;
 
@@ -125,8 +127,9 @@ private:
 
     // Port choice (PortChoice.cpp).
     struct TPortScan;
-    TPortScan ScanPorts(bool withPresent);
+    TPortScan ScanPorts();
     void RefreshPortTips();
+    void ShowPortTips(const std::vector<vostrel::TPortChoice>& choices);
     void ShowPortFailure(const QString& name);
 
     // The programming sequence (Sequence.cpp).

@@ -353,14 +353,15 @@ void TfmMain::BuildCoverPages()
     centred(MakeLineLabel(pageReklama, QStringLiteral("С вопросами и за тех.поддержкой обращайтесь:"), Arial(17, true),
                           steps, 0, 0),
             170);
-    sWebLabel1 = new TLinkLabel(QStringLiteral("support@example.com"),
-                                QUrl(QStringLiteral("mailto:support@example.com")), BgrColor(16737894), pageReklama);
-    sWebLabel1->setObjectName(QStringLiteral("sWebLabel1"));
-    sWebLabel1->setFont(Arial(16, true, false, true));
-    centred(sWebLabel1, 214);
-    sWebLabel2 = new TLinkLabel(QStringLiteral("www.example.com"), QUrl(QStringLiteral("https://www.example.com/")),
-                                BgrColor(16737894), pageReklama);
-    sWebLabel2->setObjectName(QStringLiteral("sWebLabel2"));
-    sWebLabel2->setFont(Arial(16, true, false, true));
-    centred(sWebLabel2, 246);
+    auto makeLink = [&](const char* name, const QString& caption, const QString& url, int y) {
+        auto* l = new TLinkLabel(caption, QUrl(url), BgrColor(16737894), pageReklama);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setFont(Arial(16, true, false, true));
+        centred(l, y);
+        return l;
+    };
+    sWebLabel1 = makeLink("sWebLabel1", QStringLiteral("support@example.com"),
+                          QStringLiteral("mailto:support@example.com"), 214);
+    sWebLabel2 =
+        makeLink("sWebLabel2", QStringLiteral("www.example.com"), QStringLiteral("https://www.example.com/"), 246);
 }

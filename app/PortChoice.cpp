@@ -59,12 +59,14 @@ struct TfmMain::TPortScan {
     std::vector<TPresentPort> Present;
 };
 
-// Listing the ports takes some tens of milliseconds, so it runs aside while
-// the window goes on handling its messages.
-TfmMain::TPortScan TfmMain::ScanPorts(bool withPresent)
+// Listing the ports takes some milliseconds, so it runs aside while the
+// window goes on handling its messages.
+TfmMain::TPortScan TfmMain::ScanPorts()
 {
-    auto job = std::async(std::launch::async, [withPresent] {
-        return TPortScan{FindComPorts(), withPresent ? ListPresentPorts() : std::vector<TPresentPort>{}};
+    auto job = std::async(std::launch::async, [] {
+        std::vector<TPresentPort> present = ListPresentPorts();
+        std::vector<TPortChoice> choices = FindComPorts(present);
+        return TPortScan{std::move(choices), std::move(present)};
     });
     while (job.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
         ProcessMessages();
@@ -73,11 +75,15 @@ TfmMain::TPortScan TfmMain::ScanPorts(bool withPresent)
 
 void TfmMain::RefreshPortTips()
 {
-    const TPortScan scan = ScanPorts(false);
+    ShowPortTips(ScanPorts().Choices);
+}
+
+void TfmMain::ShowPortTips(const std::vector<TPortChoice>& choices)
+{
     for (int i = 0; i < cbPort->count(); ++i) {
         const int n = ComNumber(cbPort->itemText(i));
-        if (n >= 1 && n <= static_cast<int>(scan.Choices.size()))
-            cbPort->setItemData(i, PortToolTip(scan.Choices[static_cast<std::size_t>(n - 1)]), Qt::ToolTipRole);
+        if (n >= 1 && n <= static_cast<int>(choices.size()))
+            cbPort->setItemData(i, PortToolTip(choices[static_cast<std::size_t>(n - 1)]), Qt::ToolTipRole);
     }
 }
 
@@ -99,11 +105,11 @@ void TfmMain::cbPortChange()
         ProcessMessages();
 
         std::string path = name.toStdString();
-        std::vector<std::string> holders;
         if (m_options.DevicePath) {
             path = m_options.DevicePath(name);
         } else if (const int n = ComNumber(name); n > 0) {
-            const TPortScan scan = ScanPorts(true);
+            const TPortScan scan = ScanPorts();
+            ShowPortTips(scan.Choices);
             const TPortChoice* choice =
                 n <= static_cast<int>(scan.Choices.size()) ? &scan.Choices[static_cast<std::size_t>(n - 1)] : nullptr;
             // Nothing there: the administrator's name, which fails to open.
@@ -118,13 +124,12 @@ void TfmMain::cbPortChange()
         ComPort.SetDeviceName(path);
         // A program that keeps the port open without locking it would share
         // the station's bytes with us: refuse it as a busy port.
-        holders = IsPseudoTerminal(path) ? std::vector<std::string>{} : PortHolders(path);
-        if (!holders.empty()) {
-            m_lastOpenError = EBUSY;
-            for (const std::string& h : holders)
+        if (!IsPseudoTerminal(path)) {
+            for (const std::string& h : PortHolders(path))
                 m_portHolders << QString::fromStdString(h);
-            throw ECommError("Device is held by another program", EBUSY);
         }
+        if (!m_portHolders.isEmpty())
+            throw ECommError("Device is held by another program", EBUSY);
         ComPort.OpenPort();
         for (int i = 0; i < 3; ++i) {
             Sleep(10);

@@ -341,9 +341,14 @@ std::vector<TPresentPort> ListPresentPorts()
     return PresentPorts(listed, "/sys/class/tty", "/dev");
 }
 
+std::vector<TPortChoice> FindComPorts(const std::vector<TPresentPort>& present, int count)
+{
+    return ResolveComPorts(present, PathExists, RealPath, count);
+}
+
 std::vector<TPortChoice> FindComPorts(int count)
 {
-    return ResolveComPorts(ListPresentPorts(), PathExists, RealPath, count);
+    return FindComPorts(ListPresentPorts(), count);
 }
 
 QString PortToolTip(const TPortChoice& choice)

@@ -74,7 +74,9 @@ std::vector<TPresentPort> PresentPorts(const std::vector<TListedPort>& listed, c
 // This machine's present ports, from QSerialPortInfo and sysfs.
 std::vector<TPresentPort> ListPresentPorts();
 
-// ResolveComPorts over this machine's ports and /dev.
+// ResolveComPorts over the given present ports and this machine's /dev.
+std::vector<TPortChoice> FindComPorts(const std::vector<TPresentPort>& present, int count = 6);
+// The same over this machine's ports.
 std::vector<TPortChoice> FindComPorts(int count = 6);
 
 // The port list's tooltip for one name.
