@@ -4,18 +4,30 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-# Debian 12 packages the build, the tests and the demo need.
-PACKAGES=(
+# Debian 12 packages that building and running the program (and the simulator
+# for the demo) need.
+RUN_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev libgtest-dev libgmock-dev
+  qt6-base-dev qt6-serialport-dev
   fonts-liberation qt6-translations-l10n
+  util-linux mount
+)
+# What the whole test suite adds: GoogleTest, clang for the fuzzers, the
+# process tools the tests use and the package checkers.
+TEST_PACKAGES=(
+  "${RUN_PACKAGES[@]}"
+  libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  util-linux mount procps
+  procps
+  desktop-file-utils appstream dpkg-dev file
 )
 
+# need_packages NAME...: installs the named Debian packages that are missing,
+# as root or through sudo. Where neither is possible, says what to run and
+# stops, so nothing half-built follows.
 need_packages() {
-  local missing=()
-  for p in "${PACKAGES[@]}"; do
+  local missing=() p
+  for p in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$p")
     fi
@@ -23,16 +35,65 @@ need_packages() {
   if ((${#missing[@]} == 0)); then
     return 0
   fi
-  echo "Installing: ${missing[*]}"
+  local line="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
   local sudo=()
-  if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      {
+        echo "These Debian packages are missing: ${missing[*]}"
+        echo "Installing them needs root, and sudo is not available. As root, run:"
+        echo "  $line"
+        echo "then run this command again."
+      } >&2
+      exit 1
+    fi
+    sudo=(sudo)
+  fi
+  echo "Installing: ${missing[*]}"
+  if ! { "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"; }; then
+    {
+      echo "Installing the missing Debian packages failed. As root, run:"
+      echo "  $line"
+      echo "then run this command again."
+    } >&2
+    exit 1
+  fi
 }
 
-# build DIR [cmake options...]: configures once, then builds everything.
+# as_invoking_user "$0" "$@": under sudo, the packages are in place by now; the
+# rest runs as the user who called sudo, so that the build folders and anything
+# the program writes stay theirs.
+as_invoking_user() {
+  if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ] &&
+    [ -z "${VOSTREL_AS_USER:-}" ]; then
+    # Folders an earlier run as root left behind go back to the user too.
+    local dir
+    for dir in "$ROOT"/build*; do
+      if [ -d "$dir" ] && [ "$(stat -c %u "$dir")" -eq 0 ]; then
+        chown -R "$SUDO_USER": "$dir"
+      fi
+    done
+    export VOSTREL_AS_USER=1
+    exec runuser -u "$SUDO_USER" -- bash "$@"
+  fi
+}
+
+# build DIR TARGETS [-- cmake options...]: configures, then builds the given
+# targets (all of them for "all").
 build() {
-  local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
+  local dir=$1 targets=() options=()
+  shift
+  while (($#)) && [ "$1" != -- ]; do
+    targets+=("$1")
+    shift
+  done
+  if (($#)); then shift; fi
+  options=("$@")
+  cmake -S "$ROOT" -B "$dir" -G Ninja "${options[@]}" >/dev/null
+  if [ "${targets[*]}" = all ]; then
+    cmake --build "$dir" -j "$JOBS"
+  else
+    cmake --build "$dir" -j "$JOBS" --target "${targets[@]}"
+  fi
 }
