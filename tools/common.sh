@@ -74,6 +74,12 @@ as_invoking_user() {
         chown -R "$SUDO_USER": "$dir"
       fi
     done
+    # sudo keeps the display but not the session's runtime folder.
+    local uid
+    uid=$(id -u "$SUDO_USER")
+    if [ -z "${XDG_RUNTIME_DIR:-}" ] && [ -d "/run/user/$uid" ]; then
+      export XDG_RUNTIME_DIR=/run/user/$uid
+    fi
     export VOSTREL_AS_USER=1
     exec runuser -u "$SUDO_USER" -- bash "$@"
   fi
