@@ -226,35 +226,49 @@ TNumEdit* MakeEdit(const QString& name, const QString& format, long double value
     return e;
 }
 
+// One channel, named by ID ("ZPCH1"): its duplex toggle on a band, and its
+// receive, transmit and power lines in a frame below.
+struct TChannel {
+    TSelector* duplex;
+    TNumEdit* rx;
+    TNumEdit* tx;
+    TSelector* power;
+};
+
+TChannel MakeChannel(QWidget* group, const QString& id, const QString& caption, int bandY, int frameY)
+{
+    const QString kHz = QStringLiteral("кГц");
+    const QMap<int, QString> powers{{1, QStringLiteral("25")}, {2, QStringLiteral("10")}, {3, QStringLiteral("5")}};
+    auto* band = MakeBand(group, caption, bandY);
+    const TChannel c{MakeDuplexToggle(QStringLiteral("pan") + id, band),
+                     MakeEdit(QStringLiteral("ed%1_RxFreq").arg(id), QStringLiteral("### ##0.0"), 145575),
+                     MakeEdit(QStringLiteral("ed%1_TxFreq").arg(id), QStringLiteral("### ##0.0"), 145575),
+                     MakeSelector(QStringLiteral("pan%1Power").arg(id), powers, 3)};
+    MakeFrame(group, frameY, 96,
+              {{QStringLiteral("Частота  приёма"), c.rx, kHz},
+               {QStringLiteral("Частота  передачи"), c.tx, kHz},
+               {QStringLiteral("Выходная  мощность"), c.power, QStringLiteral("Вт")}});
+    return c;
+}
+
 }  // namespace
 
 void TfmMain::BuildRadioGroup()
 {
-    const QString kHz = QStringLiteral("кГц");
-    const QMap<int, QString> powers{{1, QStringLiteral("25")}, {2, QStringLiteral("10")}, {3, QStringLiteral("5")}};
-
     panStep = MakeSelector(QStringLiteral("panStep"), {{0, QStringLiteral("25,0")}, {1, QStringLiteral("12,5")}}, 0);
-    MakeFrame(sGroupBox1, 32, 36, {{QStringLiteral("Шаг сетки частот"), panStep, kHz}});
+    MakeFrame(sGroupBox1, 32, 36, {{QStringLiteral("Шаг сетки частот"), panStep, QStringLiteral("кГц")}});
 
-    auto* band1 = MakeBand(sGroupBox1, QStringLiteral("ЗПЧ1 (модем)"), 88);
-    panZPCH1 = MakeDuplexToggle(QStringLiteral("panZPCH1"), band1);
-    edZPCH1_RxFreq = MakeEdit(QStringLiteral("edZPCH1_RxFreq"), QStringLiteral("### ##0.0"), 145575);
-    edZPCH1_TxFreq = MakeEdit(QStringLiteral("edZPCH1_TxFreq"), QStringLiteral("### ##0.0"), 145575);
-    panZPCH1Power = MakeSelector(QStringLiteral("panZPCH1Power"), powers, 3);
-    MakeFrame(sGroupBox1, 117, 96,
-              {{QStringLiteral("Частота  приёма"), edZPCH1_RxFreq, kHz},
-               {QStringLiteral("Частота  передачи"), edZPCH1_TxFreq, kHz},
-               {QStringLiteral("Выходная  мощность"), panZPCH1Power, QStringLiteral("Вт")}});
+    const TChannel modem = MakeChannel(sGroupBox1, QStringLiteral("ZPCH1"), QStringLiteral("ЗПЧ1 (модем)"), 88, 117);
+    panZPCH1 = modem.duplex;
+    edZPCH1_RxFreq = modem.rx;
+    edZPCH1_TxFreq = modem.tx;
+    panZPCH1Power = modem.power;
 
-    auto* band2 = MakeBand(sGroupBox1, QStringLiteral("ЗПЧ2  (речь)"), 233);
-    panZPCH2 = MakeDuplexToggle(QStringLiteral("panZPCH2"), band2);
-    edZPCH2_RxFreq = MakeEdit(QStringLiteral("edZPCH2_RxFreq"), QStringLiteral("### ##0.0"), 145575);
-    edZPCH2_TxFreq = MakeEdit(QStringLiteral("edZPCH2_TxFreq"), QStringLiteral("### ##0.0"), 145575);
-    panZPCH2Power = MakeSelector(QStringLiteral("panZPCH2Power"), powers, 3);
-    MakeFrame(sGroupBox1, 262, 96,
-              {{QStringLiteral("Частота  приёма"), edZPCH2_RxFreq, kHz},
-               {QStringLiteral("Частота  передачи"), edZPCH2_TxFreq, kHz},
-               {QStringLiteral("Выходная  мощность"), panZPCH2Power, QStringLiteral("Вт")}});
+    const TChannel speech = MakeChannel(sGroupBox1, QStringLiteral("ZPCH2"), QStringLiteral("ЗПЧ2  (речь)"), 233, 262);
+    panZPCH2 = speech.duplex;
+    edZPCH2_RxFreq = speech.rx;
+    edZPCH2_TxFreq = speech.tx;
+    panZPCH2Power = speech.power;
 }
 
 void TfmMain::BuildModemGroup()

@@ -85,21 +85,16 @@ as_invoking_user() {
   fi
 }
 
-# build DIR TARGETS [-- cmake options...]: configures, then builds the given
-# targets (all of them for "all").
+# build DIR [TARGET...] [-- CMAKE_OPTION...]: configures, then builds the given
+# targets, or everything when none is given.
 build() {
-  local dir=$1 targets=() options=()
+  local dir=$1 targets=()
   shift
   while (($#)) && [ "$1" != -- ]; do
-    targets+=("$1")
+    targets+=(--target "$1")
     shift
   done
   if (($#)); then shift; fi
-  options=("$@")
-  cmake -S "$ROOT" -B "$dir" -G Ninja "${options[@]}" >/dev/null
-  if [ "${targets[*]}" = all ]; then
-    cmake --build "$dir" -j "$JOBS"
-  else
-    cmake --build "$dir" -j "$JOBS" --target "${targets[@]}"
-  fi
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS" "${targets[@]}"
 }
