@@ -67,16 +67,27 @@ need_packages() {
 as_invoking_user() {
   if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ] &&
     [ -z "${VOSTREL_AS_USER:-}" ]; then
-    # Folders an earlier run as root left behind go back to the user too.
-    local dir
+    # Asked as the user, so group rights, ACLs and read-only mounts count too;
+    # otherwise the build fails later with no word on why.
+    if ! runuser -u "$SUDO_USER" -- test -w "$ROOT"; then
+      {
+        echo "$SUDO_USER cannot write in $ROOT, and the build runs as $SUDO_USER."
+        echo "Give the checkout to $SUDO_USER:"
+        printf '  sudo chown -R %q: %q\n' "$SUDO_USER" "$ROOT"
+        echo "or, to build as root instead, run:"
+        printf '  sudo env -u SUDO_USER bash%s\n' "$(printf ' %q' "$@")"
+      } >&2
+      exit 1
+    fi
+    local uid dir
+    uid=$(id -u "$SUDO_USER")
+    # Anything an earlier run as root left in the build folders, even deep in
+    # one that is the user's, goes back to them. Links are changed, not followed.
     for dir in "$ROOT"/build*; do
-      if [ -d "$dir" ] && [ "$(stat -c %u "$dir")" -eq 0 ]; then
-        chown -R "$SUDO_USER": "$dir"
-      fi
+      [ -d "$dir" ] || continue
+      find "$dir" ! -uid "$uid" -exec chown -h "$SUDO_USER": {} +
     done
     # sudo keeps the display but not the session's runtime folder.
-    local uid
-    uid=$(id -u "$SUDO_USER")
     if [ -z "${XDG_RUNTIME_DIR:-}" ] && [ -d "/run/user/$uid" ]; then
       export XDG_RUNTIME_DIR=/run/user/$uid
     fi
