@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -22,12 +23,11 @@ class TNumEdit::TValidator : public QValidator {
 public:
     explicit TValidator(TNumEdit* edit) : QValidator(edit), m_edit(edit) {}
 
-    State validate(QString& input, int& /*pos*/) const override
+    State validate(QString& input, int& pos) const override
     {
         if (m_edit->m_showing)
             return Acceptable;
-        // Same length after the check, so the cursor stays where it was.
-        return m_edit->Accept(input) ? Acceptable : Invalid;
+        return m_edit->Accept(input, &pos) ? Acceptable : Invalid;
     }
 
 private:
@@ -44,10 +44,13 @@ TNumEdit::TNumEdit(const QString& displayFormat, QWidget* parent)
     UpdatePalette();
 }
 
-bool TNumEdit::Accept(QString& text) const
+bool TNumEdit::Accept(QString& text, int* pos) const
 {
     QString fixed = text;
+    int at = pos != nullptr ? *pos : 0;
     fixed.replace(QLatin1Char('.'), kDecimalSeparator);
+    if (!m_typing && !UngroupDigits(fixed, m_format, &at))
+        return false;
     static const QRegularExpression number(
         QStringLiteral("\\A-?[0-9]*(%1[0-9]{0,2})?\\z").arg(QRegularExpression::escape(kDecimalSeparator)));
     if (!number.match(fixed).hasMatch())
@@ -56,6 +59,8 @@ bool TNumEdit::Accept(QString& text) const
     if (noMinus && fixed.startsWith(QLatin1Char('-')))
         return false;
     text = fixed;
+    if (pos != nullptr)
+        *pos = at;
     return true;
 }
 
@@ -88,8 +93,9 @@ QString TNumEdit::ShownText(long double v) const
 
 void TNumEdit::Show(const QString& t)
 {
-    // The pattern's blanks fail the check of input: that would beep, and a
-    // text that failed keeps the line edit from undoing a refused paste.
+    // The check of input would drop the pattern's blanks or refuse the text,
+    // which beeps, and a text that failed keeps the line edit from undoing a
+    // refused paste.
     const QScopedValueRollback<bool> showing(m_showing, true);
     if (t != text())
         setText(t);
@@ -160,7 +166,15 @@ void TNumEdit::keyPressEvent(QKeyEvent* e)
         e->accept();
         return;
     }
+    // Ctrl+V and Shift+Insert bring pasted text, which may come grouped.
+    const QScopedValueRollback<bool> typing(m_typing, !e->matches(QKeySequence::Paste));
     QLineEdit::keyPressEvent(e);
+}
+
+void TNumEdit::inputMethodEvent(QInputMethodEvent* e)
+{
+    const QScopedValueRollback<bool> typing(m_typing, true);
+    QLineEdit::inputMethodEvent(e);
 }
 
 bool TNumEdit::Receive(const QString& incoming, const QPoint& at)

@@ -29,14 +29,16 @@ public:
     void SetTextColor(const QColor& c);
     QColor TextColor() const { return m_textColor; }
 
-    // Whether text would be accepted as the edit's text when typed or
-    // pasted; '.' and ',' both stand for the decimal comma.
+    // Whether text would be accepted when pasted over the edit's text; '.'
+    // and ',' both stand for the decimal comma, and digit groups may be
+    // separated as the edits show them.
     bool IsAcceptableInput(const QString& text) const;
 
 protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void inputMethodEvent(QInputMethodEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
@@ -48,8 +50,10 @@ private:
     class TValidator;
 
     // The one check of all text entering the edit, by whatever route: true
-    // when text (with its separator made the comma) may become the text.
-    bool Accept(QString& text) const;
+    // when text may become the text, then with its decimal separator made
+    // the comma and digit-group separators dropped; *pos (when given), the
+    // cursor in text, keeps its place.
+    bool Accept(QString& text, int* pos = nullptr) const;
     // Text from a drop or the selection clipboard: over the selection when
     // there is one, else at the point; false when refused.
     bool Receive(const QString& incoming, const QPoint& at);
@@ -69,6 +73,8 @@ private:
     // The plain number is shown: focused, or in its own context menu.
     bool m_editing = false;
     bool m_showing = false;
+    // A key is being typed: a blank typed groups no digits and stays refused.
+    bool m_typing = false;
 };
 
 }  // namespace vostrel

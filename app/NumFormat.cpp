@@ -1,5 +1,8 @@
 #include "NumFormat.h"
 
+#include <QRegularExpression>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -126,6 +129,42 @@ QString FormatPattern(long double v, const QString& pattern)
 QString FormatPlain(long double v)
 {
     return FormatPattern(v, QStringLiteral("0.##"));
+}
+
+bool IsGroupSeparator(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QChar(0x00A0) || c == QChar(0x202F);
+}
+
+bool UngroupDigits(QString& text, const QString& pattern, int* pos)
+{
+    if (std::none_of(text.cbegin(), text.cend(), IsGroupSeparator))
+        return true;
+    // The lookahead keeps a group from being the start of a longer run.
+    static const QRegularExpression thousands(
+        QStringLiteral("\\A-?[0-9]{1,3}([ \\x{00A0}\\x{202F}])[0-9]{3}(?:\\1[0-9]{3})*(?![0-9])"));
+    const QRegularExpressionMatch m = thousands.match(text);
+    bool grouped = m.hasMatch() && std::none_of(text.cbegin() + m.capturedEnd(), text.cend(), IsGroupSeparator);
+    if (!grouped) {
+        // The patterns lay surplus digits in front ("1234 567,8"): shown, so taken.
+        bool number = false;
+        const long double v = ParseNumber(text, &number);
+        grouped = number && FormatPattern(v, pattern) == text;
+    }
+    if (!grouped)
+        return false;
+    QString out;
+    int at = pos != nullptr ? *pos : 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!IsGroupSeparator(text[i]))
+            out += text[i];
+        else if (pos != nullptr && i < *pos)
+            --at;
+    }
+    text = out;
+    if (pos != nullptr)
+        *pos = at;
+    return true;
 }
 
 long double ParseNumber(const QString& text, bool* ok)

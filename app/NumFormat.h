@@ -22,6 +22,17 @@ QString FormatPattern(long double v, const QString& pattern);
 // decimals, trailing zeros dropped, no grouping.
 QString FormatPlain(long double v);
 
+// The blanks that separate digit groups: the patterns' own U+0020 and the
+// no-break spaces other programs group digits with.
+bool IsGroupSeparator(QChar c);
+
+// Drops the digit-group separators from text grouped the way numbers are
+// shown: thousands (one to three leading digits, then groups of three) with
+// one kind of separator, or exactly as pattern shows the number. False, and
+// text unchanged, when a separator stands anywhere else. *pos (when given)
+// keeps its place among the remaining characters.
+bool UngroupDigits(QString& text, const QString& pattern, int* pos = nullptr);
+
 // The number in text: blanks are ignored, '.' and ',' both mark the
 // decimals. Empty text, a lone sign or separator count as 0; ok (when
 // given) is false for text that is no number at all.

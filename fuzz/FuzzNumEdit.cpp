@@ -20,6 +20,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -114,12 +115,14 @@ bool LooksLikeNumber(const QString& text)
     return true;
 }
 
-// What typing or a paste may bring: an optional leading minus, digits, at
-// most one separator ('.' or ',') and at most two digits after it. With up to 18
+// What typing may bring: an optional leading minus, digits, at most one
+// separator ('.' or ',') and at most two digits after it. With up to 18
 // digits, which the extended format holds exactly, value gets its number.
+// known is false where the model cannot tell (valid then means nothing).
 struct TTypedForm {
     bool valid = false;
     bool exact = false;
+    bool known = true;
     long double value = 0;
 };
 
@@ -152,6 +155,158 @@ TTypedForm TypedForm(const QString& text)
     form.value = static_cast<long double>(digits) / scale;
     if (negative)
         form.value = -form.value;
+    return form;
+}
+
+bool IsDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// The blanks a paste may group digits with: the patterns' own and the
+// no-break spaces other programs use.
+bool IsGroupBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QChar(0x00A0) || c == QChar(0x202F);
+}
+
+qsizetype DigitsFrom(const QString& s, qsizetype i)
+{
+    qsizetype n = 0;
+    while (i + n < s.size() && IsDigit(s[i + n]))
+        ++n;
+    return n;
+}
+
+// s from i on is nothing, or '.' or ',' and at most two digits.
+bool IsDecimalTail(const QString& s, qsizetype i)
+{
+    if (i == s.size())
+        return true;
+    if (s[i] != QLatin1Char('.') && s[i] != QLatin1Char(','))
+        return false;
+    const qsizetype n = DigitsFrom(s, i + 1);
+    return i + 1 + n == s.size() && n <= 2;
+}
+
+// Thousands: an optional minus, one to three digits, then at least one group
+// of exactly three, each after the same kind of blank, then typed decimals.
+bool IsThousands(const QString& s)
+{
+    qsizetype i = s.startsWith(QLatin1Char('-')) ? 1 : 0;
+    const qsizetype lead = DigitsFrom(s, i);
+    if (lead < 1 || lead > 3)
+        return false;
+    i += lead;
+    if (i == s.size() || !IsGroupBlank(s[i]))
+        return false;
+    const QChar blank = s[i];
+    while (i < s.size() && s[i] == blank) {
+        if (DigitsFrom(s, i + 1) != 3)
+            return false;
+        i += 4;
+    }
+    return IsDecimalTail(s, i);
+}
+
+// A pattern with one literal blank among its integer places and fixed
+// decimals, as "### ##0.0": it writes every integer digit, surplus ones in
+// front, with the blank before the last `after`.
+struct TBlankPattern {
+    bool has = false;
+    QChar blank;
+    int after = 0;
+    int decimals = 0;
+};
+
+TBlankPattern ReadBlankPattern(const QString& pattern)
+{
+    const qsizetype dot = pattern.indexOf(QLatin1Char('.'));
+    const QString whole = dot < 0 ? pattern : pattern.left(dot);
+    const QString frac = dot < 0 ? QString() : pattern.mid(dot + 1);
+    TBlankPattern p;
+    int blanks = 0;
+    int zeros = 0;
+    for (const QChar c : whole) {
+        if (c == QLatin1Char('0') || c == QLatin1Char('#')) {
+            p.after += blanks == 1 ? 1 : 0;
+            zeros += c == QLatin1Char('0') ? 1 : 0;
+        } else {
+            p.blank = c;
+            ++blanks;
+        }
+    }
+    if (blanks == 0)
+        return {};
+    // Other shapes would need a model of their own.
+    FUZZ_CHECK(blanks == 1 && IsGroupBlank(p.blank) && zeros <= p.after);
+    FUZZ_CHECK(std::all_of(frac.cbegin(), frac.cend(), [](QChar c) { return c == QLatin1Char('0'); }));
+    p.has = true;
+    p.decimals = static_cast<int>(frac.size());
+    return p;
+}
+
+enum class TAnswer { No, Yes, Unknown };
+
+// Whether s is the text pattern shows for the number s reads as, with '.'
+// standing for the comma.
+TAnswer IsShownByPattern(const QString& s, const QString& pattern)
+{
+    const TBlankPattern p = ReadBlankPattern(pattern);
+    if (!p.has)
+        return TAnswer::No;
+    qsizetype i = s.startsWith(QLatin1Char('-')) ? 1 : 0;
+    const qsizetype lead = DigitsFrom(s, i);
+    // The blank appears only with digits before it, so the first is no 0.
+    if (lead < 1 || s[i] == QLatin1Char('0'))
+        return TAnswer::No;
+    i += lead;
+    if (i == s.size() || s[i] != p.blank || DigitsFrom(s, i + 1) != p.after)
+        return TAnswer::No;
+    i += 1 + p.after;
+    if (p.decimals > 0) {
+        if (i == s.size() || (s[i] != QLatin1Char('.') && s[i] != QLatin1Char(',')) ||
+            DigitsFrom(s, i + 1) != p.decimals)
+            return TAnswer::No;
+        i += 1 + p.decimals;
+    }
+    if (i != s.size())
+        return TAnswer::No;
+    // 18 significant digits survive reading and formatting; past them
+    // formatting writes zeros.
+    int seen = 0;
+    for (const QChar c : s) {
+        if (IsDigit(c) && ++seen > 18 && c != QLatin1Char('0'))
+            return TAnswer::No;
+    }
+    // Near the largest extended value reading may overflow.
+    if (lead + p.after > 4900)
+        return TAnswer::Unknown;
+    return TAnswer::Yes;
+}
+
+// The text as the edit keeps it: group blanks dropped, the decimal comma.
+QString Normalized(const QString& s)
+{
+    QString out;
+    for (const QChar c : s) {
+        if (!IsGroupBlank(c))
+            out += c == QLatin1Char('.') ? QLatin1Char(',') : c;
+    }
+    return out;
+}
+
+// What a paste may bring: the typed form, the same with its digits grouped
+// in thousands, or the text the edit's pattern shows for a number.
+TTypedForm PastedForm(const QString& text, const QString& pattern)
+{
+    if (std::none_of(text.cbegin(), text.cend(), IsGroupBlank))
+        return TypedForm(text);
+    const TAnswer answer = IsThousands(text) ? TAnswer::Yes : IsShownByPattern(text, pattern);
+    if (answer == TAnswer::No)
+        return {};
+    TTypedForm form = TypedForm(Normalized(text));
+    form.known = answer == TAnswer::Yes;
     return form;
 }
 
@@ -201,6 +356,8 @@ void DriveEdit(const TEditKind& kind, const QString& ops)
     edit.show();
     // The value Escape returns to: the one set, or read when the focus left.
     long double current = edit.Value();
+    int rejected = 0;
+    QObject::connect(&edit, &QLineEdit::inputRejected, [&rejected] { ++rejected; });
     bool pasting = false;
     QString paste;
 
@@ -252,14 +409,30 @@ void DriveEdit(const TEditKind& kind, const QString& ops)
             break;
         case 0x0E:
             if (pasting) {
+                const qsizetype at = edit.hasSelectedText() ? edit.selectionStart() : edit.cursorPosition();
+                QString whole = before;
+                whole.replace(at, edit.selectedText().size(), paste);
+                const TTypedForm form = PastedForm(whole, edit.DisplayFormat());
                 edit.insert(paste);
+                if (form.known) {
+                    const bool taken = form.valid && !(NoMinus(edit) && whole.startsWith(QLatin1Char('-')));
+                    FUZZ_CHECK(edit.text() == (taken ? Normalized(whole) : before));
+                    // Blanks dropped in front keep the cursor right after the paste.
+                    if (taken)
+                        FUZZ_CHECK(edit.cursorPosition() == Normalized(whole.left(at + paste.size())).size());
+                }
                 paste.clear();
             }
             pasting = !pasting;
             break;
-        default:
+        default: {
+            const int rejectedBefore = rejected;
             SendKey(edit, Qt::Key_unknown, QString(c));
+            // A typed blank groups nothing, wherever it goes.
+            if (IsGroupBlank(c))
+                FUZZ_CHECK(edit.text() == before && rejected == rejectedBefore + 1);
             break;
+        }
         }
         // While the operator edits, the text only ever changes into
         // acceptable input with the decimal comma, which reads as a number.
@@ -335,21 +508,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(v == 0.0L);
     }
     {
-        TNumEdit probe(QString::fromLatin1(kind.format));
+        const QString format = QString::fromLatin1(kind.format);
+        TNumEdit probe(format);
         probe.SetLimits(kind.min, kind.max);
-        // Accepted is exactly what typing may produce, less a minus sign
-        // where the limits refuse it; it reads as the number its digits say.
-        const TTypedForm form = TypedForm(text);
-        const bool minusRefused = NoMinus(probe) && text.startsWith(QLatin1Char('-'));
-        FUZZ_CHECK(probe.IsAcceptableInput(text) == (form.valid && !minusRefused));
-        if (form.valid) {
-            FUZZ_CHECK(ok);
-            FUZZ_CHECK(!form.exact || v == form.value);
-        }
-        // What a focused edit shows can always be edited further.
+        // Accepted is exactly what a paste may bring, less a minus sign where
+        // the limits refuse it; it reads as the number its digits say.
+        const auto checkPasted = [&probe, &format](const QString& t) {
+            const TTypedForm form = PastedForm(t, format);
+            if (!form.known)
+                return;
+            const bool minusRefused = NoMinus(probe) && t.startsWith(QLatin1Char('-'));
+            FUZZ_CHECK(probe.IsAcceptableInput(t) == (form.valid && !minusRefused));
+            if (form.valid) {
+                bool read = false;
+                const long double number = ParseNumber(t, &read);
+                FUZZ_CHECK(read);
+                FUZZ_CHECK(!form.exact || number == form.value);
+            }
+        };
+        checkPasted(text);
+        // What a focused edit shows can always be edited further, and what
+        // an unfocused one shows pasted back.
         if (ok && std::isfinite(v) && std::fabs(v) <= kLargestShown) {
             const QString plain = FormatPlain(v);
             FUZZ_CHECK(probe.IsAcceptableInput(plain) || (NoMinus(probe) && plain.startsWith(QLatin1Char('-'))));
+            const QString shown = FormatPattern(v, format);
+            FUZZ_CHECK(probe.IsAcceptableInput(shown) || (NoMinus(probe) && shown.startsWith(QLatin1Char('-'))));
+            checkPasted(plain);
+            checkPasted(shown);
         }
     }
 

@@ -7,13 +7,16 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDropEvent>
+#include <QInputMethodEvent>
 #include <QMenu>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <string>
 #include <utility>
+#include <vector>
 
 using namespace vostrel;
 
@@ -125,23 +128,24 @@ protected:
 
     enum class TRoute { CtrlV, ShiftInsert, ContextMenu, SelectionClick, Drop };
 
-    // Puts text into freq the way the operator does by route.
-    void Paste(TRoute route, const QString& text)
+    // Puts text into an edit (freq when none) the way the operator does by route.
+    void Paste(TRoute route, const QString& text, TNumEdit* into = nullptr)
     {
-        const QPoint middle = freq->rect().center();
+        TNumEdit* const edit = into != nullptr ? into : freq;
+        const QPoint middle = edit->rect().center();
         switch (route) {
         case TRoute::CtrlV:
             QApplication::clipboard()->setText(text);
-            QTest::keyClick(freq, Qt::Key_V, Qt::ControlModifier);
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
             break;
         case TRoute::ShiftInsert:
             QApplication::clipboard()->setText(text);
-            QTest::keyClick(freq, Qt::Key_Insert, Qt::ShiftModifier);
+            QTest::keyClick(edit, Qt::Key_Insert, Qt::ShiftModifier);
             break;
         case TRoute::ContextMenu: {
             QApplication::clipboard()->setText(text);
-            QContextMenuEvent open(QContextMenuEvent::Mouse, middle, freq->mapToGlobal(middle));
-            QApplication::sendEvent(freq, &open);
+            QContextMenuEvent open(QContextMenuEvent::Mouse, middle, edit->mapToGlobal(middle));
+            QApplication::sendEvent(edit, &open);
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             ASSERT_NE(menu, nullptr);
             // The entry whose text ends with the paste shortcut, in any language.
@@ -158,16 +162,16 @@ protected:
         }
         case TRoute::SelectionClick:
             QApplication::clipboard()->setText(text, QClipboard::Selection);
-            QTest::mouseClick(freq, Qt::MiddleButton, {}, middle);
+            QTest::mouseClick(edit, Qt::MiddleButton, {}, middle);
             break;
         case TRoute::Drop: {
             QMimeData mime;
             mime.setText(text);
             const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
             QDragEnterEvent enter(middle, actions, &mime, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(freq, &enter);
+            QApplication::sendEvent(edit, &enter);
             QDropEvent drop(QPointF(middle), actions, &mime, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(freq, &drop);
+            QApplication::sendEvent(edit, &drop);
             break;
         }
         }
@@ -189,7 +193,8 @@ protected:
             {"one digit", 1, 1, "5", "150000", 0},
             {"a point becomes the comma", 0, 6, "150012.5", "150012,5", 0},
             {"letters refused", 0, 6, "15x", "160000", 1},
-            {"blanks refused", 0, 6, "150 000", "160000", 1},
+            {"a digit group's blank is dropped", 0, 6, "150 000", "150000", 0},
+            {"blanks between digits refused", 0, 6, "1 5 0 000", "160000", 1},
             {"three decimals refused", 0, 6, "150000,125", "160000", 1},
             {"minus refused by the limits", 0, 6, "-150000", "160000", 1},
         };
@@ -309,6 +314,136 @@ TEST_F(NumEditTest, SelectionPasteReplacesTheSelection)
     if (!QApplication::clipboard()->supportsSelection())
         GTEST_SKIP() << "this platform has no selection clipboard to paste with the middle button";
     PasteOverSelections(TRoute::SelectionClick);
+}
+
+// Digit groups as the edits show them go back in by every route, their
+// separators dropped; a blank anywhere else is still refused.
+TEST_F(NumEditTest, ShownDigitGroupsPasteBack)
+{
+    std::vector<std::pair<const char*, TRoute>> routes = {
+        {"Ctrl+V", TRoute::CtrlV},
+        {"Shift+Insert", TRoute::ShiftInsert},
+        {"context menu", TRoute::ContextMenu},
+        {"drop", TRoute::Drop},
+    };
+    if (QApplication::clipboard()->supportsSelection())
+        routes.emplace_back("selection click", TRoute::SelectionClick);
+
+    struct Row {
+        const char* name;
+        const char* pasted;
+        const char* text;
+        int rejected;
+    };
+    const Row rows[] = {
+        {"blank", "150 000", "150000", 0},
+        {"blank and decimal", "150 000,0", "150000,0", 0},
+        {"no-break space", "150\u00A0000,5", "150000,5", 0},
+        {"narrow no-break space and a point", "150\u202F000.5", "150000,5", 0},
+        {"several groups", "1 500 000", "1500000", 0},
+        {"negative", "-150 000,5", "-150000,5", 0},
+        {"digits spaced apart", "1 5 0 000", "160000", 1},
+        {"two blanks", "150  000", "160000", 1},
+        {"group of four", "15 0000", "160000", 1},
+        {"group of two at the end", "1500 00", "160000", 1},
+        {"leading group too long", "1500 000 000", "160000", 1},
+        {"mixed separators", "1 500\u00A0000", "160000", 1},
+        {"leading blank", " 150 000", "160000", 1},
+        {"trailing blank", "150 000 ", "160000", 1},
+        {"line break", "150 000\n", "160000", 1},
+        {"tab", "150\t000", "160000", 1},
+        {"blank in the decimals", "150 000,2 5", "160000", 1},
+        {"blank after the sign", "- 150 000", "160000", 1},
+        {"blank before the sign", "1 -150 000", "160000", 1},
+        {"three decimals", "150 000,125", "160000", 1},
+        {"blank alone", " ", "160000", 1},
+    };
+    QSignalSpy rejected(freq, &QLineEdit::inputRejected);
+    for (const auto& [routeName, route] : routes) {
+        for (const Row& r : rows) {
+            SCOPED_TRACE(std::string(routeName) + " / " + r.name);
+            Focus(other);
+            freq->SetValue(160000);
+            Focus(freq);
+            freq->selectAll();
+            rejected.clear();
+            Paste(route, QString::fromUtf8(r.pasted));
+            EXPECT_EQ(freq->text(), QString::fromUtf8(r.text));
+            EXPECT_EQ(rejected.count(), r.rejected);
+        }
+    }
+
+    // Dropped on the shown pattern, the groups are read as one number.
+    Focus(other);
+    Paste(TRoute::Drop, QStringLiteral("150\u202F012,5"));
+    EXPECT_EQ(freq->text(), "150 012,5");
+    Paste(TRoute::Drop, QStringLiteral("150 01 2,5"));
+    EXPECT_EQ(freq->text(), "150 012,5");
+
+    // The cursor ends after what was pasted, not separators further on.
+    Focus(freq);
+    freq->setText(QStringLiteral("5"));
+    freq->setCursorPosition(0);
+    Paste(TRoute::CtrlV, QStringLiteral("150 000,"));
+    EXPECT_EQ(freq->text(), "150000,5");
+    EXPECT_EQ(freq->cursorPosition(), 7);
+
+    // A blank typed between the digits groups nothing: refused as ever.
+    for (const QChar blank : {QChar(u' '), QChar(0x00A0), QChar(0x202F)}) {
+        SCOPED_TRACE(static_cast<int>(blank.unicode()));
+        freq->setText(QStringLiteral("150000"));
+        freq->setCursorPosition(3);
+        rejected.clear();
+        const Qt::Key key = blank == QLatin1Char(' ') ? Qt::Key_Space : Qt::Key_unknown;
+        QTest::sendKeyEvent(QTest::Click, freq, key, QString(blank), Qt::NoModifier);
+        EXPECT_EQ(freq->text(), "150000");
+        EXPECT_EQ(rejected.count(), 1);
+        // The same blank committed by an input method is typed too.
+        QInputMethodEvent commit;
+        commit.setCommitString(QString(blank));
+        QApplication::sendEvent(freq, &commit);
+        EXPECT_EQ(freq->text(), "150000");
+        EXPECT_EQ(rejected.count(), 2);
+    }
+}
+
+// The text each display format in use shows, pasted back, is the same value.
+TEST_F(NumEditTest, DisplayTextPastesBackAsItsValue)
+{
+    struct Row {
+        const char* format;
+        long double value;
+        const char* shown;
+    };
+    const Row rows[] = {
+        {"### ##0.0", 150012.5L, "150 012,5"},
+        {"### ##0.0", 1234567.8L, "1234 567,8"},
+        {"### ##0.0", -150000.0L, "-150 000,0"},
+        {"### ##0.0", 575.0L, "575,0"},
+        {"#0", 55.0L, "55"},
+        {"##0.00", 432.5L, "432,50"},
+        {"##0.00", 0.76288L, "0,76"},
+        {"0", 1234567.0L, "1234567"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.format) + " / " + r.shown);
+        auto* edit = new TNumEdit(QString::fromUtf8(r.format), &host);
+        host.layout()->addWidget(edit);
+        edit->show();
+        QSignalSpy rejected(edit, &QLineEdit::inputRejected);
+        Focus(other);
+        edit->SetValue(r.value);
+        const QString shown = edit->text();
+        ASSERT_EQ(shown, QString::fromUtf8(r.shown));
+        edit->SetValue(1);
+        Focus(edit);
+        edit->selectAll();
+        Paste(TRoute::CtrlV, shown, edit);
+        Focus(other);
+        EXPECT_EQ(edit->text(), shown);
+        EXPECT_EQ(rejected.count(), 0);
+        delete edit;
+    }
 }
 
 TEST_F(NumEditTest, EscapeRestoresTheValue)
