@@ -1,7 +1,8 @@
 // Which device each of the window's port names "COM1".."COM6" reaches on
 // Linux, and the texts the operator sees about it. Resolution is cheap and is
 // meant to be done afresh whenever a name is picked, so adapters plugged in
-// later are found.
+// later are found; a session's bindings keep a name on the adapter it reached
+// first, so an unplugged station's name never lands on another station.
 #pragma once
 
 #include <QString>
@@ -21,6 +22,9 @@ struct TPresentPort {
     TKind Kind = TKind::Other;
     std::string Location;     // USB port path such as "1-1.2"; empty when not known or not USB
     std::string Description;  // "FTDI FT232R USB UART, s/n A12345"; may be empty
+    // The adapter's own serial number; "" when it has none. Cheap clones share
+    // one. Last, and "{}" so older four-field initialisers stay warning-free.
+    std::string SerialNumber{};
 };
 
 // What one port name reaches.
@@ -30,6 +34,31 @@ struct TPortChoice {
     std::string Target;       // for a pinned name: where its link leads, when that is known
     std::string Description;  // of the present port reached; may be empty
     bool Pinned = false;      // Path is the administrator's /dev/COMn
+    // The name is bound to an adapter that is unplugged now: Path is empty and
+    // Description is the adapter's last one.
+    bool Away = false;
+    std::string AwayFrom{};  // then: its last path, or /dev/COMn for a link that is gone
+};
+
+// What one name has been bound to in this session. An adapter is known by its
+// serial number, else by its socket, else by its path; the rest helps tell
+// look-alikes apart and is kept up to date as it moves.
+struct TPortBinding {
+    // Link: the name's own /dev/COMn, whose link never reached a present port.
+    enum class TTo { Nothing, Adapter, Link };
+    TTo To = TTo::Nothing;
+    bool ByLink = false;  // an administrator's link gave the adapter this name
+    std::string SerialNumber;
+    std::string Location;
+    std::string Path;         // where it was last reached
+    std::string Description;  // its last description
+};
+
+// One session's bindings (one window's), kept and updated by ResolveComPorts:
+// Names[0] is COM1's; missing entries are unbound, so a default-constructed
+// one is a fresh session. Plain data: copy it into a worker and back.
+struct TPortBindings {
+    std::vector<TPortBinding> Names;
 };
 
 using TPathTest = std::function<bool(const std::string&)>;
@@ -41,12 +70,14 @@ using TPathMap = std::function<std::string(const std::string&)>;
 // as numbers ("ttyS2" before "ttyS10").
 bool PortBefore(const TPresentPort& a, const TPresentPort& b);
 
-// COM1..COM<count>. A name whose /dev/COMn exists (by `exists`) is pinned to
-// it; the other names take the present ports in PortBefore order, skipping any
-// port a pinned link already reaches (both compared after `realPath`, which
-// returns "" when it cannot resolve), so no port gets two names by accident.
+// COM1..COM<count>. A name whose /dev/COMn stands (by `exists`: true for a
+// link even when it leads nowhere) is pinned to it, and bound to the present
+// port it reaches (after `realPath`, "" when unresolvable) or else to the link.
+// Other bound names reach their adapter wherever it now is, or are Away;
+// unbound ones take the remaining ports in PortBefore order and are bound.
+// `bindings` is updated; nullptr is a fresh session.
 std::vector<TPortChoice> ResolveComPorts(const std::vector<TPresentPort>& present, const TPathTest& exists,
-                                         const TPathMap& realPath, int count = 6);
+                                         const TPathMap& realPath, int count = 6, TPortBindings* bindings = nullptr);
 
 // One port as the system's port list reports it.
 struct TListedPort {
@@ -74,13 +105,22 @@ std::vector<TPresentPort> PresentPorts(const std::vector<TListedPort>& listed, c
 // This machine's present ports, from QSerialPortInfo and sysfs.
 std::vector<TPresentPort> ListPresentPorts();
 
+// Whether a directory entry stands at path: a node, a file or a link, even a
+// dangling or looping one (lstat), so a broken /dev/COMn still pins its name.
+bool EntryExists(const std::string& path);
+
 // ResolveComPorts over the given present ports and this machine's /dev.
-std::vector<TPortChoice> FindComPorts(const std::vector<TPresentPort>& present, int count = 6);
+std::vector<TPortChoice> FindComPorts(const std::vector<TPresentPort>& present, int count = 6,
+                                      TPortBindings* bindings = nullptr);
 // The same over this machine's ports.
-std::vector<TPortChoice> FindComPorts(int count = 6);
+std::vector<TPortChoice> FindComPorts(int count = 6, TPortBindings* bindings = nullptr);
 
 // The port list's tooltip for one name.
 QString PortToolTip(const TPortChoice& choice);
+
+// For the open failure of an Away name: which adapter it waits for and that no
+// other will be opened in its place; "" when the name is not Away.
+QString AwayText(const TPortChoice& choice);
 
 // The ports found, for the informative text of an open failure.
 QString PresentPortsText(const std::vector<TPresentPort>& present);

@@ -1,7 +1,9 @@
-// Which device each port name reaches: the ordering and pinning rule on made-up
-// port lists, the sysfs reading on a made-up tree, and the holder lookup on a
-// real pseudo-terminal held by a child process.
+// Which device each port name reaches: the ordering, pinning and binding rules
+// on made-up port lists and sessions, links on a real folder, the sysfs reading
+// on a made-up tree, and the holder lookup on a real pseudo-terminal held by a
+// child process.
 #include "PortFinder.h"
+#include "SysFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -40,10 +42,19 @@ TPresentPort OtherPort(const std::string& path)
     return {path, TKind::Other, "", ""};
 }
 
+// An adapter with a serial number, described by it alone.
+TPresentPort Serial(const std::string& path, const std::string& location, const std::string& serial)
+{
+    return {path, TKind::Usb, location, "s/n " + serial, serial};
+}
+
 // "" for nothing there, "/dev/COM1 => /dev/ttyUSB1" for a pinned name and
-// where its link leads, else the path.
+// where its link leads, "away /dev/ttyUSB0 (s/n A1)" for an unplugged adapter
+// and its last description, else the path.
 std::string Render(const TPortChoice& choice)
 {
+    if (choice.Away)
+        return "away " + choice.AwayFrom + (choice.Description.empty() ? "" : " (" + choice.Description + ")");
     if (!choice.Pinned)
         return choice.Path;
     return choice.Path + " => " + choice.Target;
@@ -124,6 +135,125 @@ TEST(PortFinderTest, ResolvesNamesToPresentPorts)
             SCOPED_TRACE(i);
             EXPECT_EQ(choices[i].Name, "COM" + std::to_string(i + 1));
             EXPECT_EQ(Render(choices[i]), row.Expected[i]);
+        }
+    }
+}
+
+// One resolution within a session: the ports present, the links standing in
+// /dev (a link to "" leads nowhere: dangling or looping) and the Render() of
+// COM1..COM6 expected.
+struct TStep {
+    std::vector<TPresentPort> Present;
+    std::map<std::string, std::string> Links;
+    std::vector<std::string> Expected;
+};
+
+struct TSessionRow {
+    const char* Name;
+    std::vector<TStep> Steps;
+};
+
+TEST(PortFinderTest, NamesStayWithTheirAdaptersForTheSession)
+{
+    const TPresentPort a = Serial("/dev/ttyUSB0", "1-1", "A1");
+    const TPresentPort b = Serial("/dev/ttyUSB1", "1-2", "B2");
+    const std::vector<TSessionRow> rows = {
+        {"pinned adapter unplugged: its name waits for it, the other keeps its own",
+         {{{a, b}, {{"/dev/COM1", "/dev/ttyUSB0"}}, {"/dev/COM1 => /dev/ttyUSB0", "/dev/ttyUSB1", "", "", "", ""}},
+          {{b}, {}, {"away /dev/ttyUSB0 (s/n A1)", "/dev/ttyUSB1", "", "", "", ""}},
+          // Back before its link is: found by serial number under another path.
+          {{b, Serial("/dev/ttyUSB2", "1-1", "A1")}, {}, {"/dev/ttyUSB2", "/dev/ttyUSB1", "", "", "", ""}},
+          {{b, Serial("/dev/ttyUSB2", "1-1", "A1")},
+           {{"/dev/COM1", "/dev/ttyUSB2"}},
+           {"/dev/COM1 => /dev/ttyUSB2", "/dev/ttyUSB1", "", "", "", ""}}}},
+        {"unpinned adapter unplugged: later names do not shift; back in its socket without serial",
+         {{{Uart("/dev/ttyS0"), Adapter("/dev/ttyUSB0", "1-1", "CH340"), Adapter("/dev/ttyUSB1", "1-2")},
+           {},
+           {"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyUSB1", "", "", ""}},
+          {{Uart("/dev/ttyS0"), Adapter("/dev/ttyUSB1", "1-2")},
+           {},
+           {"/dev/ttyS0", "away /dev/ttyUSB0 (CH340)", "/dev/ttyUSB1", "", "", ""}},
+          {{Uart("/dev/ttyS0"), Adapter("/dev/ttyUSB1", "1-2"), Adapter("/dev/ttyUSB2", "1-1", "CH340")},
+           {},
+           {"/dev/ttyS0", "/dev/ttyUSB2", "/dev/ttyUSB1", "", "", ""}}}},
+        {"adapter without serial in another socket is another adapter, even under the old path",
+         {{{Adapter("/dev/ttyUSB0", "1-1")}, {}, {"/dev/ttyUSB0", "", "", "", "", ""}},
+          {{}, {}, {"away /dev/ttyUSB0", "", "", "", "", ""}},
+          {{Adapter("/dev/ttyUSB0", "1-3")}, {}, {"away /dev/ttyUSB0", "/dev/ttyUSB0", "", "", "", ""}}}},
+        {"adapter with serial back in another socket keeps its name; its old socket does not",
+         {{{a, b}, {}, {"/dev/ttyUSB0", "/dev/ttyUSB1", "", "", "", ""}},
+          {{b}, {}, {"away /dev/ttyUSB0 (s/n A1)", "/dev/ttyUSB1", "", "", "", ""}},
+          {{b, Serial("/dev/ttyUSB2", "1-4", "A1"), Adapter("/dev/ttyUSB0", "1-1")},
+           {},
+           {"/dev/ttyUSB2", "/dev/ttyUSB1", "/dev/ttyUSB0", "", "", ""}}}},
+        {"a new adapter while one is away takes the next free name, even in the away one's socket",
+         {{{Adapter("/dev/ttyUSB0", "1-1"), Adapter("/dev/ttyUSB1", "1-2"), Adapter("/dev/ttyUSB2", "1-3")},
+           {},
+           {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2", "", "", ""}},
+          {{Adapter("/dev/ttyUSB0", "1-1"), Adapter("/dev/ttyUSB2", "1-3")},
+           {},
+           {"/dev/ttyUSB0", "away /dev/ttyUSB1", "/dev/ttyUSB2", "", "", ""}},
+          {{Adapter("/dev/ttyUSB0", "1-1"), Adapter("/dev/ttyUSB2", "1-3"), Serial("/dev/ttyUSB1", "1-2", "D4")},
+           {},
+           {"/dev/ttyUSB0", "away /dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB1", "", ""}}}},
+        {"two adapters sharing a serial number keep their names by socket",
+         {{{Serial("/dev/ttyUSB0", "1-1", "0001"), Serial("/dev/ttyUSB1", "1-2", "0001")},
+           {},
+           {"/dev/ttyUSB0", "/dev/ttyUSB1", "", "", "", ""}},
+          // Enumerated the other way round.
+          {{Serial("/dev/ttyUSB1", "1-1", "0001"), Serial("/dev/ttyUSB0", "1-2", "0001")},
+           {},
+           {"/dev/ttyUSB1", "/dev/ttyUSB0", "", "", "", ""}},
+          // One unplugged: the other is not taken for it.
+          {{Serial("/dev/ttyUSB0", "1-2", "0001")},
+           {},
+           {"away /dev/ttyUSB1 (s/n 0001)", "/dev/ttyUSB0", "", "", "", ""}},
+          {{Serial("/dev/ttyUSB0", "1-2", "0001"), Serial("/dev/ttyUSB3", "1-1", "0001")},
+           {},
+           {"/dev/ttyUSB3", "/dev/ttyUSB0", "", "", "", ""}}}},
+        {"two ports of one adapter (one serial, one socket) keep their order when renumbered",
+         {{{Serial("/dev/ttyUSB0", "1-1", "D1"), Serial("/dev/ttyUSB1", "1-1", "D1")},
+           {},
+           {"/dev/ttyUSB0", "/dev/ttyUSB1", "", "", "", ""}},
+          {{Serial("/dev/ttyUSB3", "1-1", "D1"), Serial("/dev/ttyUSB2", "1-1", "D1")},
+           {},
+           {"/dev/ttyUSB2", "/dev/ttyUSB3", "", "", "", ""}}}},
+        {"a link that appears later pins the name; when it goes the name stays with its adapter",
+         {{{a}, {}, {"/dev/ttyUSB0", "", "", "", "", ""}},
+          {{a, b}, {{"/dev/COM2", "/dev/ttyUSB1"}}, {"/dev/ttyUSB0", "/dev/COM2 => /dev/ttyUSB1", "", "", "", ""}},
+          {{b}, {}, {"away /dev/ttyUSB0 (s/n A1)", "/dev/ttyUSB1", "", "", "", ""}}}},
+        {"a link wins over the name's earlier adapter, which takes the next free name",
+         {{{a, b}, {}, {"/dev/ttyUSB0", "/dev/ttyUSB1", "", "", "", ""}},
+          {{a, b},
+           {{"/dev/COM1", "/dev/ttyUSB1"}},
+           {"/dev/COM1 => /dev/ttyUSB1", "/dev/ttyUSB1", "/dev/ttyUSB0", "", "", ""}},
+          // The link gone with its adapter: never the next port in order.
+          {{a}, {}, {"away /dev/ttyUSB1 (s/n B2)", "away /dev/ttyUSB1 (s/n B2)", "/dev/ttyUSB0", "", "", ""}}}},
+        {"links leading nowhere stay pinned, and their names wait once the links go",
+         {{{a}, {{"/dev/COM1", ""}, {"/dev/COM2", ""}}, {"/dev/COM1 => ", "/dev/COM2 => ", "/dev/ttyUSB0", "", "", ""}},
+          {{a, b}, {}, {"away /dev/COM1", "away /dev/COM2", "/dev/ttyUSB0", "/dev/ttyUSB1", "", ""}}}},
+        {"a link left dangling by its adapter keeps the adapter for the name",
+         {{{a}, {{"/dev/COM1", "/dev/ttyUSB0"}}, {"/dev/COM1 => /dev/ttyUSB0", "", "", "", "", ""}},
+          {{}, {{"/dev/COM1", ""}}, {"/dev/COM1 => ", "", "", "", "", ""}},
+          // Back under another path: still COM1's, though its link is stale.
+          {{Serial("/dev/ttyUSB1", "1-1", "A1")}, {{"/dev/COM1", ""}}, {"/dev/COM1 => ", "", "", "", "", ""}},
+          {{Serial("/dev/ttyUSB1", "1-1", "A1")}, {}, {"/dev/ttyUSB1", "", "", "", "", ""}}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        TPortBindings session;
+        for (std::size_t s = 0; s < row.Steps.size(); ++s) {
+            SCOPED_TRACE("step " + std::to_string(s + 1));
+            const TStep& step = row.Steps[s];
+            const auto exists = [&](const std::string& path) { return step.Links.count(path) != 0; };
+            const auto realPath = [&](const std::string& path) {
+                const auto link = step.Links.find(path);
+                return link == step.Links.end() ? path : link->second;
+            };
+            std::vector<std::string> got;
+            for (const auto& choice : ResolveComPorts(step.Present, exists, realPath, 6, &session))
+                got.push_back(Render(choice));
+            EXPECT_EQ(got, step.Expected);
         }
     }
 }
@@ -315,6 +445,66 @@ TEST(PortFinderTest, PresentPortsFromTheListAndSysfs)
     }
 }
 
+// Real dangling and looping links, found by lstat, pin their names too.
+TEST(PortFinderTest, BrokenLinksOnARealFolderPinTheirNames)
+{
+    FakeSysfs sys;
+    ASSERT_TRUE(sys.Ok());
+    const std::string dir = sys.Dev();
+    for (const char* node : {"ttyUSB0", "ttyUSB1"})
+        std::ofstream(dir + "/" + node).put('\0');
+    ASSERT_EQ(::symlink((dir + "/nowhere").c_str(), (dir + "/COM1").c_str()), 0);
+    ASSERT_EQ(::symlink((dir + "/COM3").c_str(), (dir + "/COM2").c_str()), 0);
+    ASSERT_EQ(::symlink((dir + "/COM2").c_str(), (dir + "/COM3").c_str()), 0);
+    ASSERT_EQ(::symlink((dir + "/ttyUSB1").c_str(), (dir + "/COM4").c_str()), 0);
+
+    struct TRow {
+        const char* Name;
+        std::string Path;
+        bool Expected;
+    };
+    const std::vector<TRow> rows = {
+        {"dangling link", dir + "/COM1", true},  {"looping link", dir + "/COM2", true},
+        {"link to a node", dir + "/COM4", true}, {"node", dir + "/ttyUSB0", true},
+        {"nothing there", dir + "/COM5", false}, {"below a dangling link", dir + "/COM1/x", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(EntryExists(row.Path), row.Expected);
+    }
+
+    // The window's /dev is this folder.
+    const auto here = [&](const std::string& path) {
+        return path.rfind("/dev/", 0) == 0 ? dir + path.substr(4) : path;
+    };
+    const auto exists = [&](const std::string& path) { return EntryExists(here(path)); };
+    const auto realPath = [&](const std::string& path) { return RealPath(here(path)); };
+    const std::vector<TPresentPort> present = {Adapter(dir + "/ttyUSB0", "1-1"), Adapter(dir + "/ttyUSB1", "1-2")};
+    std::vector<std::string> got;
+    for (const auto& choice : ResolveComPorts(present, exists, realPath))
+        got.push_back(Render(choice));
+    const std::vector<std::string> expected = {
+        "/dev/COM1 => ", "/dev/COM2 => ", "/dev/COM3 => ", "/dev/COM4 => " + dir + "/ttyUSB1", dir + "/ttyUSB0", ""};
+    EXPECT_EQ(got, expected);
+}
+
+TEST(PortFinderTest, PresentPortsKeepTheSerialNumber)
+{
+    FakeSysfs sys;
+    ASSERT_TRUE(sys.Ok());
+    sys.AddTty("ttyS0", "4", "pnp0/00:00", true);
+    sys.AddTty("ttyUSB0", "", kUsbDevices + "/1-1.3/1-1.3:1.0/ttyUSB0", true);
+    sys.AddTty("ttyUSB1", "", kUsbDevices + "/1-1.4/1-1.4:1.0/ttyUSB1", true);
+    const std::vector<TListedPort> listed = {Listed("ttyUSB1", "QinHeng", "CH340", "", 0x1a86, 0x7523),
+                                             Listed("ttyUSB0", "FTDI", "FT232R USB UART", "A12345", 0x0403, 0x6001),
+                                             Listed("ttyS0")};
+    std::vector<std::string> got;
+    for (const auto& port : PresentPorts(listed, sys.ClassTty(), sys.Dev()))
+        got.push_back(port.Path + " " + port.SerialNumber);
+    const std::vector<std::string> expected = {"/dev/ttyS0 ", "/dev/ttyUSB0 A12345", "/dev/ttyUSB1 "};
+    EXPECT_EQ(got, expected);
+}
+
 TEST(PortFinderTest, PhantomPortsOnlyLeaveEveryNameEmpty)
 {
     FakeSysfs sys;
@@ -351,10 +541,45 @@ TEST(PortFinderTest, ToolTipSaysWhatTheNameReaches)
          {"COM1", "/dev/COM1", "/dev/ttyUSB1", "FTDI FT232R USB UART, s/n A12345", true},
          "/dev/COM1 → /dev/ttyUSB1 — FTDI FT232R USB UART, s/n A12345"},
         {"pinned where the link leads is unknown", {"COM3", "/dev/COM3", "", "", true}, "/dev/COM3"},
+        {"adapter unplugged",
+         {"COM2", "", "", "FTDI FT232R USB UART, s/n A12345", false, true, "/dev/ttyUSB0"},
+         "Адаптер отключён: /dev/ttyUSB0 — FTDI FT232R USB UART, s/n A12345. COM2 откроет только его."},
+        {"link gone",
+         {"COM1", "", "", "", false, true, "/dev/COM1"},
+         "Порт /dev/COM1 исчез: адаптер отключён. COM1 откроет только /dev/COM1."},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
         EXPECT_EQ(PortToolTip(row.Choice).toStdString(), row.Expected);
+    }
+}
+
+TEST(PortFinderTest, AwayTextNamesTheAdapterWaitedFor)
+{
+    struct TRow {
+        const char* Name;
+        TPortChoice Choice;
+        std::string Expected;
+    };
+    const std::vector<TRow> rows = {
+        {"adapter unplugged",
+         {"COM2", "", "", "FTDI FT232R USB UART, s/n A12345", false, true, "/dev/ttyUSB0"},
+         "COM2 закреплён за адаптером /dev/ttyUSB0 (FTDI FT232R USB UART, s/n A12345), а он отключён. "
+         "Подключите его снова; другой адаптер под этим именем не откроется."},
+        {"adapter without description",
+         {"COM3", "", "", "", false, true, "/dev/ttyUSB1"},
+         "COM3 закреплён за адаптером /dev/ttyUSB1, а он отключён. "
+         "Подключите его снова; другой адаптер под этим именем не откроется."},
+        {"link gone",
+         {"COM1", "", "", "", false, true, "/dev/COM1"},
+         "COM1 закреплён за /dev/COM1, а его больше нет. "
+         "Подключите адаптер снова; другой адаптер под этим именем не откроется."},
+        {"present port", {"COM2", "/dev/ttyUSB0", "", "FTDI", false}, ""},
+        {"nothing there", {"COM4", "", "", "", false}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(AwayText(row.Choice).toStdString(), row.Expected);
     }
 }
 
