@@ -65,7 +65,7 @@ TfmMain::TfmMain(TWindowOptions options, QWidget* parent) : QWidget(parent), m_o
 TfmMain::~TfmMain()
 {
     try {
-        ComPort.ClosePort();
+        ClosePort();
     } catch (...) {
         // Nothing left to tell anyone about.
     }

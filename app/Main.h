@@ -13,6 +13,8 @@
 #include "CommLink.h"
 #include "LinkIo.h"
 #include "ParamBlock.h"
+#include "PortFinder.h"
+#include "PortLock.h"
 
 #include <QString>
 #include <QWidget>
@@ -35,7 +37,6 @@ class TLinkLabel;
 class TNumEdit;
 class TPictureButton;
 class TPortList;
-struct TPortChoice;
 class TSelector;
 class TTitleTab;
 
@@ -126,11 +127,17 @@ private:
     void CoverProgrButton(bool covered);
 
     // Port choice (PortChoice.cpp).
-    struct TPortScan;
-    TPortScan ScanPorts();
+    struct TPortAttempt;
+    template <class F>
+    auto RunAside(F&& job);
+    // The port names resolved over the ports present now; present, when
+    // given, receives those ports.
+    std::vector<vostrel::TPortChoice> ResolvePorts(std::vector<vostrel::TPresentPort>* present);
     void RefreshPortTips();
     void ShowPortTips(const std::vector<vostrel::TPortChoice>& choices);
-    void ShowPortFailure(const QString& name);
+    void ShowPortFailure(const QString& name, const TPortAttempt& attempt);
+    // Closes ComPort and gives up what marks it as ours.
+    void ClosePort();
 
     // The programming sequence (Sequence.cpp).
     void FormClose();
@@ -191,8 +198,7 @@ private:
     bool m_sending = false;         // a packet is going out byte by byte
     bool m_closeDeferred = false;   // the window was closed during that send
     unsigned m_portGeneration = 0;  // counts port changes
-    int m_lastOpenError = 0;
-    QString m_lastOpenMessage;
-    QString m_portReport;       // what the picked name reached, for the failure box
-    QStringList m_portHolders;  // other programs holding the picked device
+    unsigned m_pickGeneration = 0;  // counts picks; only the newest may act
+    vostrel::TPortLock m_portLock;  // marks ComPort's device as ours to other programs
+    vostrel::TPortBindings m_bindings;  // the adapter each port name has reached in this session
 };

@@ -3,6 +3,7 @@
 #include "Main.h"
 
 #include "PortFinder.h"
+#include "PortLock.h"
 #include "PortList.h"
 
 #include <QMessageBox>
@@ -41,41 +42,55 @@ int ComNumber(const QString& entry)
     return ok && n > 0 ? n : 0;
 }
 
-// Pseudo-terminals stand in for the line in tests and the demo, where the
-// other end's process legitimately keeps the same device open.
-bool IsPseudoTerminal(const std::string& path)
+// A character device other than a pseudo-terminal. Pseudo-terminals stand in
+// for the line in tests and the demo, where the other end's process
+// legitimately keeps the same device open, and need no lock.
+bool IsSerialDevice(const std::string& path)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
         return false;
     const unsigned major = ::major(st.st_rdev);
-    return major >= 136 && major <= 143;
+    return major < 136 || major > 143;
 }
 
 }  // namespace
 
-struct TfmMain::TPortScan {
-    std::vector<TPortChoice> Choices;
-    std::vector<TPresentPort> Present;
+// What one pick found out, for its failure box. Each pick keeps its own, so
+// a pick that runs inside another cannot change what the other reports.
+struct TfmMain::TPortAttempt {
+    int Error = 0;
+    QString Message;
+    QString Report;       // what the picked name reached
+    QStringList Holders;  // other programs holding the device
 };
 
-// Listing the ports takes some milliseconds, so it runs aside while the
-// window goes on handling its messages.
-TfmMain::TPortScan TfmMain::ScanPorts()
+// Listing the ports and looking for a port's holders take milliseconds to
+// much more (a process with thousands of descriptors), so they run aside
+// while the window goes on handling its messages.
+template <class F>
+auto TfmMain::RunAside(F&& job)
 {
-    auto job = std::async(std::launch::async, [] {
-        std::vector<TPresentPort> present = ListPresentPorts();
-        std::vector<TPortChoice> choices = FindComPorts(present);
-        return TPortScan{std::move(choices), std::move(present)};
-    });
-    while (job.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
+    auto result = std::async(std::launch::async, std::forward<F>(job));
+    while (result.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
         ProcessMessages();
-    return job.get();
+    return result.get();
+}
+
+std::vector<TPortChoice> TfmMain::ResolvePorts(std::vector<TPresentPort>* present)
+{
+    std::vector<TPresentPort> ports = RunAside([] { return ListPresentPorts(); });
+    // On the window's thread: the bindings are one session's, shared by
+    // every pick and refresh, however they nest.
+    std::vector<TPortChoice> choices = FindComPorts(ports, 6, &m_bindings);
+    if (present != nullptr)
+        *present = std::move(ports);
+    return choices;
 }
 
 void TfmMain::RefreshPortTips()
 {
-    ShowPortTips(ScanPorts().Choices);
+    ShowPortTips(ResolvePorts(nullptr));
 }
 
 void TfmMain::ShowPortTips(const std::vector<TPortChoice>& choices)
@@ -87,72 +102,117 @@ void TfmMain::ShowPortTips(const std::vector<TPortChoice>& choices)
     }
 }
 
+void TfmMain::ClosePort()
+{
+    // Also when the close fails: the device is no longer ours either way.
+    struct TRelease {
+        TPortLock& Lock;
+        ~TRelease() { Lock.Release(); }
+    } release{m_portLock};
+    ComPort.ClosePort();
+}
+
+// A pick is one step: it lets the window handle its messages at every pause,
+// so another pick, the closing of the window or the list's refresh can run
+// inside it. A newer pick supersedes this one, which then touches nothing.
 void TfmMain::cbPortChange()
 {
-    const QString name = TrimmedControl(cbPort->currentText());
-    if (name.size() <= 2)
+    if (TrimmedControl(cbPort->currentText()).size() <= 2)
         return;
-    m_lastOpenError = 0;
-    m_lastOpenMessage.clear();
-    m_portReport.clear();
+    // The tick of an earlier pick must not start a wait on the port this one
+    // is about to close.
+    StartTimer->stop();
+    const unsigned pick = ++m_pickGeneration;
+    const auto superseded = [this, pick] { return m_closing || pick != m_pickGeneration; };
+    const auto pause = [this](std::uint32_t ms) {
+        Sleep(ms);
+        ProcessMessages();
+    };
+
+    TPortAttempt attempt;
+    QString name;
     try {
         StopWaitingFlag = true;
         ++m_portGeneration;
-        Sleep(30);
-        ProcessMessages();
-        ComPort.ClosePort();
-        Sleep(30);
-        ProcessMessages();
+        pause(30);
+        if (superseded())
+            return;
+        ClosePort();
+        pause(30);
+        if (superseded())
+            return;
 
+        // The entry as it stands now, which is what the list shows.
+        name = TrimmedControl(cbPort->currentText());
         std::string path = name.toStdString();
         if (m_options.DevicePath) {
             path = m_options.DevicePath(name);
         } else if (const int n = ComNumber(name); n > 0) {
-            const TPortScan scan = ScanPorts();
-            ShowPortTips(scan.Choices);
+            std::vector<TPresentPort> present;
+            const std::vector<TPortChoice> choices = ResolvePorts(&present);
+            if (superseded())
+                return;
+            ShowPortTips(choices);
             const TPortChoice* choice =
-                n <= static_cast<int>(scan.Choices.size()) ? &scan.Choices[static_cast<std::size_t>(n - 1)] : nullptr;
+                n <= static_cast<int>(choices.size()) ? &choices[static_cast<std::size_t>(n - 1)] : nullptr;
             // Nothing there: the administrator's name, which fails to open.
             path = choice != nullptr && !choice->Path.empty() ? choice->Path : "/dev/" + name.toStdString();
-            m_portReport = name + QStringLiteral(": ") +
-                           (choice != nullptr ? PortToolTip(*choice) : QStringLiteral("порт не найден")) +
-                           QLatin1Char('\n') + PresentPortsText(scan.Present);
+            attempt.Report = name + QStringLiteral(": ") +
+                             (choice != nullptr ? PortToolTip(*choice) : QStringLiteral("порт не найден")) +
+                             QLatin1Char('\n') + PresentPortsText(present);
+            // The name waits for its own adapter; no other is opened in its place.
+            if (choice != nullptr && choice->Away) {
+                attempt.Report = AwayText(*choice) + QLatin1Char('\n') + PresentPortsText(present);
+                throw ECommError("", 0);
+            }
         }
-        // The window may have been closed while the ports were being listed.
-        if (m_closing)
-            return;
         ComPort.SetDeviceName(path);
-        // A program that keeps the port open without locking it would share
-        // the station's bytes with us: refuse it as a busy port.
-        if (!IsPseudoTerminal(path)) {
-            for (const std::string& h : PortHolders(path))
-                m_portHolders << QString::fromStdString(h);
+
+        // Another program's lock file, or a program that keeps the port open
+        // without locking it, would share the station's bytes with us: both
+        // make a busy port. Only a real device has either.
+        if (IsSerialDevice(path)) {
+            TPortLock lock = TPortLock::Acquire(m_options.LockDir, path);
+            if (lock.Outcome() == TPortLock::TOutcome::Busy) {
+                attempt.Holders << (lock.Holder().empty()
+                                        ? QStringLiteral("файл блокировки ") + QString::fromStdString(lock.LockPath())
+                                        : QString::fromStdString(lock.Holder()));
+                throw ECommError("Device is locked by another program", EBUSY);
+            }
+            // A newer pick inside the lookup below closes the port and
+            // gives this up with it.
+            m_portLock = std::move(lock);
+            const auto holders = RunAside([lookup = m_options.PortHolders, path] { return lookup(path); });
+            if (superseded())
+                return;
+            for (const std::string& h : holders)
+                attempt.Holders << QString::fromStdString(h);
         }
-        if (!m_portHolders.isEmpty())
+        if (!attempt.Holders.isEmpty())
             throw ECommError("Device is held by another program", EBUSY);
         ComPort.OpenPort();
         for (int i = 0; i < 3; ++i) {
-            Sleep(10);
-            ProcessMessages();
+            pause(10);
+            if (superseded())
+                return;
         }
     } catch (const ECommError& e) {
-        m_lastOpenError = e.ErrorCode;
-        m_lastOpenMessage = QString::fromLocal8Bit(e.what());
+        attempt.Error = e.ErrorCode;
+        attempt.Message = QString::fromLocal8Bit(e.what());
     } catch (...) {
         // Any other failure counts as a port that did not open.
     }
+    if (superseded())
+        return;
     if (ComPort.IsOpen()) {
         StartTimer->start();
     } else {
-        // A tick armed by an earlier change must not start a wait on a
-        // closed port: none begins until a port opens.
-        StartTimer->stop();
-        ShowPortFailure(name);
+        m_portLock.Release();
+        ShowPortFailure(name, attempt);
     }
-    m_portHolders.clear();
 }
 
-void TfmMain::ShowPortFailure(const QString& name)
+void TfmMain::ShowPortFailure(const QString& name, const TPortAttempt& attempt)
 {
     QMessageBox box(this);
     box.setObjectName(QStringLiteral("PortFailureBox"));
@@ -161,24 +221,24 @@ void TfmMain::ShowPortFailure(const QString& name)
     box.setStandardButtons(QMessageBox::Ok);
 
     QString reason;
-    if (m_lastOpenError > 0)
-        reason = QString::fromLocal8Bit(std::strerror(m_lastOpenError));
-    else if (!m_lastOpenMessage.isEmpty())
-        reason = m_lastOpenMessage.trimmed();
+    if (attempt.Error > 0)
+        reason = QString::fromLocal8Bit(std::strerror(attempt.Error));
+    else if (!attempt.Message.isEmpty())
+        reason = attempt.Message.trimmed();
     QString info;
     if (!reason.isEmpty()) {
         info = QStringLiteral("Причина: ") + reason + QLatin1Char('.');
-        if (m_lastOpenError == EACCES || m_lastOpenError == EPERM) {
+        if (attempt.Error == EACCES || attempt.Error == EPERM) {
             info += QStringLiteral("\nНет прав на устройство: пользователь должен входить в группу, "
                                    "которой принадлежит устройство (обычно dialout), затем войти в систему заново.");
-        } else if (m_lastOpenError == EBUSY || m_lastOpenError == EAGAIN || m_lastOpenError == EWOULDBLOCK) {
+        } else if (attempt.Error == EBUSY || attempt.Error == EAGAIN || attempt.Error == EWOULDBLOCK) {
             info += QStringLiteral("\nПорт занят: его держит другая программа");
             info +=
-                m_portHolders.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + m_portHolders.join(", ") + '.';
+                attempt.Holders.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + attempt.Holders.join(", ") + '.';
         }
     }
-    if (!m_portReport.isEmpty())
-        info += (info.isEmpty() ? QString() : QStringLiteral("\n\n")) + m_portReport;
+    if (!attempt.Report.isEmpty())
+        info += (info.isEmpty() ? QString() : QStringLiteral("\n\n")) + attempt.Report;
     if (!info.isEmpty())
         box.setInformativeText(info);
     box.exec();

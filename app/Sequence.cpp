@@ -52,7 +52,7 @@ void TfmMain::SerialFailure(const QString& text)
     StopWaitingFlag = false;
     StartTimer->stop();
     try {
-        ComPort.ClosePort();
+        ClosePort();
     } catch (...) {
         // The port is being given up anyway.
     }
@@ -96,7 +96,8 @@ void TfmMain::SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubl
 void TfmMain::StartTimerTimer()
 {
     StartTimer->stop();
-    if (m_closing)
+    // A wait on a closed port would never see a byte nor end.
+    if (m_closing || !ComPort.IsOpen())
         return;
     RunGuarded([this] { WaitAndRead(); });
 }
@@ -113,7 +114,7 @@ void TfmMain::WaitAndRead()
     for (;;) {
         Sleep(20);
         ProcessMessages();
-        if (StopWaitingFlag)
+        if (StopWaitingFlag || !ComPort.IsOpen())
             return;
         if (ComPortIo.InputCount() >= 1)
             break;
@@ -271,7 +272,7 @@ void TfmMain::FormClose()
         // The window goes away regardless; the port is closed below.
     }
     try {
-        ComPort.ClosePort();
+        ClosePort();
     } catch (...) {
     }
 }

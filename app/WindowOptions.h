@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CommLink.h"
+#include "PortFinder.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vostrel {
 
@@ -32,6 +34,11 @@ struct TWindowOptions {
     std::function<QStringList()> PortNames = ComPortNames;
     // The device an entry of the list opens; empty: the entry as it stands.
     std::function<std::string(const QString&)> DevicePath;
+    // Other programs holding a serial device open, by name; looked up aside
+    // from the window's thread, and only for a device that is there.
+    std::function<std::vector<std::string>(const std::string&)> PortHolders = vostrel::PortHolders;
+    // Where programs mark the serial ports they use (UUCP lock files).
+    std::string LockDir = "/run/lock";
 };
 
 }  // namespace vostrel

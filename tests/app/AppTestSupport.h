@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -64,10 +65,18 @@ inline bool WaitStarted(const TfmMain& w, int count, int ms = 10000)
     return QTest::qWaitFor([&w, count] { return PortList(w)->count() == count; }, ms);
 }
 
+// A lock folder of the tests' own, so no test marks the machine's ports.
+inline std::string TestLockDir()
+{
+    static const QTemporaryDir dir;
+    return dir.path().toStdString();
+}
+
 // Options for a window whose port list holds the given paths.
 inline TWindowOptions PortsOptions(const QStringList& ports, std::uint32_t thankYouMs = 5000)
 {
     TWindowOptions o;
+    o.LockDir = TestLockDir();
     o.PortNames = [ports] { return ports; };
     o.ThankYouMs = thankYouMs;
     return o;

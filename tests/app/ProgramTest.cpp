@@ -1,11 +1,12 @@
-// The built program itself against a simulated station that stands in for
-// its "COM1" inside a private mount namespace.
+// The built program itself, with its own timings, against a simulated station
+// that stands in for its "COM1" inside a private mount namespace.
 #include "Packets.h"
 #include "StationSimulator.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 #include <csignal>
 #include <string>
 #include <sys/wait.h>
@@ -21,12 +22,30 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
+long long Ms(SimClock::duration d)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+}
+
+// The program as shipped, with its own timings, on a station at the real line
+// rate: the first exchange gets no answer, the second a late one. What shows
+// on the line is measured, with margins wide enough for a loaded machine but
+// far narrower than any wrong default.
+TEST(ProgramTest, ConfirmsReadsAndSaysGoodbyeOnItsOwnTimings)
 {
     StationConfig line;
     line.ByteInterval = kLineByteTime;
     line.AnswerDelay = 30ms;
+    std::mutex mutex;
+    std::vector<SimClock::time_point> purges;
+    line.OnEvent = [&](SimClock::time_point t, const std::string& what) {
+        if (what == "utility purged its input") {
+            std::lock_guard<std::mutex> lock(mutex);
+            purges.push_back(t);
+        }
+    };
     StationSimulator station(line);
+    station.SetFault(StationFault::Silence);
     station.SetGreetOnWait(true);
 
     std::vector<std::string> env;
@@ -58,9 +77,16 @@ TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
         }
         return -1;
     };
+    auto confirmations = [&] {
+        std::vector<ReceivedPacket> out;
+        for (const ReceivedPacket& p : station.Packets()) {
+            if (p.Number == kPacketConfirm)
+                out.push_back(p);
+        }
+        return out;
+    };
 
-    const bool answered = station.WaitFor([&] { return station.AnswerCount() >= 1; }, 30000ms);
-    if (!answered) {
+    if (!station.WaitFor([&] { return confirmations().size() >= 1; }, 30000ms)) {
         const int status = reap(100);
         if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 77)
             GTEST_SKIP() << "this machine allows no private mount namespace, so the program's COM1 cannot be pointed "
@@ -69,37 +95,69 @@ TEST(ProgramTest, ConfirmsTheGreetingAndSaysGoodbyeWhenClosed)
         reap(5000);
         FAIL() << "the program never confirmed a greeting";
     }
-    const auto packets = station.Packets();
-    ASSERT_FALSE(packets.empty());
-    EXPECT_EQ(packets[0].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
+    // The second answer comes late in the program's reading window.
+    station.SetAnswerDelay(800ms);
+    const bool second = station.WaitFor([&] { return station.AnswerCount() >= 1; }, 15000ms);
+    const auto confirms = confirmations();
+    if (!second || confirms.size() < 2) {
+        kill(pid, SIGKILL);
+        reap(5000);
+        FAIL() << "no second exchange after the silent one";
+    }
+    EXPECT_EQ(confirms[0].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
 
-    // The program takes every byte for 1000 ms after packet 08 and then shows
-    // the parameters: wait until the whole answer is on the line, then for
-    // that window to pass, with a wide margin for a loaded machine.
-    const auto confirmed = packets[0].End;
+    // Greeting to confirmation: polled every 20 ms, confirmed 50 ms after the ETX.
+    const auto trace = station.Trace();
+    for (const ReceivedPacket& confirm : confirms) {
+        const auto first = std::find_if(trace.begin(), trace.end(), [&](const LineByte& b) {
+            return !b.FromStation && b.Time >= confirm.End - 7 * kLineByteTime - 5ms;
+        });
+        ASSERT_NE(first, trace.end());
+        ASSERT_NE(first, trace.begin());
+        const auto etx = std::prev(first);
+        ASSERT_TRUE(etx->FromStation && etx->Byte == kEtx);
+        EXPECT_GE(Ms(first->Time - etx->Time), 49);
+        EXPECT_LE(Ms(first->Time - etx->Time), 400);
+    }
+
+    // The silent exchange: the reading window (1000 ms), then the timer (555 ms)
+    // before the next wait purges the line.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto next = std::find_if(purges.begin(), purges.end(),
+                                       [&](SimClock::time_point t) { return t > confirms[0].End + 100ms; });
+        ASSERT_NE(next, purges.end());
+        EXPECT_GE(Ms(*next - confirms[0].End), 1500);
+        EXPECT_LE(Ms(*next - confirms[0].End), 2200);
+    }
+
+    // Wait for the whole late answer and the window's end, then close as a
+    // session does: connected, the program says goodbye some 250 ms later.
     const std::size_t answer = StationAnswerLine(DefaultStationBlock()).size();
     ASSERT_TRUE(station.WaitFor(
         [&] {
-            const auto trace = station.Trace();
-            return static_cast<std::size_t>(std::count_if(trace.begin(), trace.end(), [&](const LineByte& b) {
-                       return b.FromStation && b.Time > confirmed;
+            const auto t = station.Trace();
+            return static_cast<std::size_t>(std::count_if(t.begin(), t.end(), [&](const LineByte& b) {
+                       return b.FromStation && b.Time > confirms[1].End;
                    })) >= answer;
         },
         10000ms));
-    std::this_thread::sleep_until(confirmed + 1000ms + 3000ms);
-
-    // End it as a session would: the window closes and, being connected, says
-    // goodbye.
+    std::this_thread::sleep_until(confirms[1].End + 1000ms + 3000ms);
+    const auto terminated = SimClock::now();
     ASSERT_EQ(kill(pid, SIGTERM), 0);
-    EXPECT_TRUE(station.WaitFor([&] { return station.GoodbyeCount() == 1; }, 10000ms));
+    EXPECT_TRUE(station.WaitFor([&] { return station.GoodbyeCount() == 1; }, 10000ms))
+        << "no goodbye: the late answer was not taken";
     const int status = reap(15000);
     if (status == -1)
         kill(pid, SIGKILL), reap(5000);
     ASSERT_NE(status, -1) << "the program did not end after its window closed";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
     const auto after = station.Packets();
-    ASSERT_GE(after.size(), 2u);
+    ASSERT_GE(after.size(), 3u);
     EXPECT_EQ(after.back().Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
+    const auto goodbyeStart = after.back().End - 6 * kLineByteTime;
+    EXPECT_GE(Ms(goodbyeStart - terminated), 240);
+    EXPECT_LE(Ms(goodbyeStart - terminated), 2000);
 }
 
 }  // namespace

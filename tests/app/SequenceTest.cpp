@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <mutex>
 
 using namespace vostrel;
 
@@ -107,13 +108,18 @@ void PressEverything(TfmMain& w)
 
 class SequenceTest : public ::testing::Test {
 protected:
-    void Start(std::uint32_t thankYouMs = 300)
+    QStringList Ports() const
+    {
+        return {QString::fromStdString(station.SlavePath()), QString::fromStdString(other.SlavePath())};
+    }
+
+    void Start(std::uint32_t thankYouMs = 300) { StartWith(PortsOptions(Ports(), thankYouMs)); }
+
+    void StartWith(TWindowOptions options)
     {
         StopWaitingFlag = false;
         ConnectedFlag = false;
-        w = std::make_unique<TfmMain>(PortsOptions(
-            QStringList{QString::fromStdString(station.SlavePath()), QString::fromStdString(other.SlavePath())},
-            thankYouMs));
+        w = std::make_unique<TfmMain>(std::move(options));
         // Nothing here may hang: a wait that runs too long is stopped.
         QObject::connect(&watchdog, &QTimer::timeout, [] { StopWaitingFlag = true; });
         watchdog.setSingleShot(true);
@@ -665,6 +671,49 @@ TEST_F(SequenceTest, WheelOverTheClosedPortListChangesNothing)
     EXPECT_EQ(w->ComPort.DeviceName(), opened);
     EXPECT_TRUE(w->ComPort.IsOpen());
     EXPECT_TRUE(boxes.Texts.isEmpty());
+}
+
+// The window's own timings, as operators run it: only the ports are the
+// test's. From the programming packet, the thank-you page (5000 ms) and the
+// timer (555 ms) pass before the next wait purges the line; the station then
+// greets and is confirmed 50 ms after its ETX.
+TEST_F(SequenceTest, TheShippedTimingsShowOnTheLine)
+{
+    std::vector<SimClock::time_point> purges;
+    std::mutex mutex;
+    StationConfig c = Paced();
+    c.OnEvent = [&](SimClock::time_point t, const std::string& what) {
+        if (what == "utility purged its input") {
+            std::lock_guard<std::mutex> lock(mutex);
+            purges.push_back(t);
+        }
+    };
+    StationSimulator timed(c);
+    timed.SetGreetOnWait(true);
+    TWindowOptions shipped;
+    shipped.PortNames = [ports = QStringList{QString::fromStdString(timed.SlavePath()),
+                                             QString::fromStdString(other.SlavePath())}] { return ports; };
+    shipped.LockDir = TestLockDir();
+    StartWith(std::move(shipped));
+    ASSERT_TRUE(Connected());
+
+    QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
+    ASSERT_EQ(timed.ProgrammedBlocks().size(), 1u);
+    ASSERT_TRUE(Connected(15000));
+    w->close();
+    const auto programmed = timed.ProgrammedBlocks()[0].End;
+    const auto confirms = PacketsNumbered(timed, kPacketConfirm);
+    ASSERT_EQ(confirms.size(), 2u);
+    const auto ms = [](SimClock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); };
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto next = std::find_if(purges.begin(), purges.end(), [&](auto t) { return t > programmed; });
+        ASSERT_NE(next, purges.end());
+        EXPECT_GE(ms(*next - programmed), 5500);
+        EXPECT_LE(ms(*next - programmed), 7000);
+    }
+    EXPECT_GE(ms(confirms[1].End - programmed), 5600);
+    EXPECT_LE(ms(confirms[1].End - programmed), 8000);
 }
 
 }  // namespace

@@ -1,0 +1,267 @@
+// Picking a port as a quick hand does: the port that ends up open is the one
+// the list shows, a pick never hangs under a wait, holders are looked up
+// aside and other programs' lock files are honoured.
+#include "AppTestSupport.h"
+
+#include "Packets.h"
+#include "StationSimulator.h"
+
+#include <QKeyEvent>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vostrel;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kWaitLine = QStringLiteral("Начинаем ждать сообщение от станции на порту ");
+
+StationConfig Paced()
+{
+    StationConfig c;
+    c.ByteInterval = kLineByteTime;
+    c.AnswerDelay = 30ms;
+    return c;
+}
+
+QString Slave(const StationSimulator& s)
+{
+    return QString::fromStdString(s.SlavePath());
+}
+
+int WaitsOn(const TfmMain& w, const StationSimulator& s)
+{
+    return static_cast<int>(LogLines(w).count(kWaitLine + Slave(s)));
+}
+
+void ResetFlags()
+{
+    StopWaitingFlag = false;
+    ConnectedFlag = false;
+}
+
+// Two Down presses queued on the closed list before the first pick has run:
+// the second pick runs inside the first one's pauses.
+TEST(PortPick, TwoQuickDownKeysOpenThePortTheListShows)
+{
+    StationSimulator one(Paced()), two(Paced()), three(Paced());
+    ResetFlags();
+    TModalBoxCloser boxes;
+    TfmMain w(PortsOptions({Slave(one), Slave(two), Slave(three)}, 300));
+    w.show();
+    ASSERT_TRUE(WaitStarted(w, 3));
+    ASSERT_EQ(w.ComPort.DeviceName(), one.SlavePath());
+
+    auto* list = PortList(w);
+    for (int i = 0; i < 2; ++i) {
+        QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier));
+        QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Down, Qt::NoModifier));
+    }
+    // Once a wait begins on either later line, greet on both.
+    bool greeted = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (!greeted && WaitsOn(w, two) + WaitsOn(w, three) >= 1) {
+            greeted = true;
+            two.SendGreeting();
+            three.SendGreeting();
+        }
+    });
+    look.start(5);
+    // A wait nobody answers would run for ever: stop it.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { StopWaitingFlag = true; });
+    watchdog.start(15000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ConnectedFlag; }, 20000)) << "no station connected";
+    look.stop();
+    watchdog.stop();
+
+    EXPECT_EQ(list->currentText(), Slave(three));
+    EXPECT_EQ(w.ComPort.DeviceName(), three.SlavePath());
+    EXPECT_EQ(WaitsOn(w, two), 0);
+    EXPECT_EQ(three.GreetingCount(), 1);
+    EXPECT_EQ(three.AnswerCount(), 1) << "the shown port's station was not confirmed";
+    EXPECT_TRUE(two.ReceivedBytes().empty()) << "bytes went to a port the list does not show";
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+    w.close();
+    EXPECT_EQ(three.GoodbyeCount(), 1);
+}
+
+// The tick of an earlier pick falls inside a newer pick's pauses: no wait may
+// begin on the port being left, nor hold the newer pick up under it.
+TEST(PortPick, AnEarlierPicksTickNeverStartsAWaitInsideTheNext)
+{
+    StationSimulator one(Paced()), two(Paced());
+    ResetFlags();
+    std::atomic<bool> slowPauses{false};
+    TWindowOptions o = PortsOptions({Slave(one), Slave(two)}, 300);
+    o.StartTimerMs = 1000;
+    // The pick's 30 ms pauses made longer than the timer, as on a loaded machine.
+    o.Sleep = [&slowPauses](std::uint32_t ms) { SleepMs(slowPauses && ms == 30 ? 1500 : ms); };
+    TModalBoxCloser boxes;
+    TfmMain w(o);
+    bool rescued = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        rescued = true;
+        StopWaitingFlag = true;
+    });
+    w.show();
+    ASSERT_TRUE(WaitStarted(w, 2));
+    ASSERT_TRUE(StartTimerOf(w)->isActive());
+
+    slowPauses = true;
+    watchdog.start(8000);
+    auto* list = PortList(w);
+    list->setCurrentIndex(1);
+    emit list->activated(1);
+    watchdog.stop();
+    slowPauses = false;
+
+    EXPECT_FALSE(rescued) << "the pick was held up under a wait";
+    EXPECT_EQ(WaitsOn(w, one), 0) << "a wait began on the port being left";
+    EXPECT_TRUE(w.ComPort.IsOpen());
+    EXPECT_EQ(w.ComPort.DeviceName(), two.SlavePath());
+    EXPECT_TRUE(StartTimerOf(w)->isActive());
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+    w.close();
+}
+
+// A child that stays alive until killed: a PID that is surely not ours.
+class TLiveProcess {
+public:
+    TLiveProcess() : m_pid(::fork())
+    {
+        if (m_pid == 0) {
+            ::pause();
+            ::_exit(0);
+        }
+    }
+    ~TLiveProcess()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid;
+};
+
+pid_t GonePid()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+void WriteLock(const QString& file, pid_t pid)
+{
+    std::ofstream out(file.toStdString());
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    out << text;
+}
+
+// /dev/null stands for a serial device that is not a pseudo-terminal: it has
+// holders and lock files, and never opens as a serial port.
+TEST(PortPick, HoldersAreLookedUpAsideAndLockFilesAreHonoured)
+{
+    QTemporaryDir locks;
+    ASSERT_TRUE(locks.isValid());
+    const QString lockFile = locks.filePath(QStringLiteral("LCK..null"));
+
+    struct TLookup {
+        std::string Path;
+        bool OnWindowThread = false;
+    };
+    std::mutex mutex;
+    std::vector<TLookup> lookups;
+    std::vector<std::string> holders;
+    QThread* const windowThread = QThread::currentThread();
+
+    ResetFlags();
+    TWindowOptions o = PortsOptions({QStringLiteral("/dev/null"), QStringLiteral("/nonexistent/ttyUSB9")}, 300);
+    o.LockDir = locks.path().toStdString();
+    o.PortHolders = [&](const std::string& path) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lookups.push_back({path, QThread::currentThread() == windowThread});
+        return holders;
+    };
+    TModalBoxCloser boxes;
+    TfmMain w(o);
+    w.show();
+    ASSERT_TRUE(WaitStarted(w, 2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.Texts.size() == 1; }, 5000));
+    auto* list = PortList(w);
+    auto pick = [&](int index) {
+        boxes.Texts.clear();
+        boxes.Infos.clear();
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return boxes.Texts.size() == 1; }, 5000));
+        EXPECT_FALSE(w.ComPort.IsOpen());
+        return boxes.Infos.value(0);
+    };
+    const QString busy = QStringLiteral("Порт занят");
+
+    // Free: our own lock is gone again once the open has failed.
+    EXPECT_FALSE(QFile::exists(lockFile));
+
+    {
+        SCOPED_TRACE("a live program's lock");
+        TLiveProcess holder;
+        ASSERT_GT(holder.Pid(), 0);
+        WriteLock(lockFile, holder.Pid());
+        const QString info = pick(0);
+        EXPECT_TRUE(info.contains(busy)) << info.toStdString();
+        EXPECT_TRUE(info.contains(QStringLiteral("PID %1").arg(holder.Pid()))) << info.toStdString();
+        EXPECT_TRUE(QFile::exists(lockFile)) << "another program's lock was removed";
+    }
+    {
+        SCOPED_TRACE("a stale lock");
+        WriteLock(lockFile, GonePid());
+        const QString info = pick(0);
+        EXPECT_FALSE(info.contains(busy)) << info.toStdString();
+        EXPECT_FALSE(QFile::exists(lockFile));
+    }
+    {
+        SCOPED_TRACE("a holder without a lock");
+        holders = {"minicom (PID 4242)"};
+        const QString info = pick(0);
+        EXPECT_TRUE(info.contains(busy + QStringLiteral(": его держит другая программа: minicom (PID 4242)")))
+            << info.toStdString();
+    }
+    {
+        SCOPED_TRACE("a device that is not there");
+        const std::size_t before = lookups.size();
+        pick(1);
+        EXPECT_EQ(lookups.size(), before) << "holders looked up for a device that does not exist";
+    }
+    ASSERT_FALSE(lookups.empty());
+    for (const TLookup& l : lookups) {
+        EXPECT_EQ(l.Path, "/dev/null");
+        EXPECT_FALSE(l.OnWindowThread) << "the holder lookup ran on the window's thread";
+    }
+    w.close();
+}
+
+}  // namespace
