@@ -31,8 +31,8 @@ namespace vostrel {
 QStringList ComPortNames()
 {
     QStringList names;
-    for (int i = 1; i <= 6; ++i)
-        names << QStringLiteral("COM%1").arg(i);
+    for (const std::string& entry : PortListEntries())
+        names << QString::fromStdString(entry);
     return names;
 }
 

@@ -135,6 +135,8 @@ private:
     std::vector<vostrel::TPortChoice> ResolvePorts(std::vector<vostrel::TPresentPort>* present);
     void RefreshPortTips();
     void ShowPortTips(const std::vector<vostrel::TPortChoice>& choices);
+    static const vostrel::TPortChoice* ChoiceFor(const std::vector<vostrel::TPortChoice>& choices,
+                                                 const QString& entry);
     void ShowPortFailure(const QString& name, const TPortAttempt& attempt);
     // Closes ComPort and gives up what marks it as ours.
     void ClosePort();

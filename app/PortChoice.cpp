@@ -9,13 +9,11 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <future>
-
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 using namespace vostrel;
 
@@ -30,28 +28,6 @@ QString TrimmedControl(const QString& s)
     while (e > b && s[e - 1].unicode() <= 0x20)
         --e;
     return s.mid(b, e - b);
-}
-
-// The n of "COMn", 0 for anything else.
-int ComNumber(const QString& entry)
-{
-    if (!entry.startsWith(QStringLiteral("COM")))
-        return 0;
-    bool ok = false;
-    const int n = entry.mid(3).toInt(&ok);
-    return ok && n > 0 ? n : 0;
-}
-
-// A character device other than a pseudo-terminal. Pseudo-terminals stand in
-// for the line in tests and the demo, where the other end's process
-// legitimately keeps the same device open, and need no lock.
-bool IsSerialDevice(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
-        return false;
-    const unsigned major = ::major(st.st_rdev);
-    return major < 136 || major > 143;
 }
 
 }  // namespace
@@ -82,7 +58,7 @@ std::vector<TPortChoice> TfmMain::ResolvePorts(std::vector<TPresentPort>* presen
     std::vector<TPresentPort> ports = RunAside([] { return ListPresentPorts(); });
     // On the window's thread: the bindings are one session's, shared by
     // every pick and refresh, however they nest.
-    std::vector<TPortChoice> choices = FindComPorts(ports, 6, &m_bindings);
+    std::vector<TPortChoice> choices = FindPortChoices(ports, &m_bindings);
     if (present != nullptr)
         *present = std::move(ports);
     return choices;
@@ -93,12 +69,18 @@ void TfmMain::RefreshPortTips()
     ShowPortTips(ResolvePorts(nullptr));
 }
 
+const TPortChoice* TfmMain::ChoiceFor(const std::vector<TPortChoice>& choices, const QString& entry)
+{
+    const std::string name = entry.toStdString();
+    const auto it = std::find_if(choices.begin(), choices.end(), [&](const TPortChoice& c) { return c.Name == name; });
+    return it != choices.end() ? &*it : nullptr;
+}
+
 void TfmMain::ShowPortTips(const std::vector<TPortChoice>& choices)
 {
     for (int i = 0; i < cbPort->count(); ++i) {
-        const int n = ComNumber(cbPort->itemText(i));
-        if (n >= 1 && n <= static_cast<int>(choices.size()))
-            cbPort->setItemData(i, PortToolTip(choices[static_cast<std::size_t>(n - 1)]), Qt::ToolTipRole);
+        if (const TPortChoice* choice = ChoiceFor(choices, cbPort->itemText(i)))
+            cbPort->setItemData(i, PortToolTip(*choice), Qt::ToolTipRole);
     }
 }
 
@@ -144,26 +126,26 @@ void TfmMain::cbPortChange()
 
         // The entry as it stands now, which is what the list shows.
         name = TrimmedControl(cbPort->currentText());
-        std::string path = name.toStdString();
+        std::string path = DefaultDevicePath(name.toStdString());
         if (m_options.DevicePath) {
             path = m_options.DevicePath(name);
-        } else if (const int n = ComNumber(name); n > 0) {
+        } else {
             std::vector<TPresentPort> present;
             const std::vector<TPortChoice> choices = ResolvePorts(&present);
             if (superseded())
                 return;
             ShowPortTips(choices);
-            const TPortChoice* choice =
-                n <= static_cast<int>(choices.size()) ? &choices[static_cast<std::size_t>(n - 1)] : nullptr;
-            // Nothing there: the administrator's name, which fails to open.
-            path = choice != nullptr && !choice->Path.empty() ? choice->Path : "/dev/" + name.toStdString();
-            attempt.Report = name + QStringLiteral(": ") +
-                             (choice != nullptr ? PortToolTip(*choice) : QStringLiteral("порт не найден")) +
-                             QLatin1Char('\n') + PresentPortsText(present);
-            // The name waits for its own adapter; no other is opened in its place.
-            if (choice != nullptr && choice->Away) {
-                attempt.Report = AwayText(*choice) + QLatin1Char('\n') + PresentPortsText(present);
-                throw ECommError("", 0);
+            // An entry the system does not name is opened as it stands.
+            if (const TPortChoice* choice = ChoiceFor(choices, name)) {
+                if (!choice->Path.empty())
+                    path = choice->Path;
+                attempt.Report =
+                    name + QStringLiteral(": ") + PortToolTip(*choice) + QLatin1Char('\n') + PresentPortsText(present);
+                // The name waits for its own adapter; no other is opened in its place.
+                if (choice->Away) {
+                    attempt.Report = AwayText(*choice) + QLatin1Char('\n') + PresentPortsText(present);
+                    throw ECommError("", 0);
+                }
             }
         }
         ComPort.SetDeviceName(path);
@@ -171,7 +153,7 @@ void TfmMain::cbPortChange()
         // Another program's lock file, or a program that keeps the port open
         // without locking it, would share the station's bytes with us: both
         // make a busy port. Only a real device has either.
-        if (IsSerialDevice(path)) {
+        if (IsSharedDevice(path)) {
             TPortLock lock = TPortLock::Acquire(m_options.LockDir, path);
             if (lock.Outcome() == TPortLock::TOutcome::Busy) {
                 attempt.Holders << (lock.Holder().empty()

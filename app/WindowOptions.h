@@ -19,7 +19,7 @@ namespace vostrel {
 // The caption of the programming button, blanks included.
 inline const QString kProgrCaption = QStringLiteral("    Программирование   ");
 
-// "COM1" to "COM6".
+// "COM1" to "COM6", and on Windows the other ports present after them.
 QStringList ComPortNames();
 
 struct TWindowOptions {

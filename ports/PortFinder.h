@@ -115,6 +115,27 @@ std::vector<TPortChoice> FindComPorts(const std::vector<TPresentPort>& present, 
 // The same over this machine's ports.
 std::vector<TPortChoice> FindComPorts(int count = 6, TPortBindings* bindings = nullptr);
 
+// ---- What the window uses, on every system ----
+
+// The entries of the port list: "COM1" to "COM6", and on Windows every other
+// port present after them, by its own name.
+std::vector<std::string> PortListEntries();
+
+// What each name of the port list reaches now, for the names this system
+// resolves: "COM1" to "COM6" on Linux (FindComPorts), every present port and
+// "COM1" to "COM6" on Windows, where the names are the system's own.
+std::vector<TPortChoice> FindPortChoices(const std::vector<TPresentPort>& present, TPortBindings* bindings);
+
+// What an entry opens when no choice names a device for it: on Linux "/dev/"
+// and a "COMn" name, anything else as it stands; on Windows "\\.\" and the name.
+std::string DefaultDevicePath(const std::string& entry);
+
+// Whether other programs could hold the device without our knowing: a real
+// serial device on Linux, where opening it is not exclusive by itself (not a
+// pseudo-terminal, whose other end is meant to be held). Never on Windows,
+// where the open itself refuses a port another program has.
+bool IsSharedDevice(const std::string& path);
+
 // The port list's tooltip for one name.
 QString PortToolTip(const TPortChoice& choice);
 

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vostrel {
@@ -232,6 +233,38 @@ bool EntryExists(const std::string& path)
 std::vector<TPortChoice> FindComPorts(const std::vector<TPresentPort>& present, int count, TPortBindings* bindings)
 {
     return ResolveComPorts(present, EntryExists, RealPath, count, bindings);
+}
+
+std::vector<std::string> PortListEntries()
+{
+    std::vector<std::string> names;
+    for (int i = 1; i <= 6; ++i)
+        names.push_back("COM" + std::to_string(i));
+    return names;
+}
+
+std::vector<TPortChoice> FindPortChoices(const std::vector<TPresentPort>& present, TPortBindings* bindings)
+{
+    return FindComPorts(present, 6, bindings);
+}
+
+std::string DefaultDevicePath(const std::string& entry)
+{
+    // "COMn" without a port behind it: the administrator's name, which then
+    // fails to open; anything else is a path.
+    const bool comName = entry.size() > 3 && StartsWith(entry, "COM") &&
+                         std::all_of(entry.begin() + 3, entry.end(), IsDigit);
+    return comName ? "/dev/" + entry : entry;
+}
+
+bool IsSharedDevice(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    // Pseudo-terminal slaves (Unix 98 ptys).
+    const unsigned major = ::major(st.st_rdev);
+    return major < 136 || major > 143;
 }
 
 std::vector<TPortChoice> FindComPorts(int count, TPortBindings* bindings)

@@ -1,7 +1,9 @@
 // UUCP lock files ("/run/lock/LCK..ttyUSB0" holding a PID), the mark minicom,
-// cu and similar programs leave on a port they use. Another user's terminal
-// program holds neither flock nor TIOCEXCL we could see, so this is the only
-// way to keep out of its way and to keep it out of ours.
+// cu and similar programs leave on a port they use on Linux. Another user's
+// terminal program holds neither flock nor TIOCEXCL we could see, so this is
+// the only way to keep out of its way and to keep it out of ours. Windows has
+// no such files: its open of a port is exclusive by itself, and there every
+// lock is NotLocked.
 #pragma once
 
 #include <chrono>

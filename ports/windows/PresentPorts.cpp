@@ -1,0 +1,116 @@
+// The ports a Windows machine has, from its device manager. "COM1" to "COM6"
+// and every other port are the system's own names: Windows itself keeps a
+// name with its adapter, so no binding of ours is needed.
+#include "PortFinder.h"
+#include "SetupApiPorts.h"
+#include "WindowsIds.h"
+
+#include <algorithm>
+
+namespace vostrel {
+
+namespace {
+
+const std::string kDevicePrefix = "\\\\.\\";
+
+// "USB Serial Port (COM7)" without its own port name.
+std::string WithoutPortName(std::string text, const std::string& name)
+{
+    const std::string suffix = " (" + name + ")";
+    if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+        text.erase(text.size() - suffix.size());
+    return text;
+}
+
+TPresentPort Present(const TWindowsPort& port)
+{
+    TPresentPort present;
+    present.Path = kDevicePrefix + port.Name;
+    const TUsbIds ids = UsbIdsOf(port.HardwareId);
+    // A USB adapter's serial number sits in its own instance id, which for
+    // drivers with a bus of their own (FTDI) is the port's parent.
+    present.SerialNumber = SerialNumberOf(port.ParentInstanceId);
+    if (present.SerialNumber.empty())
+        present.SerialNumber = SerialNumberOf(port.InstanceId);
+    if (ids.VendorId) {
+        present.Kind = TPresentPort::TKind::Usb;
+        present.Location = port.Location;
+    } else if (port.HardwareId.rfind("ACPI\\", 0) == 0) {
+        present.Kind = TPresentPort::TKind::BuiltIn;
+    }
+    std::string text = WithoutPortName(port.FriendlyName, port.Name);
+    if (!port.Manufacturer.empty() && text.find(port.Manufacturer) == std::string::npos &&
+        port.Manufacturer.front() != '(')
+        text = port.Manufacturer + (text.empty() ? "" : " " + text);
+    if (!present.SerialNumber.empty())
+        text += (text.empty() ? "s/n " : ", s/n ") + present.SerialNumber;
+    present.Description = text;
+    return present;
+}
+
+std::string NameOf(const TPresentPort& port)
+{
+    return port.Path.rfind(kDevicePrefix, 0) == 0 ? port.Path.substr(kDevicePrefix.size()) : port.Path;
+}
+
+std::vector<std::string> NamesOf(const std::vector<TPresentPort>& present)
+{
+    std::vector<std::string> names;
+    for (const TPresentPort& port : present)
+        names.push_back(NameOf(port));
+    return names;
+}
+
+}  // namespace
+
+std::vector<TPresentPort> ListPresentPorts()
+{
+    std::vector<TPresentPort> present;
+    for (const TWindowsPort& port : ListWindowsPorts())
+        present.push_back(Present(port));
+    std::stable_sort(present.begin(), present.end(), PortBefore);
+    return present;
+}
+
+std::vector<std::string> PortListEntries()
+{
+    return WindowsPortNames(NamesOf(ListPresentPorts()));
+}
+
+std::vector<TPortChoice> FindPortChoices(const std::vector<TPresentPort>& present, TPortBindings* /*bindings*/)
+{
+    std::vector<TPortChoice> choices;
+    for (const std::string& name : WindowsPortNames(NamesOf(present))) {
+        TPortChoice choice;
+        choice.Name = name;
+        const auto port = std::find_if(present.begin(), present.end(), [&](const TPresentPort& p) {
+            return ComNumberOf(NameOf(p)) == ComNumberOf(name) && (ComNumberOf(name) > 0 || NameOf(p) == name);
+        });
+        // A port the device manager does not list may still open (a virtual
+        // one); the name is then tried as it stands.
+        if (port != present.end()) {
+            choice.Path = port->Path;
+            choice.Description = port->Description;
+        }
+        choices.push_back(std::move(choice));
+    }
+    return choices;
+}
+
+std::string DefaultDevicePath(const std::string& entry)
+{
+    return entry.rfind("\\\\", 0) == 0 ? entry : kDevicePrefix + entry;
+}
+
+bool IsSharedDevice(const std::string& /*path*/)
+{
+    return false;
+}
+
+std::vector<std::string> PortHolders(const std::string& /*devicePath*/)
+{
+    // Windows names no holder of a port; its exclusive open refuses one.
+    return {};
+}
+
+}  // namespace vostrel
