@@ -17,10 +17,16 @@ std::unique_ptr<QApplication> MakeApplication(int& argc, char** argv)
     // The window is Russian whatever the system's language, and so are the
     // toolkit's own texts in it (context menus, message-box buttons), where
     // the toolkit's translations are installed.
+    // A program installed with its own copy (on Windows) keeps them beside it.
     auto* qtTexts = new QTranslator(app.get());
-    if (qtTexts->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"), QStringLiteral("_"),
-                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(qtTexts);
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    for (const QString& dir : {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+                               QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
+        if (qtTexts->load(russian, QStringLiteral("qtbase"), QStringLiteral("_"), dir)) {
+            QCoreApplication::installTranslator(qtTexts);
+            break;
+        }
+    }
     return app;
 }
 

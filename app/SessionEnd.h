@@ -1,0 +1,13 @@
+// The end of a session (the desktop logging out, a terminal's Ctrl+C, a
+// service manager's stop) closes the window like its close box, so that a
+// connected station still gets its goodbye before the program ends.
+#pragma once
+
+class QWidget;
+
+namespace vostrel {
+
+// Call once, after the application object exists and before its loop runs.
+void CloseOnSessionEnd(QWidget& window);
+
+}  // namespace vostrel
