@@ -1,0 +1,25 @@
+// Helpers of the Windows tests: what runs them, and what they measure.
+#pragma once
+
+#include "CommInt.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace vostrel {
+
+// True under Wine, whose ntdll exports wine_get_version.
+bool RunningUnderWine();
+// Threads of this process right now (-1 when they cannot be counted).
+int ThreadCount();
+// CPU time this process has used, kernel and user, in ms.
+std::int64_t ProcessCpuMs();
+// Polls pred every few ms until it holds or timeoutMs passes; returns pred().
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
+// The message of the ECommError fn raises ("(no ECommError)" when none), and its code.
+std::string MessageOf(const std::function<void()>& fn, std::int32_t* code = nullptr);
+// An environment variable, empty when unset.
+std::string Env(const char* name);
+
+}  // namespace vostrel
