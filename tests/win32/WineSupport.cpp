@@ -3,9 +3,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 namespace vostrel {
 
@@ -40,29 +38,6 @@ std::int64_t ProcessCpuMs()
         return (static_cast<std::int64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
     };
     return (ticks(kernel) + ticks(user)) / 10000;  // 100 ns units
-}
-
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return pred();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-std::string MessageOf(const std::function<void()>& fn, std::int32_t* code)
-{
-    try {
-        fn();
-    } catch (const ECommError& e) {
-        if (code)
-            *code = e.ErrorCode;
-        return e.what();
-    }
-    return "(no ECommError)";
 }
 
 std::string Env(const char* name)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CommInt.h"
+#include "CommTestCommon.h"
 
 #include <cstdint>
 #include <functional>
@@ -15,10 +16,6 @@ bool RunningUnderWine();
 int ThreadCount();
 // CPU time this process has used, kernel and user, in ms.
 std::int64_t ProcessCpuMs();
-// Polls pred every few ms until it holds or timeoutMs passes; returns pred().
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
-// The message of the ECommError fn raises ("(no ECommError)" when none), and its code.
-std::string MessageOf(const std::function<void()>& fn, std::int32_t* code = nullptr);
 // An environment variable, empty when unset.
 std::string Env(const char* name);
 
