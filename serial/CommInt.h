@@ -1,5 +1,6 @@
 // Serial port component: one COM device as a byte pipe with fixed line settings.
-// POSIX termios underneath; no toolkit dependency.
+// No toolkit dependency. The device calls live in one backend folder per
+// platform (posix/, win32/); everything here is common to both.
 #pragma once
 
 #include <atomic>
@@ -125,19 +126,21 @@ constexpr std::int32_t CE_BREAK = 0x0010;
 // Runs the callable on the owner's thread and returns once it has run.
 using TSyncDispatcher = std::function<void(const std::function<void()>&)>;
 
-// The path a DeviceName opens: "COMn" (any case, also "\\.\COMn") is /dev/COMn
-// when that exists, else /dev/ttyS<n-1>; any other name is used as it is.
-std::string ResolveDevicePath(const std::string& deviceName);
-
 // Waits until queued() (bytes still to go out, negative when unknown) reports
 // nothing left. A limit of 0 or more bounds the whole wait; a negative one sets
 // no bound while bytes keep leaving, only stallMs without progress ends it.
 // False when it gave up with bytes still queued.
 bool WaitForDrain(const std::function<int()>& queued, std::int32_t limitMs, int stallMs);
 
+// The device wait of a watcher, as each platform needs it.
+struct TDeviceWait;
+
 }  // namespace vostrel
 
-// Message is "<text> (Error: <code>) "; code is errno or -1.
+// The device handle type and what each platform keeps per open port.
+#include "CommPlatform.h"
+
+// Message is "<text> (Error: <code>) "; code is the system's error number or -1.
 class ECommError : public std::runtime_error {
 public:
     ECommError(const std::string& text, std::int32_t code);
@@ -232,7 +235,7 @@ public:
     // WriteTimeout for it (negative: while the line keeps taking it) and drops
     // what is left. Nothing when closed.
     void ClosePort();
-    bool IsOpen() const { return m_handle >= 0; }
+    bool IsOpen() const { return m_handle != vostrel::kInvalidDeviceHandle; }
 
     // Hands count bytes to the device, waiting at most WriteTimeout for room.
     // Result: bytes written, or -1 when the time ran out or the line failed
@@ -242,7 +245,7 @@ public:
     // Result: bytes taken, 0 when none were waiting. Raises "Read error".
     std::int32_t ReadBytes(void* buf, std::int32_t count);
     // Bytes waiting to be read (-1 when closed); also clears the device's
-    // error state. Raises "Read error" (code EIO) once the line has hung up
+    // error state. Raises "Read error" once the line has hung up
     // and nothing is left to read.
     std::int32_t InputCount();
     // Discards received bytes not yet read; queued output is left alone.
@@ -265,12 +268,18 @@ protected:
     virtual void CreateDeviceHandle();
 
 private:
+    // Backend: the platform's part of OpenPort and ApplyLineSettings.
+    void DeviceOpened();
     void ApplyTimeouts();
     void SetupQueues();
-    std::int32_t ClearDeviceErrors();
-    void LineSettingChanged();
+    void ReadLineRecord(vostrel::TDcb& dcb);
+    // 0, or the system's error number.
+    std::int32_t WriteLineRecord(const vostrel::TDcb& dcb);
+    // Reads and clears the error state (CE_* bits); inQueue gets the bytes
+    // waiting to be read.
+    std::int32_t ClearDeviceErrors(std::int32_t& inQueue);
 
-    int m_handle = -1;
+    vostrel::TDeviceHandle m_handle = vostrel::kInvalidDeviceHandle;
     vostrel::TDcb m_dcb;
     std::string m_deviceName = "Com2";
     TSimpleEvent m_ioEvent;     // set by ClosePort to end a write that waits for room
@@ -290,15 +299,10 @@ private:
     TFlowControl m_flowControl = fcDefault;
 
     vostrel::TSyncDispatcher m_dispatcher;
-    // The flag word as last written; the bits termios has no form for and
-    // XON/XOFF are taken from here, not from the line (see CommInt.cpp).
+    // The flag word as last written; XON/XOFF are taken from here, not from
+    // the line, and so are the bits a platform has no form for.
     std::uint32_t m_writtenFlags = 0;
-    // Interrupt counters at the last clearing of the error state.
-    struct TErrorCounts {
-        int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
-    };
-    TErrorCounts m_errorBase;
-    bool m_haveErrorCounts = false;
+    vostrel::TPortState m_state;
 };
 
 // The line-event watcher: one thread per open port that sleeps until the device
@@ -308,17 +312,17 @@ private:
 class TCommEventThread : public std::enable_shared_from_this<TCommEventThread> {
 public:
     // Builds the mask from events and starts the thread at once. The watcher
-    // uses fd only until Detach; it never closes it.
-    static std::shared_ptr<TCommEventThread> Create(int fd, TCommEventTypes events, TCustomComm* owner,
-                                                    vostrel::TSyncDispatcher dispatcher);
+    // uses the device only until Detach; it never closes it.
+    static std::shared_ptr<TCommEventThread> Create(vostrel::TDeviceHandle device, TCommEventTypes events,
+                                                    TCustomComm* owner, vostrel::TSyncDispatcher dispatcher);
     TCommEventThread(const TCommEventThread&) = delete;
     TCommEventThread& operator=(const TCommEventThread&) = delete;
-    virtual ~TCommEventThread() = default;
+    virtual ~TCommEventThread();
 
     // Sets the wake event and requests termination; does not wait.
     void StopWatching();
-    // Stops the watcher and returns once it has let go of the descriptor and
-    // the owner: it is then out of any call on fd (its wait included) and a
+    // Stops the watcher and returns once it has let go of the device and
+    // the owner: it is then out of any call on it (its wait included) and a
     // pending hand-over reaches no handler. It waits for nothing else, so it
     // is safe while a hand-over is queued on the caller's thread.
     void Detach();
@@ -329,12 +333,16 @@ protected:
     virtual void Execute();
 
 private:
-    TCommEventThread(int fd, std::uint32_t mask, TCustomComm* owner, vostrel::TSyncDispatcher dispatcher);
+    TCommEventThread(vostrel::TDeviceHandle device, std::uint32_t mask, TCustomComm* owner,
+                     vostrel::TSyncDispatcher dispatcher);
     void Handover(std::uint32_t mask);
     void RunDispatch(std::uint32_t mask);
+    // Backend: ends a device wait still in flight; called under m_deviceLock.
+    void CancelDeviceWaitLocked();
 
     std::mutex m_deviceLock;  // held around every call the watcher makes on m_device
-    int m_device;
+    vostrel::TDeviceHandle m_device;
+    std::unique_ptr<vostrel::TDeviceWait> m_wait;
     const std::uint32_t m_eventMask;
     TSimpleEvent m_wakeEvent;
     std::atomic<bool> m_terminated{false};

@@ -22,6 +22,13 @@ TEST_PACKAGES=(
   desktop-file-utils appstream dpkg-dev file
 )
 
+# What the Windows part of the tests adds: the MinGW-w64 cross compiler,
+# GoogleTest's source to build with it, and Wine to run the result.
+WINDOWS_TEST_PACKAGES=(
+  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest
+  wine wine64
+)
+
 # need_packages NAME...: installs the named Debian packages that are missing,
 # as root or through sudo. Where neither is possible, says what to run and
 # stops, so nothing half-built follows.

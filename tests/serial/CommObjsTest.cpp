@@ -1,3 +1,4 @@
+// The POSIX objects: an event on an eventfd that could not be made.
 #include "CommObjs.h"
 
 #include <gtest/gtest.h>
@@ -11,37 +12,6 @@
 #include <unistd.h>
 
 namespace vostrel {
-
-TEST(CommObjs, SimpleEventStaysSetUntilCleared)
-{
-    TSimpleEvent e;
-    ASSERT_GE(e.Handle(), 0);
-    EXPECT_EQ(e.WaitFor(0), wrTimeout);
-    EXPECT_EQ(e.WaitFor(20), wrTimeout);
-    e.SetEvent();
-    e.SetEvent();
-    EXPECT_EQ(e.WaitFor(0), wrSignaled);
-    EXPECT_EQ(e.WaitFor(INFINITE), wrSignaled);  // manual reset: still set
-    e.ResetEvent();
-    EXPECT_EQ(e.WaitFor(0), wrTimeout);
-
-    std::thread setter([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        e.SetEvent();
-    });
-    EXPECT_EQ(e.WaitFor(INFINITE), wrSignaled);
-    setter.join();
-}
-
-TEST(CommObjs, AutoResetEventWakesOneWait)
-{
-    TEvent e(false, true);
-    EXPECT_EQ(e.WaitFor(0), wrSignaled);
-    EXPECT_EQ(e.WaitFor(0), wrTimeout);
-    e.SetEvent();
-    EXPECT_EQ(e.WaitFor(1000), wrSignaled);
-    EXPECT_EQ(e.WaitFor(10), wrTimeout);
-}
 
 TEST(CommObjs, EventWithoutDescriptorFailsEveryWait)
 {
@@ -71,23 +41,6 @@ TEST(CommObjs, EventWithoutDescriptorFailsEveryWait)
         ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the wait never ended";
         EXPECT_EQ(result.get(), wrError);
     }
-}
-
-TEST(CommObjs, CriticalSectionExcludesOtherThreadsAndReenters)
-{
-    TCriticalSection cs;
-    int counter = 0;
-    auto work = [&] {
-        for (int i = 0; i < 20000; ++i) {
-            TLockGuard outer(cs);
-            TLockGuard inner(cs);  // the owner may enter again
-            ++counter;
-        }
-    };
-    std::thread a(work), b(work);
-    a.join();
-    b.join();
-    EXPECT_EQ(counter, 40000);
 }
 
 }  // namespace vostrel

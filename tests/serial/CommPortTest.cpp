@@ -66,18 +66,6 @@ int PlainOpenErrorAsOtherUser(const std::string& path)
     return WEXITSTATUS(status);
 }
 
-std::string MessageOf(const std::function<void()>& fn, std::int32_t* code = nullptr)
-{
-    try {
-        fn();
-    } catch (const ECommError& e) {
-        if (code)
-            *code = e.ErrorCode;
-        return e.what();
-    }
-    return "(no ECommError)";
-}
-
 }  // namespace
 
 TEST(CommPort, ClosedPortRefusesTransfers)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CommInt.h"
+#include "CommTestCommon.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -64,7 +65,5 @@ std::pair<std::uint32_t, std::uint32_t> LineSpeeds(int fd);
 
 // Threads of this process right now.
 int ThreadCount();
-// Polls pred every few ms until it holds or timeoutMs passes; returns pred().
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs);
 
 }  // namespace vostrel

@@ -1,0 +1,16 @@
+// What the component keeps of a Windows device: its handle. The error state
+// lives in the driver (ClearCommError), so nothing else is kept per port.
+#pragma once
+
+#include <cstdint>
+
+namespace vostrel {
+
+// A HANDLE held as an integer, so that this header stays free of <windows.h>
+// and its macros (EV_RXCHAR, INFINITE ...) that clash with the component's names.
+using TDeviceHandle = std::intptr_t;
+inline constexpr TDeviceHandle kInvalidDeviceHandle = -1;  // INVALID_HANDLE_VALUE
+
+struct TPortState {};
+
+}  // namespace vostrel

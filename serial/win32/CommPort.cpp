@@ -1,0 +1,198 @@
+// The serial component's device calls on the Windows communications interface.
+#include "CommInt.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace vostrel;
+
+static_assert(sizeof(DCB) == sizeof(TDcb), "TDcb is laid out like the DCB");
+
+namespace {
+
+// A close without a time limit gives up on output that has not moved for this
+// long: longer than a 16-byte FIFO takes to go out at 110 bit/s.
+constexpr int kCloseStallMs = 5000;
+
+HANDLE AsHandle(TDeviceHandle h)
+{
+    return reinterpret_cast<HANDLE>(h);
+}
+
+std::int32_t LastErrorCode()
+{
+    return static_cast<std::int32_t>(::GetLastError());
+}
+
+}  // namespace
+
+void TCustomComm::CreateDeviceHandle()
+{
+    // Share mode 0: nobody else, another TComm included, gets the port meanwhile.
+    const HANDLE h = ::CreateFileA(m_deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw ECommError("Error accessing specified device", LastErrorCode());
+    if (::GetFileType(h) != FILE_TYPE_CHAR) {
+        ::CloseHandle(h);
+        m_handle = kInvalidDeviceHandle;
+        throw ECommError("Invalid device handle, access denied", -1);
+    }
+    m_handle = reinterpret_cast<TDeviceHandle>(h);
+}
+
+void TCustomComm::DeviceOpened()
+{
+    // Drivers raise DTR and RTS on open; XON/XOFF are off until this port asks.
+    m_writtenFlags = dcbBinary | dcbDtrControlEnable | dcbRtsControlEnable;
+}
+
+void TCustomComm::ApplyTimeouts()
+{
+    // A read returns at once with what has arrived; writes have no total limit
+    // of their own, WriteTimeout bounds them.
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = MAXDWORD;
+    if (!::SetCommTimeouts(AsHandle(m_handle), &t))
+        throw ECommError("Error updating CommTimeouts", LastErrorCode());
+}
+
+void TCustomComm::SetupQueues()
+{
+    if (m_readBufSize <= 0 || m_writeBufSize <= 0)
+        throw ECommError("Error initializing Read/Write Buffers", ERROR_INVALID_PARAMETER);
+    if (!::SetupComm(AsHandle(m_handle), static_cast<DWORD>(m_readBufSize), static_cast<DWORD>(m_writeBufSize)))
+        throw ECommError("Error initializing Read/Write Buffers", LastErrorCode());
+}
+
+void TCustomComm::ReadLineRecord(TDcb& dcb)
+{
+    DCB d{};
+    d.DCBlength = sizeof d;
+    // A failed read leaves the record as last written.
+    if (::GetCommState(AsHandle(m_handle), &d))
+        std::memcpy(static_cast<void*>(&dcb), &d, sizeof d);  // same layout, trivially copyable
+}
+
+std::int32_t TCustomComm::WriteLineRecord(const TDcb& dcb)
+{
+    DCB d{};
+    std::memcpy(&d, &dcb, sizeof d);
+    return ::SetCommState(AsHandle(m_handle), &d) ? 0 : LastErrorCode();
+}
+
+void TCustomComm::ClosePort()
+{
+    if (!IsOpen())
+        return;
+    if (m_eventThread) {
+        m_eventThread->StopWatching();
+        m_eventThread->Detach();
+    }
+    m_ioEvent.SetEvent();  // a write waiting on another thread gives up
+    TLockGuard lock(m_ioLock);
+    m_eventThread.reset();
+    const HANDLE h = AsHandle(m_handle);
+    ::PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR);
+    // Queued output still goes out (it may be the closing packet), but a line
+    // that stopped taking it must not hold the close: what is left is dropped.
+    const auto queued = [h] {
+        DWORD errors = 0;
+        COMSTAT st{};
+        return ::ClearCommError(h, &errors, &st) ? static_cast<int>(st.cbOutQue) : -1;
+    };
+    if (!WaitForDrain(queued, m_writeTimeout, kCloseStallMs))
+        ::PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
+    m_handle = kInvalidDeviceHandle;
+    ::CloseHandle(h);
+    m_ioEvent.ResetEvent();
+}
+
+namespace {
+
+// Waits for a started transfer. On time-out (or a wake-up by ClosePort) the
+// transfer is cancelled and waited for, so that the record and the buffer are
+// free again when this returns.
+std::int32_t FinishTransfer(HANDLE h, OVERLAPPED& ov, TSimpleEvent& ioEvent, std::int32_t timeoutMs)
+{
+    const std::uint32_t limit = timeoutMs < 0 ? INFINITE : static_cast<std::uint32_t>(timeoutMs);
+    DWORD n = 0;
+    if (ioEvent.WaitFor(limit) != wrSignaled || !::GetOverlappedResult(h, &ov, &n, FALSE)) {
+        ::CancelIoEx(h, &ov);
+        ::GetOverlappedResult(h, &ov, &n, TRUE);
+        ioEvent.ResetEvent();
+        return -1;
+    }
+    ioEvent.ResetEvent();
+    return static_cast<std::int32_t>(n);
+}
+
+}  // namespace
+
+std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
+{
+    if (count < 0)
+        throw ECommError("Write error", ERROR_INVALID_PARAMETER);
+    TLockGuard lock(m_ioLock);
+    const HANDLE h = AsHandle(m_handle);
+    OVERLAPPED ov{};
+    ov.hEvent = m_ioEvent.Handle();
+    if (!::WriteFile(h, buf, static_cast<DWORD>(count), nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
+        throw ECommError("Write error", LastErrorCode());
+    return FinishTransfer(h, ov, m_ioEvent, m_writeTimeout);
+}
+
+std::int32_t TCustomComm::ReadBytes(void* buf, std::int32_t count)
+{
+    if (count < 0)
+        throw ECommError("Read error", ERROR_INVALID_PARAMETER);
+    TLockGuard lock(m_ioLock);
+    const HANDLE h = AsHandle(m_handle);
+    // Only what has arrived is asked for: the time-outs set at open make a
+    // read return at once, but Wine's on a pty waits for data regardless.
+    DWORD errors = 0;
+    COMSTAT st{};
+    if (!::ClearCommError(h, &errors, &st))
+        throw ECommError("Read error", LastErrorCode());
+    const DWORD want = std::min(static_cast<DWORD>(count), st.cbInQue);
+    if (want == 0)
+        return 0;
+    OVERLAPPED ov{};
+    ov.hEvent = m_ioEvent.Handle();
+    if (!::ReadFile(h, buf, want, nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
+        throw ECommError("Read error", LastErrorCode());
+    return FinishTransfer(h, ov, m_ioEvent, m_readTimeout);
+}
+
+std::int32_t TCustomComm::InputCount()
+{
+    if (!IsOpen())
+        return -1;
+    DWORD errors = 0;
+    COMSTAT st{};
+    // A device that has gone (a pulled adapter) fails here; that is an
+    // error, never a line that stays silent for ever.
+    if (!::ClearCommError(AsHandle(m_handle), &errors, &st))
+        throw ECommError("Read error", LastErrorCode());
+    return static_cast<std::int32_t>(st.cbInQue);
+}
+
+void TCustomComm::PurgeInput()
+{
+    if (IsOpen())
+        ::PurgeComm(AsHandle(m_handle), PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+std::int32_t TCustomComm::ClearDeviceErrors(std::int32_t& inQueue)
+{
+    DWORD errors = 0;
+    COMSTAT st{};
+    if (!::ClearCommError(AsHandle(m_handle), &errors, &st)) {
+        inQueue = 0;
+        return 0;
+    }
+    inQueue = static_cast<std::int32_t>(st.cbInQue);
+    return static_cast<std::int32_t>(errors);
+}
