@@ -139,13 +139,11 @@ void TfmMain::cbPortChange()
             if (const TPortChoice* choice = ChoiceFor(choices, name)) {
                 if (!choice->Path.empty())
                     path = choice->Path;
-                attempt.Report =
-                    name + QStringLiteral(": ") + PortToolTip(*choice) + QLatin1Char('\n') + PresentPortsText(present);
+                attempt.Report = (choice->Away ? AwayText(*choice) : name + QStringLiteral(": ") + PortToolTip(*choice)) +
+                                 QLatin1Char('\n') + PresentPortsText(present);
                 // The name waits for its own adapter; no other is opened in its place.
-                if (choice->Away) {
-                    attempt.Report = AwayText(*choice) + QLatin1Char('\n') + PresentPortsText(present);
+                if (choice->Away)
                     throw ECommError("", 0);
-                }
             }
         }
         ComPort.SetDeviceName(path);

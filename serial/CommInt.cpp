@@ -16,6 +16,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A close without a time limit gives up on output that has not moved for this
+// long: longer than a 16-byte FIFO takes to go out at 110 bit/s.
+constexpr int kCloseStallMs = 5000;
+
 constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
 static_assert(std::size(kBaudRates) == br256000 + 1, "one rate for each TBaudrate");
@@ -191,6 +195,29 @@ VOSTREL_LINE_SETTER(Databits, TDatabits, m_databits)
 VOSTREL_LINE_SETTER(Options, TCommOptions, m_options)
 VOSTREL_LINE_SETTER(FlowControl, TFlowControl, m_flowControl)
 #undef VOSTREL_LINE_SETTER
+
+void TCustomComm::ClosePort()
+{
+    if (!IsOpen())
+        return;
+    if (m_eventThread) {
+        m_eventThread->StopWatching();
+        m_eventThread->Detach();
+    }
+    m_ioEvent.SetEvent();  // a write waiting on another thread gives up
+    TLockGuard lock(m_ioLock);
+    m_eventThread.reset();
+    DiscardInput();
+    // Queued output still goes out (the last bytes written may be a closing
+    // packet), but a line that stopped taking it must not hold the close:
+    // what is left then is dropped.
+    if (!WaitForDrain([this] { return OutputQueued(); }, m_writeTimeout, kCloseStallMs))
+        DiscardOutput();
+    const TDeviceHandle device = m_handle;
+    m_handle = kInvalidDeviceHandle;
+    ReleaseDevice(device);
+    m_ioEvent.ResetEvent();
+}
 
 void TCustomComm::OpenPort()
 {

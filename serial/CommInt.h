@@ -278,6 +278,13 @@ private:
     // Reads and clears the error state (CE_* bits); inQueue gets the bytes
     // waiting to be read.
     std::int32_t ClearDeviceErrors(std::int32_t& inQueue);
+    // The platform's part of ClosePort: drop received bytes, the bytes still
+    // queued for output (-1 when that cannot be told), drop those, and let
+    // the device go.
+    void DiscardInput();
+    int OutputQueued();
+    void DiscardOutput();
+    void ReleaseDevice(vostrel::TDeviceHandle device);
 
     vostrel::TDeviceHandle m_handle = vostrel::kInvalidDeviceHandle;
     vostrel::TDcb m_dcb;

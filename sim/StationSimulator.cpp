@@ -101,6 +101,14 @@ bool ParseStationFault(const std::string& name, StationFault& out)
     return false;
 }
 
+StationConfig PacedStation()
+{
+    StationConfig c;
+    c.ByteInterval = kLineByteTime;
+    c.AnswerDelay = std::chrono::milliseconds(30);
+    return c;
+}
+
 TByteArray DefaultStationBlock()
 {
     TParameterSet set{

@@ -77,6 +77,9 @@ struct StationConfig {
 // 9600 bit/s, no flow control, Xoff after 100, pause 10 ms, 2400, RMK7, size 24.
 TByteArray DefaultStationBlock();
 
+// A station on the real line: 4800 bit/s, answering 30 ms after packet 08.
+StationConfig PacedStation();
+
 // Packet 01 for the block, as the station writes it: every 0x10 between the
 // number and the trailing DLE doubled.
 TByteArray StationAnswerLine(const TByteArray& block);

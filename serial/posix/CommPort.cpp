@@ -20,10 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A close without a time limit gives up on output that has not moved for this
-// long: longer than a 16-byte FIFO takes to go out at 110 bit/s.
-constexpr int kCloseStallMs = 5000;
-
 // GetCommState: the device's record as far as termios can tell, the rest as
 // last written on this handle.
 void ReadDeviceState(int fd, std::uint32_t deviceOnlyFlags, TDcb& dcb)
@@ -159,32 +155,27 @@ std::int32_t TCustomComm::WriteLineRecord(const TDcb& dcb)
     return WriteDeviceState(m_handle, dcb);
 }
 
-void TCustomComm::ClosePort()
+void TCustomComm::DiscardInput()
 {
-    if (!IsOpen())
-        return;
-    if (m_eventThread) {
-        m_eventThread->StopWatching();
-        m_eventThread->Detach();
-    }
-    m_ioEvent.SetEvent();  // a write waiting for room on another thread gives up
-    TLockGuard lock(m_ioLock);
-    m_eventThread.reset();
-    const int fd = m_handle;
-    ::tcflush(fd, TCIFLUSH);
-    // Queued output still goes out (the last bytes written may be a closing
-    // packet), but a line that stopped taking it must not hold close() for the
-    // driver's long closing wait: what is left then is dropped.
-    const auto queued = [fd] {
-        int n = 0;
-        return RetryIoctl(fd, TIOCOUTQ, &n) == 0 ? n : -1;
-    };
-    if (!WaitForDrain(queued, m_writeTimeout, kCloseStallMs))
-        ::tcflush(fd, TCOFLUSH);
-    RetryIoctl(fd, TIOCNXCL, nullptr);  // the flag outlives us while others hold the tty
-    m_handle = kInvalidDeviceHandle;
-    ::close(fd);
-    m_ioEvent.ResetEvent();
+    ::tcflush(m_handle, TCIFLUSH);
+}
+
+int TCustomComm::OutputQueued()
+{
+    int n = 0;
+    return RetryIoctl(m_handle, TIOCOUTQ, &n) == 0 ? n : -1;
+}
+
+void TCustomComm::DiscardOutput()
+{
+    // Also keeps close() from the driver's long closing wait on a stuck line.
+    ::tcflush(m_handle, TCOFLUSH);
+}
+
+void TCustomComm::ReleaseDevice(TDeviceHandle device)
+{
+    RetryIoctl(device, TIOCNXCL, nullptr);  // the flag outlives us while others hold the tty
+    ::close(device);
 }
 
 std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)

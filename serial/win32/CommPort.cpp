@@ -12,10 +12,6 @@ static_assert(sizeof(DCB) == sizeof(TDcb), "TDcb is laid out like the DCB");
 
 namespace {
 
-// A close without a time limit gives up on output that has not moved for this
-// long: longer than a 16-byte FIFO takes to go out at 110 bit/s.
-constexpr int kCloseStallMs = 5000;
-
 HANDLE AsHandle(TDeviceHandle h)
 {
     return reinterpret_cast<HANDLE>(h);
@@ -83,31 +79,26 @@ std::int32_t TCustomComm::WriteLineRecord(const TDcb& dcb)
     return ::SetCommState(AsHandle(m_handle), &d) ? 0 : LastErrorCode();
 }
 
-void TCustomComm::ClosePort()
+void TCustomComm::DiscardInput()
 {
-    if (!IsOpen())
-        return;
-    if (m_eventThread) {
-        m_eventThread->StopWatching();
-        m_eventThread->Detach();
-    }
-    m_ioEvent.SetEvent();  // a write waiting on another thread gives up
-    TLockGuard lock(m_ioLock);
-    m_eventThread.reset();
-    const HANDLE h = AsHandle(m_handle);
-    ::PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR);
-    // Queued output still goes out (it may be the closing packet), but a line
-    // that stopped taking it must not hold the close: what is left is dropped.
-    const auto queued = [h] {
-        DWORD errors = 0;
-        COMSTAT st{};
-        return ::ClearCommError(h, &errors, &st) ? static_cast<int>(st.cbOutQue) : -1;
-    };
-    if (!WaitForDrain(queued, m_writeTimeout, kCloseStallMs))
-        ::PurgeComm(h, PURGE_TXABORT | PURGE_TXCLEAR);
-    m_handle = kInvalidDeviceHandle;
-    ::CloseHandle(h);
-    m_ioEvent.ResetEvent();
+    ::PurgeComm(AsHandle(m_handle), PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+int TCustomComm::OutputQueued()
+{
+    DWORD errors = 0;
+    COMSTAT st{};
+    return ::ClearCommError(AsHandle(m_handle), &errors, &st) ? static_cast<int>(st.cbOutQue) : -1;
+}
+
+void TCustomComm::DiscardOutput()
+{
+    ::PurgeComm(AsHandle(m_handle), PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
+void TCustomComm::ReleaseDevice(TDeviceHandle device)
+{
+    ::CloseHandle(AsHandle(device));
 }
 
 namespace {

@@ -28,14 +28,6 @@ using namespace std::chrono_literals;
 
 const QString kWaitLine = QStringLiteral("Начинаем ждать сообщение от станции на порту ");
 
-StationConfig Paced()
-{
-    StationConfig c;
-    c.ByteInterval = kLineByteTime;
-    c.AnswerDelay = 30ms;
-    return c;
-}
-
 QString Slave(const StationSimulator& s)
 {
     return QString::fromStdString(s.SlavePath());
@@ -56,7 +48,7 @@ void ResetFlags()
 // the second pick runs inside the first one's pauses.
 TEST(PortPick, TwoQuickDownKeysOpenThePortTheListShows)
 {
-    StationSimulator one(Paced()), two(Paced()), three(Paced());
+    StationSimulator one(PacedStation()), two(PacedStation()), three(PacedStation());
     ResetFlags();
     TModalBoxCloser boxes;
     TfmMain w(PortsOptions({Slave(one), Slave(two), Slave(three)}, 300));
@@ -104,7 +96,7 @@ TEST(PortPick, TwoQuickDownKeysOpenThePortTheListShows)
 // begin on the port being left, nor hold the newer pick up under it.
 TEST(PortPick, AnEarlierPicksTickNeverStartsAWaitInsideTheNext)
 {
-    StationSimulator one(Paced()), two(Paced());
+    StationSimulator one(PacedStation()), two(PacedStation());
     ResetFlags();
     std::atomic<bool> slowPauses{false};
     TWindowOptions o = PortsOptions({Slave(one), Slave(two)}, 300);

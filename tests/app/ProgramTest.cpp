@@ -33,9 +33,7 @@ long long Ms(SimClock::duration d)
 // far narrower than any wrong default.
 TEST(ProgramTest, ConfirmsReadsAndSaysGoodbyeOnItsOwnTimings)
 {
-    StationConfig line;
-    line.ByteInterval = kLineByteTime;
-    line.AnswerDelay = 30ms;
+    StationConfig line = PacedStation();
     std::mutex mutex;
     std::vector<SimClock::time_point> purges;
     line.OnEvent = [&](SimClock::time_point t, const std::string& what) {

@@ -51,15 +51,6 @@ const TByteArray kWorkedBlock{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0x
                               0x55, 0x18, 0x0D, 0x1C, 0x64, 0x5F, 0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA,
                               0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18, 0x44, 0x37};
 
-// A station on the real line: 4800 bit/s, answering 30 ms after packet 08.
-StationConfig Paced()
-{
-    StationConfig c;
-    c.ByteInterval = kLineByteTime;
-    c.AnswerDelay = 30ms;
-    return c;
-}
-
 TByteArray StationBlock(const TParameterSet& s)
 {
     TNullLog log;
@@ -160,8 +151,8 @@ protected:
 
     int Count(const QString& line) const { return static_cast<int>(LogLines(*w).count(line)); }
 
-    StationSimulator station{Paced()};
-    StationSimulator other{Paced()};
+    StationSimulator station{PacedStation()};
+    StationSimulator other{PacedStation()};
     TModalBoxCloser boxes;
     QTimer watchdog;
     std::unique_ptr<TfmMain> w;
@@ -681,7 +672,7 @@ TEST_F(SequenceTest, TheShippedTimingsShowOnTheLine)
 {
     std::vector<SimClock::time_point> purges;
     std::mutex mutex;
-    StationConfig c = Paced();
+    StationConfig c = PacedStation();
     c.OnEvent = [&](SimClock::time_point t, const std::string& what) {
         if (what == "utility purged its input") {
             std::lock_guard<std::mutex> lock(mutex);
