@@ -17,9 +17,13 @@ void TProgress::Draw(const std::string& text)
     // Blanks over the rest of the old line: no terminal control sequences,
     // which not every console understands.
     const std::size_t width = Utf8Length(text);
-    std::string line = "\r" + text;
-    if (m_drawnWidth > width)
-        line += std::string(m_drawnWidth - width, ' ') + "\r" + text;
+    std::string line(1, '\r');
+    line += text;
+    if (m_drawnWidth > width) {
+        line.append(m_drawnWidth - width, ' ');
+        line += '\r';
+        line += text;
+    }
     std::fputs(line.c_str(), m_out);
     std::fflush(m_out);
     m_drawnWidth = width;
@@ -65,7 +69,10 @@ void TProgress::Note(const std::string& line)
 void TProgress::Erase()
 {
     if (m_terminal && m_drawnWidth > 0) {
-        std::fputs(("\r" + std::string(m_drawnWidth, ' ') + "\r").c_str(), m_out);
+        std::string blank(1, '\r');
+        blank.append(m_drawnWidth, ' ');
+        blank += '\r';
+        std::fputs(blank.c_str(), m_out);
         std::fflush(m_out);
         m_drawnWidth = 0;
     }
