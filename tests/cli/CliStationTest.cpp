@@ -117,8 +117,23 @@ TEST_F(CliStation, ReadRefusesADamagedAnswerAndSavesTheNextGoodOne)
     // The damaged answer was refused with the box's text; the next one read.
     EXPECT_NE(run->Err().find(kDamagedAnswerText), std::string::npos) << run->Err();
     EXPECT_EQ(station.AnswerCount(), 2);
-    EXPECT_EQ(station.GoodbyeCount(), 1);
     EXPECT_TRUE(station.ProgrammedBlocks().empty());
+
+    // On the line, the window's packets: two confirmations, each some 50 ms
+    // after the greeting's ETX, and the goodbye.
+    const auto packets = station.Packets();
+    ASSERT_EQ(packets.size(), 3u);
+    const auto trace = station.Trace();
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(packets[k].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
+        const auto first = std::find_if(trace.begin(), trace.end(), [&](const LineByte& b) {
+            return !b.FromStation && b.Time <= packets[k].End && b.Time + 100ms >= packets[k].End;
+        });
+        ASSERT_NE(first, trace.begin());
+        ASSERT_TRUE(std::prev(first)->FromStation && std::prev(first)->Byte == kEtx);
+        EXPECT_GE(first->Time - std::prev(first)->Time, 49ms);
+    }
+    EXPECT_EQ(packets[2].Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
 
     // The file holds what the window shows, and programming it sends the
     // station's own user bytes back.
