@@ -134,6 +134,7 @@ private:
     // given, receives those ports.
     std::vector<vostrel::TPortChoice> ResolvePorts(std::vector<vostrel::TPresentPort>* present);
     void RefreshPortTips();
+    void RefreshPortEntries();
     void ShowPortTips(const std::vector<vostrel::TPortChoice>& choices);
     static const vostrel::TPortChoice* ChoiceFor(const std::vector<vostrel::TPortChoice>& choices,
                                                  const QString& entry);

@@ -1,12 +1,12 @@
 // The choice of a port: what each entry of the list reaches, opening it, and
 // telling the operator why a port did not open.
 #include "Main.h"
-
 #include "PortFinder.h"
 #include "PortLock.h"
 #include "PortList.h"
 
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
@@ -62,6 +62,29 @@ std::vector<TPortChoice> TfmMain::ResolvePorts(std::vector<TPresentPort>* presen
     if (present != nullptr)
         *present = std::move(ports);
     return choices;
+}
+
+// Where the list names present ports beyond COM1 to COM6 (on Windows), a port
+// plugged in after the start is offered the next time the list opens. The
+// entry shown stays, even when its port went away: it is the port in use.
+void TfmMain::RefreshPortEntries()
+{
+    QStringList entries = m_options.PortNames();
+    if (entries.isEmpty())
+        return;
+    const QString current = cbPort->currentText();
+    if (!current.isEmpty() && !entries.contains(current))
+        entries << current;
+    QStringList shown;
+    for (int i = 0; i < cbPort->count(); ++i)
+        shown << cbPort->itemText(i);
+    if (shown == entries)
+        return;
+    // Only the operator's choice picks a port; this is no choice.
+    const QSignalBlocker quiet(cbPort);
+    cbPort->clear();
+    cbPort->addItems(entries);
+    cbPort->setCurrentIndex(static_cast<int>(entries.indexOf(current)));
 }
 
 void TfmMain::RefreshPortTips()
