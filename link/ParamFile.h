@@ -81,7 +81,9 @@ struct TParamFileError {
 std::string FormatParamFile(const TParamFile& file);
 
 // Reads text into out (left untouched on failure). Stops at the first error
-// in line order and names its line and field.
+// and names its line and field: the lines' own errors in line order, then a
+// field missing, a "симплекс" channel on two frequencies, and last a copy's
+// field that disagrees with its bytes.
 bool ParseParamFile(std::string_view text, TParamFile& out, TParamFileError& error);
 
 // "Строка 7, поле «ЗПЧ1 приём»: ..." (or without the parts that are 0 or empty).
