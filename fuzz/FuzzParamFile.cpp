@@ -47,8 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     TByteArray block(data, data + std::min<std::size_t>(size, kBlockSize));
     block.resize(kBlockSize, 0);
-    const TParamFile copy{.Kind = "read", .When = "2026-12-07 21:03:55", .Port = "COM1", .Note = {},
-                          .Set = ShownSet(block, file.Set), .Raw = block};
+    const TParamFile copy{.Kind = "read",
+                          .When = "2026-12-07 21:03:55",
+                          .Port = "COM1",
+                          .Note = {},
+                          .Set = ShownSet(block, file.Set),
+                          .Raw = block};
     FUZZ_CHECK(CheckEditorLimits(copy.Set, error));
     CheckRoundTrip(copy);
     return 0;

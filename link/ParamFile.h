@@ -57,12 +57,12 @@
 namespace vostrel {
 
 struct TParamFile {
-    std::string Kind;  // "" for an operator's own file; "read" or "sent" for a copy
-    std::string When;  // local date and time of a copy, e.g. "2026-12-07 21:03:55"; "" otherwise
-    std::string Port;  // port of a copy as the operator named it, e.g. "COM1" (with the device it reached, if any)
-    std::string Note;  // the operator's own note (which station); may be empty
-    TParameterSet Set;               // the named fields
-    std::optional<TByteArray> Raw;   // copies: the 34 bytes exactly as read or sent
+    std::string Kind;   // "" for an operator's own file; "read" or "sent" for a copy
+    std::string When;   // local date and time of a copy, e.g. "2026-12-07 21:03:55"; "" otherwise
+    std::string Port;   // port of a copy as the operator named it, e.g. "COM1" (with the device it reached, if any)
+    std::string Note;   // the operator's own note (which station); may be empty
+    TParameterSet Set;  // the named fields
+    std::optional<TByteArray> Raw;  // copies: the 34 bytes exactly as read or sent
 
     bool operator==(const TParamFile&) const = default;
 };

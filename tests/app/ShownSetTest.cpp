@@ -30,10 +30,10 @@ TParameterSet Editors(const TfmMain& w)
 // edits' digit groups.
 void ExpectShownAsDescribed(const TfmMain& w, const TParameterSet& set)
 {
-    const char* controls[16] = {"panStep",       "panZPCH1",       "edZPCH1_RxFreq", "edZPCH1_TxFreq",
-                                "panZPCH1Power", "panZPCH2",       "edZPCH2_RxFreq", "edZPCH2_TxFreq",
-                                "panZPCH2Power", "panBaudRate",    "panFlowControl", "edXoffAfter",
-                                "edRxPause",     "panEfirSkor",    "panKod",         "edKodPaketSize"};
+    const char* controls[16] = {"panStep",       "panZPCH1",    "edZPCH1_RxFreq", "edZPCH1_TxFreq",
+                                "panZPCH1Power", "panZPCH2",    "edZPCH2_RxFreq", "edZPCH2_TxFreq",
+                                "panZPCH2Power", "panBaudRate", "panFlowControl", "edXoffAfter",
+                                "edRxPause",     "panEfirSkor", "panKod",         "edKodPaketSize"};
     const std::vector<TFieldText> fields = DescribeSet(set);
     ASSERT_EQ(fields.size(), 16u);
     for (std::size_t i = 0; i < fields.size(); ++i) {
