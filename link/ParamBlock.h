@@ -26,6 +26,8 @@ struct TParameterSet {
     int AirSpeedCode = 0;                // 0 2400, 1 1200, 2 4800
     int KodCode = 0;                     // 0 RMK31, 1 RMK7
     long double KodPaketSize = 55.0L;    // bytes, 0 = no coding
+
+    bool operator==(const TParameterSet&) const = default;
 };
 
 // Fills out from bytes 0..17 of block. The value 3 in the flow-control or
