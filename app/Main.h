@@ -16,6 +16,7 @@
 #include "PortFinder.h"
 #include "PortLock.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -25,6 +26,7 @@
 
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
@@ -147,6 +149,7 @@ private:
     void WaitAndRead();
     void Program();
     void ReturnToWaiting();
+    void ShowDamagedAnswer();
     void SendLinkPacket(const vostrel::TByteArray& packet, bool logBytes, bool doubleDle);
     template <class F>
     void RunGuarded(F&& step);
@@ -204,4 +207,7 @@ private:
     unsigned m_pickGeneration = 0;  // counts picks; only the newest may act
     vostrel::TPortLock m_portLock;  // marks ComPort's device as ours to other programs
     vostrel::TPortBindings m_bindings;  // the adapter each port name has reached in this session
+
+    // The box of a damaged answer, while the operator has not closed it.
+    QPointer<QMessageBox> m_damagedBox;
 };
