@@ -136,6 +136,7 @@ private:
     // given, receives those ports.
     std::vector<vostrel::TPortChoice> ResolvePorts(std::vector<vostrel::TPresentPort>* present);
     void RefreshPortTips();
+    void RefreshPortEntries();
     void ShowPortTips(const std::vector<vostrel::TPortChoice>& choices);
     static const vostrel::TPortChoice* ChoiceFor(const std::vector<vostrel::TPortChoice>& choices,
                                                  const QString& entry);
@@ -202,9 +203,11 @@ private:
     bool m_closing = false;
     bool m_sending = false;         // a packet is going out byte by byte
     bool m_closeDeferred = false;   // the window was closed during that send
-    QPointer<QMessageBox> m_damagedBox;  // up while the operator has not yet read it
     unsigned m_portGeneration = 0;  // counts port changes
     unsigned m_pickGeneration = 0;  // counts picks; only the newest may act
     vostrel::TPortLock m_portLock;  // marks ComPort's device as ours to other programs
     vostrel::TPortBindings m_bindings;  // the adapter each port name has reached in this session
+
+    // The box of a damaged answer, while the operator has not closed it.
+    QPointer<QMessageBox> m_damagedBox;
 };

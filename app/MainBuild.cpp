@@ -139,7 +139,10 @@ void TfmMain::BuildWindow()
 
     cbPort = new TPortList(this);
     cbPort->setObjectName(QStringLiteral("cbPort"));
-    cbPort->OnPopup = [this] { RefreshPortTips(); };
+    cbPort->OnPopup = [this] {
+        RefreshPortEntries();
+        RefreshPortTips();
+    };
     cbPort->setFont(Arial(15));
     for (int i = 1; i <= 8; ++i)
         cbPort->addItem(QStringLiteral("COM%1").arg(i));

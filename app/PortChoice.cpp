@@ -1,12 +1,13 @@
 // The choice of a port: what each entry of the list reaches, opening it, and
 // telling the operator why a port did not open.
 #include "Main.h"
-
+#include "PortError.h"
 #include "PortFinder.h"
 #include "PortLock.h"
 #include "PortList.h"
 
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
@@ -62,6 +63,29 @@ std::vector<TPortChoice> TfmMain::ResolvePorts(std::vector<TPresentPort>* presen
     if (present != nullptr)
         *present = std::move(ports);
     return choices;
+}
+
+// Where the list names present ports beyond COM1 to COM6 (on Windows), a port
+// plugged in after the start is offered the next time the list opens. The
+// entry shown stays, even when its port went away: it is the port in use.
+void TfmMain::RefreshPortEntries()
+{
+    QStringList entries = m_options.PortNames();
+    if (entries.isEmpty())
+        return;
+    const QString current = cbPort->currentText();
+    if (!current.isEmpty() && !entries.contains(current))
+        entries << current;
+    QStringList shown;
+    for (int i = 0; i < cbPort->count(); ++i)
+        shown << cbPort->itemText(i);
+    if (shown == entries)
+        return;
+    // Only the operator's choice picks a port; this is no choice.
+    const QSignalBlocker quiet(cbPort);
+    cbPort->clear();
+    cbPort->addItems(entries);
+    cbPort->setCurrentIndex(static_cast<int>(entries.indexOf(current)));
 }
 
 void TfmMain::RefreshPortTips()
@@ -202,16 +226,17 @@ void TfmMain::ShowPortFailure(const QString& name, const TPortAttempt& attempt)
 
     QString reason;
     if (attempt.Error > 0)
-        reason = QString::fromLocal8Bit(std::strerror(attempt.Error));
+        reason = SystemErrorText(attempt.Error);
     else if (!attempt.Message.isEmpty())
         reason = attempt.Message.trimmed();
     QString info;
     if (!reason.isEmpty()) {
         info = QStringLiteral("Причина: ") + reason + QLatin1Char('.');
-        if (attempt.Error == EACCES || attempt.Error == EPERM) {
+        const TPortErrorKind kind = attempt.Error > 0 ? PortErrorKind(attempt.Error) : TPortErrorKind::Other;
+        if (kind == TPortErrorKind::NoRights) {
             info += QStringLiteral("\nНет прав на устройство: пользователь должен входить в группу, "
                                    "которой принадлежит устройство (обычно dialout), затем войти в систему заново.");
-        } else if (attempt.Error == EBUSY || attempt.Error == EAGAIN || attempt.Error == EWOULDBLOCK) {
+        } else if (kind == TPortErrorKind::Busy) {
             info += QStringLiteral("\nПорт занят: его держит другая программа");
             info +=
                 attempt.Holders.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + attempt.Holders.join(", ") + '.';

@@ -59,8 +59,9 @@ QString LastFileError(const QFileDevice& f, int savedErrno)
 
 TCopySaved Failed(const QString& path, const QString& why)
 {
-    return TCopySaved{false, QDir::toNativeSeparators(path),
-                      QStringLiteral("Копия параметров не записана в «%1»: %2.").arg(QDir::toNativeSeparators(path), why)};
+    return TCopySaved{
+        false, QDir::toNativeSeparators(path),
+        QStringLiteral("Копия параметров не записана в «%1»: %2.").arg(QDir::toNativeSeparators(path), why)};
 }
 
 // Why the folder could not be made: a file standing on its path says so
@@ -87,8 +88,8 @@ QString FolderFailure(const QString& folder, const std::error_code& ec)
 QString NamePart(QString s, const QString& empty)
 {
     for (QChar& c : s) {
-        const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-                           c == u'.' || c == u'_';
+        const bool plain =
+            (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'_';
         if (!plain)
             c = u'-';
     }
@@ -143,8 +144,7 @@ TCopySaved SaveCopy(const QString& folder, const TParamFile& file)
     QString when = QString::fromStdString(copy.When).trimmed();
     when.replace(u' ', u'_').replace(u':', u'-');
     const QString port = QString::fromStdString(copy.Port).trimmed().section(u' ', 0, 0);
-    const QString base = NamePart(when, QStringLiteral("copy")) + u'_' +
-                         NamePart(port, QStringLiteral("port")) + u'_' +
+    const QString base = NamePart(when, QStringLiteral("copy")) + u'_' + NamePart(port, QStringLiteral("port")) + u'_' +
                          NamePart(QString::fromStdString(copy.Kind), QStringLiteral("copy"));
     const QByteArray text = QByteArray::fromStdString(FormatParamFile(copy));
 

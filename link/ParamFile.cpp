@@ -495,9 +495,9 @@ bool ReadNumber(std::string_view text, long double& v, std::string& why)
             break;
         }
     }
-    const bool wholeOk = groups.back() > 0 && (!grouped || (groups.front() <= 3 &&
-                                                            std::all_of(groups.begin() + 1, groups.end(),
-                                                                        [](std::size_t n) { return n == 3; })));
+    const bool wholeOk =
+        groups.back() > 0 && (!grouped || (groups.front() <= 3 && std::all_of(groups.begin() + 1, groups.end(),
+                                                                              [](std::size_t n) { return n == 3; })));
     std::size_t decimals = 0;
     if (wholeOk && i < text.size() && (text[i] == ',' || text[i] == '.')) {
         plain.push_back('.');
@@ -603,8 +603,7 @@ bool CheckField(TField f, const TParameterSet& s, std::string& why)
     const std::string unit = std::string(" ") + def.Unit;
     if (IsFrequency(f)) {
         if (!(v >= kFreqMin && v <= kFreqMax)) {
-            why = Exact(v) + unit + " вне пределов окна: от " + Shown(kFreqMin, 1) + " до " + Shown(kFreqMax, 1) +
-                  unit;
+            why = Exact(v) + unit + " вне пределов окна: от " + Shown(kFreqMin, 1) + " до " + Shown(kFreqMax, 1) + unit;
             return false;
         }
     } else {
@@ -617,9 +616,8 @@ bool CheckField(TField f, const TParameterSet& s, std::string& why)
     }
     if (EditValue(v, decimals) != v) {
         why = decimals == 0 ? Exact(v) + unit + " — здесь только целое число"
-                            : "окно показывает " + std::to_string(decimals) +
-                                  (decimals == 1 ? " знак" : " знака") + " после запятой: " + Exact(v) + " стало бы " +
-                                  Shown(v, decimals);
+                            : "окно показывает " + std::to_string(decimals) + (decimals == 1 ? " знак" : " знака") +
+                                  " после запятой: " + Exact(v) + " стало бы " + Shown(v, decimals);
         return false;
     }
     return true;

@@ -57,12 +57,12 @@
 namespace vostrel {
 
 struct TParamFile {
-    std::string Kind;  // "" for an operator's own file; "read" or "sent" for a copy
-    std::string When;  // local date and time of a copy, e.g. "2026-12-07 21:03:55"; "" otherwise
-    std::string Port;  // port of a copy as the operator named it, e.g. "COM1" (with the device it reached, if any)
-    std::string Note;  // the operator's own note (which station); may be empty
-    TParameterSet Set;               // the named fields
-    std::optional<TByteArray> Raw;   // copies: the 34 bytes exactly as read or sent
+    std::string Kind;   // "" for an operator's own file; "read" or "sent" for a copy
+    std::string When;   // local date and time of a copy, e.g. "2026-12-07 21:03:55"; "" otherwise
+    std::string Port;   // port of a copy as the operator named it, e.g. "COM1" (with the device it reached, if any)
+    std::string Note;   // the operator's own note (which station); may be empty
+    TParameterSet Set;  // the named fields
+    std::optional<TByteArray> Raw;  // copies: the 34 bytes exactly as read or sent
 
     bool operator==(const TParamFile&) const = default;
 };
@@ -81,7 +81,9 @@ struct TParamFileError {
 std::string FormatParamFile(const TParamFile& file);
 
 // Reads text into out (left untouched on failure). Stops at the first error
-// in line order and names its line and field.
+// and names its line and field: the lines' own errors in line order, then a
+// field missing, a "симплекс" channel on two frequencies, and last a copy's
+// field that disagrees with its bytes.
 bool ParseParamFile(std::string_view text, TParamFile& out, TParamFileError& error);
 
 // "Строка 7, поле «ЗПЧ1 приём»: ..." (or without the parts that are 0 or empty).

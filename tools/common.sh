@@ -20,13 +20,19 @@ TEST_PACKAGES=(
   clang libclang-rt-14-dev
   procps
   desktop-file-utils appstream dpkg-dev file groff-base
+  ccache
 )
 
 # What the Windows part of the tests adds: the MinGW-w64 cross compiler,
-# GoogleTest's source to build with it, and Wine to run the result.
+# GoogleTest's source to build with it, Wine to run the result, what Qt for
+# Windows is built from (tools/windows-qt), the installer's tools, and an X
+# server with the tools that drive and picture the window on it.
 WINDOWS_TEST_PACKAGES=(
-  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest
+  g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 googletest
   wine wine64
+  qt6-base-dev-tools qt6-translations-l10n perl dpkg-dev xz-utils
+  nsis zip
+  xvfb xdotool imagemagick
 )
 
 # need_packages NAME...: installs the named Debian packages that are missing,
@@ -102,6 +108,17 @@ as_invoking_user() {
     exec runuser -u "$SUDO_USER" -- bash "$@"
   fi
 }
+
+# A fresh checkout compiles the same sources as the last one did: with ccache
+# installed (the tests install it), every build of the tools takes the objects
+# it already made from the user's cache. CMake reads these when it first
+# configures a build folder. Paths are taken relative to the checkout, so
+# clones in other folders share the cache.
+if command -v ccache >/dev/null 2>&1 && [ -z "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ]; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
+  export CCACHE_DIR=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/vostrel/ccache}
+  export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-3G}
+fi
 
 # build DIR [TARGET...] [-- CMAKE_OPTION...]: configures, then builds the given
 # targets, or everything when none is given.

@@ -92,6 +92,46 @@ TEST(PortPick, TwoQuickDownKeysOpenThePortTheListShows)
     EXPECT_EQ(three.GoodbyeCount(), 1);
 }
 
+// A port plugged in after the start is offered when the list opens; the
+// entry in use stays shown even when its port went away, and nothing is
+// picked by the refresh itself.
+TEST(PortPick, OpeningTheListOffersPortsPluggedInSinceAndKeepsTheOneInUse)
+{
+    StationSimulator one(PacedStation());
+    ResetFlags();
+    TModalBoxCloser boxes;
+    auto present = std::make_shared<QStringList>(QStringList{Slave(one)});
+    TWindowOptions options = PortsOptions({});
+    options.PortNames = [present] { return *present; };
+    TfmMain w(options);
+    w.show();
+    ASSERT_TRUE(WaitStarted(w, 1));
+    auto* list = PortList(w);
+    const int waits = WaitsOn(w, one);
+    auto entries = [list] {
+        QStringList e;
+        for (int i = 0; i < list->count(); ++i)
+            e << list->itemText(i);
+        return e;
+    };
+
+    *present = {Slave(one), QStringLiteral("COM9")};
+    list->showPopup();
+    list->hidePopup();
+    EXPECT_EQ(entries(), QStringList({Slave(one), QStringLiteral("COM9")}));
+
+    *present = {QStringLiteral("COM9"), QStringLiteral("COM12")};
+    list->showPopup();
+    list->hidePopup();
+    EXPECT_EQ(entries(), QStringList({QStringLiteral("COM9"), QStringLiteral("COM12"), Slave(one)}));
+    EXPECT_EQ(list->currentText(), Slave(one));
+    EXPECT_EQ(w.ComPort.DeviceName(), one.SlavePath());
+    QTest::qWait(300);
+    EXPECT_EQ(WaitsOn(w, one), waits) << "the refresh picked the port again";
+    EXPECT_TRUE(boxes.Texts.isEmpty());
+    StopWaitingFlag = true;
+}
+
 // The tick of an earlier pick falls inside a newer pick's pauses: no wait may
 // begin on the port being left, nor hold the newer pick up under it.
 TEST(PortPick, AnEarlierPicksTickNeverStartsAWaitInsideTheNext)

@@ -4,8 +4,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -92,7 +92,8 @@ TEST(Copies, WrittenCopiesReadBackUnderNamesThatSortAndNeverCollide)
     ASSERT_TRUE(byDevice.Ok);
     const QString name = QFileInfo(byDevice.Path).fileName();
     EXPECT_TRUE(name.endsWith(QStringLiteral("_dev-ttyUSB0_read.txt"))) << name.toStdString();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d_")).match(name).hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d_")).match(name).hasMatch())
         << name.toStdString();
     EXPECT_FALSE(ReadBack(byDevice.Path).When.empty());
 }
