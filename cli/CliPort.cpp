@@ -1,6 +1,7 @@
 #include "CliPort.h"
 
 #include "CommLink.h"
+#include "PortError.h"
 #include "PortFinder.h"
 
 #include <QString>
@@ -9,7 +10,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 
 namespace vostrel {
 
@@ -93,15 +93,16 @@ bool TCliPort::Open(const std::string& name, const std::string& lockDir)
     QString text = QStringLiteral("Не удалось открыть порт ") + QString::fromStdString(m_name);
     QString reason;
     if (error > 0)
-        reason = QString::fromLocal8Bit(std::strerror(error));
+        reason = SystemErrorText(error);
     else if (!message.trimmed().isEmpty())
         reason = message.trimmed();
     if (!reason.isEmpty()) {
         text += QStringLiteral("\nПричина: ") + reason + QLatin1Char('.');
-        if (error == EACCES || error == EPERM) {
+        const TPortErrorKind kind = error > 0 ? PortErrorKind(error) : TPortErrorKind::Other;
+        if (kind == TPortErrorKind::NoRights) {
             text += QStringLiteral("\nНет прав на устройство: пользователь должен входить в группу, "
                                    "которой принадлежит устройство (обычно dialout), затем войти в систему заново.");
-        } else if (error == EBUSY || error == EAGAIN || error == EWOULDBLOCK) {
+        } else if (kind == TPortErrorKind::Busy) {
             text += QStringLiteral("\nПорт занят: его держит другая программа");
             text += holders.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + holders.join(", ") + '.';
         }

@@ -1,5 +1,6 @@
 // What the system's own error code of a failed port open means to the
-// operator: its text, and whether it says the port is someone else's.
+// operator: its text, and whether it says the port is someone else's. The
+// window and the command-line programmer word a failure alike.
 #pragma once
 
 #include <QString>
