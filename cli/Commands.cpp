@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
 
@@ -59,7 +60,12 @@ bool LoadParamFile(const std::string& path, TParamFile& file, std::string& error
 {
     QFile f(QString::fromUtf8(path));
     if (!f.open(QIODevice::ReadOnly)) {
-        error = "Не удалось прочитать файл " + path + ": " + ToUtf8(f.errorString());
+        const QFileInfo info(f.fileName());
+        const std::string why = !info.exists()       ? "файла нет"
+                                : info.isDir()       ? "это папка"
+                                : !info.isReadable() ? "нет прав на чтение"
+                                                     : ToUtf8(f.errorString());
+        error = "Не удалось прочитать файл " + path + ": " + why;
         return false;
     }
     const QByteArray data = f.read(kMaxFileBytes + 1);
