@@ -16,6 +16,7 @@
 #include "PortFinder.h"
 #include "PortLock.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -25,6 +26,7 @@
 
 class QComboBox;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
@@ -147,6 +149,7 @@ private:
     void WaitAndRead();
     void Program();
     void ReturnToWaiting();
+    void ShowDamagedAnswer();
     void SendLinkPacket(const vostrel::TByteArray& packet, bool logBytes, bool doubleDle);
     template <class F>
     void RunGuarded(F&& step);
@@ -200,6 +203,7 @@ private:
     bool m_closing = false;
     bool m_sending = false;         // a packet is going out byte by byte
     bool m_closeDeferred = false;   // the window was closed during that send
+    QPointer<QMessageBox> m_damagedBox;  // up while the operator has not yet read it
     unsigned m_portGeneration = 0;  // counts port changes
     unsigned m_pickGeneration = 0;  // counts picks; only the newest may act
     vostrel::TPortLock m_portLock;  // marks ComPort's device as ours to other programs

@@ -152,10 +152,19 @@ void TfmMain::WaitAndRead()
     const TByteArray answer = CollectFor(ComPortIo, *this, 1000);
     if (Abandoned(generation))
         return;
-    const TByteArray block = UndoDleDoubling(ExtractBlock(answer));
+    TByteArray block;
+    const TAnswerStatus status = ExtractCheckedBlock(answer, block);
+    if (status == TAnswerStatus::Damaged) {
+        // Shown, a garbled byte would go back into the station at the next
+        // programming although nobody changed it.
+        AppendLog(kDamagedAnswerLine);
+        ReturnToWaiting();
+        ShowDamagedAnswer();
+        return;
+    }
 
     TParameterSet set;
-    if (!DecodeBlock(block, ReadParameters(), set)) {
+    if (status != TAnswerStatus::Ok || !DecodeBlock(block, ReadParameters(), set)) {
         // Nothing usable arrived: wait for the station again rather than
         // leave the operator with neither parameters nor a port list.
         AppendLog(kBadPacket);
@@ -163,6 +172,9 @@ void TfmMain::WaitAndRead()
         return;
     }
 
+    // The station answered well after all: the box no longer holds.
+    if (m_damagedBox)
+        m_damagedBox->done(QMessageBox::Ok);
     ActiveControls();
     ShowParameters(set);
 
@@ -184,6 +196,23 @@ void TfmMain::ReturnToWaiting()
     CoverProgrButton(true);
     if (!m_closing)
         StartTimer->start();
+}
+
+// Not exec(): the wait goes on under the box, so a station put into
+// programming mode while the operator still reads it is not missed, and the
+// box never holds up the close of the window.
+void TfmMain::ShowDamagedAnswer()
+{
+    if (m_damagedBox) {
+        m_damagedBox->raise();
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vostrel"), QString::fromUtf8(kDamagedAnswerText),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("DamagedAnswerBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    m_damagedBox = box;
+    box->open();
 }
 
 // ---- programming ----

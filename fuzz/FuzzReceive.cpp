@@ -1,6 +1,7 @@
 // The receive path from raw line bytes: greeting collection and test, the
 // confirmation, the one-second collection of the parameter packet, taking the
-// block out, undoing DLE doubling and decoding it over a previous set.
+// block out, undoing DLE doubling and decoding it over a previous set, and the
+// checked extraction the window uses instead.
 //
 // Input: byte 0 the clock step per tick reading (1..8 ms), bytes 1..4 the
 // tick counter at the start (little-endian, so the 32-bit wrap is reached),
@@ -151,6 +152,20 @@ TByteArray Doubled(const TByteArray& in)
         }
     }
     return out;
+}
+
+// A packet as the station writes it: 0x10 doubled after the number and before
+// the closing DLE.
+TByteArray AsWritten(const TByteArray& packet)
+{
+    TByteArray line;
+    for (std::size_t i = 0; i < packet.size(); ++i) {
+        line.push_back(packet[i]);
+        if (i >= 2 && i + 2 < packet.size() && packet[i] == kDle) {
+            line.push_back(kDle);
+        }
+    }
+    return line;
 }
 
 class TCountingLog : public ILogSink {
@@ -310,5 +325,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(UndoDleDoubling(Doubled(block)) == block);
 
     CheckDecoded(undone, previous);
+
+    // A block only from a whole packet 01 on the line whose CRC holds.
+    TByteArray checked{0x99};
+    const TAnswerStatus status = ExtractCheckedBlock(collected, checked);
+    FUZZ_CHECK(status == TAnswerStatus::Ok || checked.empty());
+    if (status == TAnswerStatus::Ok) {
+        FUZZ_CHECK(checked.size() == static_cast<std::size_t>(kBlockSize));
+        const TByteArray line = AsWritten(BuildPacket(kPacketParams, checked));
+        FUZZ_CHECK(std::search(collected.begin(), collected.end(), line.begin(), line.end()) != collected.end());
+        CheckDecoded(checked, previous);
+    }
+
+    // What arrived, taken as a station's block: written as the station writes
+    // it, it comes back whole, cut short it gives nothing, and with one bit
+    // flipped in its data or CRC (the framing kept) it is refused.
+    TByteArray own(collected.begin(), collected.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(n, 34)));
+    own.resize(static_cast<std::size_t>(kBlockSize), 0x22);
+    const TByteArray packet = BuildPacket(kPacketParams, own);
+    const TByteArray line = AsWritten(packet);
+    FUZZ_CHECK(ExtractCheckedBlock(line, checked) == TAnswerStatus::Ok && checked == own);
+    const std::size_t keep = n % line.size();
+    FUZZ_CHECK(ExtractCheckedBlock(TByteArray(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(keep)),
+                                   checked) == TAnswerStatus::Missing);
+    TByteArray flipped = packet;
+    const std::size_t at = 2 + (n + static_cast<std::size_t>(data[0])) % 36;
+    flipped[at] ^= static_cast<std::uint8_t>(1u << (data[0] / 8u % 8u));
+    if (packet[at] != kDle && flipped[at] != kDle) {
+        FUZZ_CHECK(ExtractCheckedBlock(AsWritten(flipped), checked) == TAnswerStatus::Damaged);
+    }
     return 0;
 }

@@ -1,6 +1,9 @@
 #include "Packets.h"
 
+#include "ParamBlock.h"
 #include "Utils.h"
+
+#include <algorithm>
 
 using namespace vostrel;
 
@@ -26,6 +29,56 @@ bool TakeOneByte(IBytePort& port, ILinkHost& host, TByteArray& collected)
 void WriteOneByte(IBytePort& port, std::uint8_t b)
 {
     port.WriteBytes(&b, 1);
+}
+
+// How a frame read from the line ended.
+enum class TFrameEnd {
+    Closed,   // at DLE ETX
+    Open,     // the bytes ran out first
+    Broken,   // a DLE followed by neither DLE nor ETX
+    TooLong,  // more than any packet on this line holds
+};
+
+struct TFrame {
+    TFrameEnd End = TFrameEnd::Open;
+    std::uint8_t Number = 0;
+    TByteArray Body;       // data and both CRC bytes, doubling undone
+    std::size_t Next = 0;  // index after the closing ETX
+};
+
+// The frame whose DLE stands at start (start + 1 must exist). The number is
+// never doubled, so it is taken as it comes, even a 0x10.
+TFrame ReadFrame(const TByteArray& in, std::size_t start)
+{
+    // The longest packet a station writes: 34 data bytes and the CRC.
+    constexpr std::size_t kMaxBody = static_cast<std::size_t>(kBlockSize) + 2;
+    TFrame f;
+    f.Number = in[start + 1];
+    for (std::size_t i = start + 2; i < in.size(); ++i) {
+        const std::uint8_t b = in[i];
+        if (b == kDle) {
+            if (i + 1 == in.size()) {
+                return f;
+            }
+            const std::uint8_t next = in[i + 1];
+            if (next == kEtx) {
+                f.End = TFrameEnd::Closed;
+                f.Next = i + 2;
+                return f;
+            }
+            if (next != kDle) {
+                f.End = TFrameEnd::Broken;
+                return f;
+            }
+            ++i;
+        }
+        f.Body.push_back(b);
+        if (f.Body.size() > kMaxBody) {
+            f.End = TFrameEnd::TooLong;
+            return f;
+        }
+    }
+    return f;
 }
 
 }  // namespace
@@ -123,6 +176,46 @@ TByteArray ExtractBlock(const TByteArray& collected)
         return {};
     }
     return TByteArray(collected.begin() + 2, collected.end() - 4);
+}
+
+TAnswerStatus vostrel::ExtractCheckedBlock(const TByteArray& collected, TByteArray& block)
+{
+    block.clear();
+    std::size_t pos = 0;
+    for (;;) {
+        const auto dle = std::find(collected.begin() + static_cast<std::ptrdiff_t>(pos), collected.end(), kDle);
+        if (dle == collected.end() || dle + 1 == collected.end()) {
+            return TAnswerStatus::Missing;
+        }
+        const TFrame f = ReadFrame(collected, static_cast<std::size_t>(dle - collected.begin()));
+        if (f.End == TFrameEnd::Open) {
+            // Cut short or silent mid-way; a DLE lost or added on the way
+            // shows as a broken or overlong frame instead.
+            return TAnswerStatus::Missing;
+        }
+        if (f.End != TFrameEnd::Closed || f.Body.size() < 2) {
+            return TAnswerStatus::Damaged;
+        }
+        const std::size_t dataSize = f.Body.size() - 2;
+        TByteArray covered;
+        covered.reserve(dataSize + 1);
+        covered.push_back(f.Number);
+        covered.insert(covered.end(), f.Body.begin(), f.Body.begin() + static_cast<std::ptrdiff_t>(dataSize));
+        const auto carried = static_cast<std::uint16_t>(f.Body[dataSize] << 8 | f.Body[dataSize + 1]);
+        if (Crc16(covered, static_cast<std::int32_t>(dataSize)) != carried) {
+            return TAnswerStatus::Damaged;
+        }
+        if (f.Number != kPacketParams) {
+            // Another whole packet, such as a greeting repeated: look on.
+            pos = f.Next;
+            continue;
+        }
+        if (dataSize != static_cast<std::size_t>(kBlockSize)) {
+            return TAnswerStatus::Missing;
+        }
+        block.assign(covered.begin() + 1, covered.end());
+        return TAnswerStatus::Ok;
+    }
 }
 
 TByteArray UndoDleDoubling(const TByteArray& block)

@@ -77,11 +77,25 @@ TByteArray WithCrcDle(TByteArray block)
     return block;
 }
 
+// A packet as the station writes it: every 0x10 between the number and the
+// trailing DLE doubled.
+TByteArray AsStationWrites(const TByteArray& packet)
+{
+    TByteArray line;
+    line.reserve(packet.size() + 8);
+    for (std::size_t i = 0; i < packet.size(); ++i) {
+        line.push_back(packet[i]);
+        if (i >= 2 && i + 3 <= packet.size() && packet[i] == kDle)
+            line.push_back(kDle);
+    }
+    return line;
+}
+
 }  // namespace
 
 bool ParseStationFault(const std::string& name, StationFault& out)
 {
-    static const std::array<std::pair<const char*, StationFault>, 9> names{{
+    static const std::array<std::pair<const char*, StationFault>, 10> names{{
         {"none", StationFault::None},
         {"stray", StationFault::StrayByte},
         {"noetx", StationFault::NoEtx},
@@ -91,6 +105,7 @@ bool ParseStationFault(const std::string& name, StationFault& out)
         {"crcdle", StationFault::CrcDle},
         {"noise", StationFault::Noise},
         {"hangup", StationFault::HangUp},
+        {"corrupt", StationFault::Corrupt},
     }};
     for (const auto& [n, f] : names) {
         if (name == n) {
@@ -131,15 +146,15 @@ TByteArray DefaultStationBlock()
 
 TByteArray StationAnswerLine(const TByteArray& block)
 {
-    const TByteArray packet = BuildPacket(kPacketParams, block);
-    TByteArray line;
-    line.reserve(packet.size() + 8);
-    for (std::size_t i = 0; i < packet.size(); ++i) {
-        line.push_back(packet[i]);
-        if (i >= 2 && i + 3 <= packet.size() && packet[i] == kDle)
-            line.push_back(kDle);
-    }
-    return line;
+    return AsStationWrites(BuildPacket(kPacketParams, block));
+}
+
+TByteArray CorruptedAnswerLine(const TByteArray& block, std::size_t at)
+{
+    TByteArray packet = BuildPacket(kPacketParams, block);
+    if (!block.empty())
+        packet[2 + std::min(at, block.size() - 1)] ^= 0x04;
+    return AsStationWrites(packet);
 }
 
 StationSimulator::StationSimulator(StationConfig config) : m_config(std::move(config)), m_start(SimClock::now())
@@ -478,6 +493,13 @@ void StationSimulator::ScheduleAnswerLocked(SimClock::time_point now)
         EventLocked("fault: answer with a CRC byte 10");
     }
     TByteArray line = StationAnswerLine(block);
+    if (fault == StationFault::Corrupt && !block.empty()) {
+        const int last = static_cast<int>(block.size()) - 1;
+        const auto at = static_cast<std::size_t>(std::clamp(param >= 0 ? param : 1, 0, last));
+        line = CorruptedAnswerLine(block, at);
+        block[at] ^= 0x04;
+        EventLocked("fault: block byte " + std::to_string(at) + " of packet 01 damaged, CRC of the true block");
+    }
     if (fault == StationFault::CutShort) {
         const std::size_t keep = static_cast<std::size_t>(std::max(param >= 0 ? param : 10, 0));
         line.resize(std::min(keep, line.size()));

@@ -32,10 +32,12 @@ enum class StationFault {
     CrcDle,       // the answered block is altered so that its CRC holds 0x10
     Noise,        // param random bytes (default 16) instead of the greeting
     HangUp,       // the master is closed instead of answering packet 08
+    Corrupt,      // block byte param (default 1, a frequency byte) of packet 01 with bit 2
+                  // flipped on the line; the CRC stays that of the true block
 };
 
 // Parses "none", "stray", "noetx", "wrongnum", "cut", "silence", "crcdle",
-// "noise", "hangup"; false for anything else.
+// "noise", "hangup", "corrupt"; false for anything else.
 bool ParseStationFault(const std::string& name, StationFault& out);
 
 // One byte on the line as the station saw it.
@@ -84,6 +86,11 @@ StationConfig PacedStation();
 // number and the trailing DLE doubled.
 TByteArray StationAnswerLine(const TByteArray& block);
 
+// Packet 01 as a line that damaged block byte `at` (0..33) carries it: the
+// byte with bit 2 flipped, the CRC that of the true block, the doubling as
+// the damaged byte needs it.
+TByteArray CorruptedAnswerLine(const TByteArray& block, std::size_t at);
+
 // Owns the pty master, a slave descriptor of its own (so the utility may close
 // and reopen the slave freely) and one thread that reads the master, parses
 // the utility's packets and writes the station's scheduled bytes. Every public
@@ -118,7 +125,7 @@ public:
     std::vector<LineByte> Received() const;  // from the utility, with times
     std::vector<ReceivedPacket> Packets() const;
     std::vector<ReceivedPacket> ProgrammedBlocks() const;  // packets 09
-    TByteArray LastAnsweredBlock() const;                  // block of the last packet 01 sent
+    TByteArray LastAnsweredBlock() const;                  // block of the last packet 01 sent, as on the line
     int GreetingCount() const;
     int AnswerCount() const;
     int GoodbyeCount() const;

@@ -31,7 +31,9 @@ void Usage(std::FILE* to)
                "  --pace              send each byte in its line time (10 bits at 4800 bit/s,\n"
                "                      2.083 ms) instead of each packet in one go\n"
                "  --fault NAME[:N]    misbehave in every exchange: stray, noetx, wrongnum, cut,\n"
-               "                      silence, crcdle, noise, hangup\n",
+               "                      silence, crcdle, noise, hangup, corrupt (block byte N,\n"
+               "                      default 1, flipped on the line under the true block's CRC)\n"
+               "  --fault-once        misbehave in the first exchange only, then answer well\n",
                to);
 }
 
@@ -79,6 +81,7 @@ int main(int argc, char** argv)
     std::string linkPath;
     StationFault fault = StationFault::None;
     int faultParam = -1;
+    bool faultOnce = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -117,6 +120,8 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "vostrel-station: unknown fault '%s'\n", value.c_str());
                 return 2;
             }
+        } else if (arg == "--fault-once") {
+            faultOnce = true;
         } else if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             return 0;
@@ -153,7 +158,7 @@ int main(int argc, char** argv)
     try {
         StationSimulator station(std::move(config));
         if (fault != StationFault::None)
-            station.SetFault(fault, faultParam, true);
+            station.SetFault(fault, faultParam, !faultOnce);
         if (!linkPath.empty()) {
             struct stat st {};
             if (::lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode))

@@ -509,6 +509,53 @@ TEST_F(SequenceTest, AnAnswerTooShortToReadMeansWaitingAgain)
     EXPECT_TRUE(boxes.Texts.isEmpty());
 }
 
+TEST_F(SequenceTest, ADamagedAnswerIsNeitherShownNorProgrammed)
+{
+    // The first answer carries block byte 1 with a bit flipped under the CRC
+    // of the true block: taken as it came, ZPCH1 would read 142375.0 kHz.
+    station.SetBlock(kWorkedBlock);
+    station.SetGreetOnWait(true);
+    station.SetFault(StationFault::Corrupt, 1);
+    Start();
+    const TParameterSet before = w->ReadParameters();
+    const QString damagedLine = QString::fromUtf8(kDamagedAnswerLine);
+    bool untouched = false, clear = false, armed = false;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (Count(damagedLine) == 0)
+                return false;
+            const TParameterSet now = w->ReadParameters();
+            untouched = now.RxFreq == before.RxFreq && now.TxFreq == before.TxFreq;
+            clear = !ConnectedFlag && !Ctl<TGroupArea>(*w, "sGroupBox1")->isEnabled() &&
+                    Ctl<TBevelPanel>(*w, "panZastavka")->isVisible() && Ctl<QPushButton>(*w, "butWaiting")->isVisible();
+            armed = Ctl<QTimer>(*w, "StartTimer")->isActive();
+            return true;
+        },
+        10000));
+    TParameterSet garbled;
+    ASSERT_TRUE(DecodeBlock(station.LastAnsweredBlock(), TParameterSet{}, garbled));
+    EXPECT_EQ(garbled.RxFreq[0], 142375.0L) << "the fault must change a value the window would show";
+    EXPECT_TRUE(untouched);
+    EXPECT_TRUE(clear);
+    EXPECT_TRUE(armed);
+    EXPECT_EQ(Count(damagedLine), 1);
+    EXPECT_EQ(Count(kBadPacket), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 5000));
+    EXPECT_EQ(boxes.Texts, QStringList{QString::fromUtf8(kDamagedAnswerText)});
+    Ctl<QPushButton>(*w, "butProgr")->click();
+
+    // The station greets on the new wait and answers well: shown, and
+    // programming sends the station's true block back.
+    ASSERT_TRUE(Connected());
+    EXPECT_EQ(w->ReadParameters().RxFreq[0], 145575.0L);
+    EXPECT_TRUE(station.ProgrammedBlocks().empty());
+    QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
+    ASSERT_TRUE(station.WaitFor([&] { return station.ProgrammedBlocks().size() == 1; }, 5000ms));
+    EXPECT_EQ(station.ProgrammedBlocks()[0].Data, kWorkedBlock);
+    EXPECT_EQ(Count(damagedLine), 1);
+    EXPECT_EQ(boxes.Texts.size(), 1);
+}
+
 TEST_F(SequenceTest, APulledAdapterIsReportedAndThePortListComesBack)
 {
     struct Row {

@@ -512,4 +512,150 @@ TEST(Packets, CollectionsPollWhileElapsedIsAtMostTheLimit)
     }
 }
 
+namespace {
+
+// A packet as the station writes it: each 0x10 after the number and before
+// the closing DLE sent twice.
+TByteArray AsWritten(const TByteArray& packet)
+{
+    TByteArray line;
+    for (std::size_t i = 0; i < packet.size(); ++i) {
+        line.push_back(packet[i]);
+        if (i >= 2 && i + 2 < packet.size() && packet[i] == 0x10) {
+            line.push_back(0x10);
+        }
+    }
+    return line;
+}
+
+// A block of 0x22 whose packet-01 CRC has 0x10 as its high (crcByte 0) or
+// low (1) byte, found by trying bytes 32 and 33.
+TByteArray BlockWithCrcDle(int crcByte)
+{
+    for (int v = 0; v < 65536; ++v) {
+        TByteArray block(34, 0x22);
+        block[32] = static_cast<std::uint8_t>(v >> 8);
+        block[33] = static_cast<std::uint8_t>(v & 0xFF);
+        if (block[32] == 0x10 || block[33] == 0x10) {
+            continue;
+        }
+        const TByteArray p = BuildPacket(kPacketParams, block);
+        if (p[36 + crcByte] == 0x10 && p[37 - crcByte] != 0x10 && p[37 - crcByte] != 0x03) {
+            return block;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+TEST(Packets, ExtractCheckedBlockTakesOnlyAnAnswerWhoseCrcHolds)
+{
+    // The worked example's block; no 0x10 in it or in its packet-01 CRC.
+    const TByteArray sample{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0xF9, 0x00, 0xC8, 0x01,
+                            0x55, 0x18, 0x0D, 0x1C, 0x64, 0x5F, 0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA,
+                            0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18, 0x44, 0x37};
+    const TByteArray samplePacket = BuildPacket(kPacketParams, sample);
+    ASSERT_EQ(AsWritten(samplePacket), samplePacket);
+    TByteArray dataDles = sample;
+    dataDles[5] = 0x10;   // lone, between other bytes
+    dataDles[12] = 0x10;  // a pair: four on the line
+    dataDles[13] = 0x10;
+    TByteArray lastDle = sample;
+    lastDle[33] = 0x10;
+    const TByteArray crcHigh = BlockWithCrcDle(0);
+    const TByteArray crcLow = BlockWithCrcDle(1);
+    ASSERT_FALSE(crcHigh.empty());
+    ASSERT_FALSE(crcLow.empty());
+    const TByteArray greeting{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03};
+
+    auto written = [](const TByteArray& block) { return AsWritten(BuildPacket(kPacketParams, block)); };
+    auto changed = [](TByteArray line, std::size_t at, std::uint8_t value) {
+        line[at] = value;
+        return line;
+    };
+    auto erased = [](TByteArray line, std::size_t at) {
+        line.erase(line.begin() + static_cast<std::ptrdiff_t>(at));
+        return line;
+    };
+    auto cut = [](const TByteArray& line, std::size_t keep) { return TByteArray(line.begin(), line.begin() + keep); };
+    const TByteArray sampleLine = written(sample);
+    const TByteArray crcHighLine = written(crcHigh);  // ... 10 10 LL 10 03
+    const TByteArray crcLowLine = written(crcLow);    // ... HH 10 10 10 03
+    const TByteArray dataDleLine = written(dataDles);
+    TByteArray swapped = sampleLine;
+    std::swap(swapped[36], swapped[37]);
+    TByteArray withExtra = sampleLine;
+    withExtra.insert(withExtra.begin() + 20, 0x77);
+
+    using S = TAnswerStatus;
+    struct Row {
+        const char* name;
+        TByteArray line;
+        S status;
+        TByteArray block;  // with Ok
+    } rows[] = {
+        {"a good answer", sampleLine, S::Ok, sample},
+        {"data DLEs doubled, a pair among them", dataDleLine, S::Ok, dataDles},
+        {"DLE as the last data byte", written(lastDle), S::Ok, lastDle},
+        {"doubled DLE as the CRC high byte", crcHighLine, S::Ok, crcHigh},
+        {"doubled DLE as the CRC low byte", crcLowLine, S::Ok, crcLow},
+        {"bytes after the packet", Concat({sampleLine, greeting, {0xEE, 0x10}}), S::Ok, sample},
+        {"noise ahead of the packet", Concat({{0xFF, 0x55, 0x03}, sampleLine}), S::Ok, sample},
+        {"a greeting ahead of the packet", Concat({greeting, sampleLine}), S::Ok, sample},
+
+        // Bit 2 of block byte 1 is bit 8 of the ZPCH1 receive word: 3200 kHz off.
+        {"one bit flipped in a frequency byte", changed(sampleLine, 3, 0xEE ^ 0x04), S::Damaged, {}},
+        {"the number damaged", changed(sampleLine, 1, 0x05), S::Damaged, {}},
+        {"CRC bytes swapped", swapped, S::Damaged, {}},
+        {"CRC high DLE sent once", erased(crcHighLine, 36), S::Damaged, {}},
+        {"CRC low DLE sent once", erased(crcLowLine, 37), S::Damaged, {}},
+        {"a data DLE sent once", erased(dataDleLine, 7), S::Damaged, {}},
+        {"a data DLE sent three times", Concat({cut(dataDleLine, 7), {0x10}, TByteArray(dataDleLine.begin() + 7, dataDleLine.end())}), S::Damaged, {}},
+        {"a byte lost", erased(sampleLine, 20), S::Damaged, {}},
+        {"a byte added", withExtra, S::Damaged, {}},
+        {"longer than any packet", Concat({{0x10, 0x01}, TByteArray(37, 0x22), {0x10, 0x03}}), S::Damaged, {}},
+        {"no room for a CRC", {0x10, 0x01, 0xA2, 0x10, 0x03}, S::Damaged, {}},
+
+        {"nothing", {}, S::Missing, {}},
+        {"a lone DLE", {0x10}, S::Missing, {}},
+        {"the header only", {0x10, 0x01}, S::Missing, {}},
+        {"cut inside the data", cut(sampleLine, 20), S::Missing, {}},
+        {"cut before the ETX", cut(sampleLine, sampleLine.size() - 1), S::Missing, {}},
+        {"cut inside a doubled pair", cut(dataDleLine, 8), S::Missing, {}},
+        {"only a greeting", greeting, S::Missing, {}},
+        {"noise without a DLE", {0x55, 0xAA, 0x03}, S::Missing, {}},
+        {"packet 01 of 33 bytes with its own right CRC", written(cut(sample, 33)), S::Missing, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TByteArray block{0x99};
+        EXPECT_EQ(ExtractCheckedBlock(row.line, block), row.status);
+        EXPECT_EQ(block, row.block);
+    }
+
+    for (const TByteArray& block : {sample, dataDles, lastDle, crcHigh, crcLow}) {
+        SCOPED_TRACE(::testing::PrintToString(block));
+        const TByteArray packet = BuildPacket(kPacketParams, block);
+        const TByteArray line = AsWritten(packet);
+        TByteArray got;
+        // A cut-off answer is no answer, never a damaged one.
+        for (std::size_t keep = 0; keep < line.size(); ++keep) {
+            EXPECT_EQ(ExtractCheckedBlock(cut(line, keep), got), S::Missing) << keep;
+        }
+        // Every single bit flipped in the data or the CRC is caught, as long
+        // as the framing stays as it was.
+        for (std::size_t at = 2; at < 38; ++at) {
+            for (int bit = 0; bit < 8; ++bit) {
+                TByteArray bad = packet;
+                bad[at] ^= static_cast<std::uint8_t>(1 << bit);
+                if (packet[at] == 0x10 || bad[at] == 0x10) {
+                    continue;
+                }
+                EXPECT_EQ(ExtractCheckedBlock(AsWritten(bad), got), S::Damaged) << at << " bit " << bit;
+            }
+        }
+    }
+}
+
 }  // namespace vostrel

@@ -1,4 +1,5 @@
 // The simulator on real ptys, with this test playing the utility on the slave.
+#include "Packets.h"
 #include "StationSimulator.h"
 #include "SlaveEnd.h"
 
@@ -348,7 +349,33 @@ TEST(StationSimulatorTest, AnswerFaults)
     EXPECT_TRUE(packet[36] == 0x10 || packet[37] == 0x10);
     // Undoing the doubling of the block alone keeps a CRC byte: 35 bytes.
     EXPECT_EQ(Undouble(TByteArray(answer.begin() + 2, answer.end() - 4), 0).size(), 35u);
-    EXPECT_EQ(sim.AnswerCount(), 3);
+    TByteArray block;
+    EXPECT_EQ(ExtractCheckedBlock(answer, block), TAnswerStatus::Ok);
+    EXPECT_EQ(block, sent);
+
+    // One bit flipped on the line under the true block's CRC: by default in
+    // block byte 1, a frequency byte; byte 12 is 0x10, so 0x14 goes out once.
+    StationFault corrupt = StationFault::None;
+    ASSERT_TRUE(ParseStationFault("corrupt", corrupt));
+    struct Row {
+        int param;
+        std::size_t lineIndex;
+        std::size_t blockIndex;
+    };
+    for (const Row row : {Row{-1, 3, 1}, Row{12, 14, 12}}) {
+        SCOPED_TRACE(row.blockIndex);
+        sim.SetFault(corrupt, row.param);
+        const TByteArray damaged = Confirm(slave, row.blockIndex == 12 ? full.size() - 1 : full.size());
+        TByteArray expected = full;
+        expected[row.lineIndex] ^= 0x04;
+        if (row.blockIndex == 12)
+            expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(row.lineIndex) + 1);
+        EXPECT_EQ(damaged, expected);
+        EXPECT_EQ(ExtractCheckedBlock(damaged, block), TAnswerStatus::Damaged);
+        EXPECT_EQ(sim.LastAnsweredBlock()[row.blockIndex], kDefaultBlock[row.blockIndex] ^ 0x04);
+    }
+    EXPECT_EQ(Confirm(slave, full.size()), full) << "the next exchange is answered well";
+    EXPECT_EQ(sim.AnswerCount(), 6);
 }
 
 TEST(StationSimulatorTest, HangUpEndsTheLineForTheUtility)
@@ -427,6 +454,23 @@ TEST(StationSimulatorTest, ProgramPrintsItsPtyAndStopsOnSigterm)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_NE(trace.find("S->U  B0"), std::string::npos) << trace;
     EXPECT_NE(::lstat(link.c_str(), &st), 0) << "the link is removed on exit";
+}
+
+TEST(StationSimulatorTest, ProgramMisbehavesOnceWhenAsked)
+{
+    StationProgram program;
+    ASSERT_TRUE(program.Start("--fault corrupt:0 --fault-once"));
+    {
+        SlaveEnd slave(program.path);
+        const TByteArray full = StationAnswerLine(kDefaultBlock);
+        TByteArray block;
+        EXPECT_EQ(ExtractCheckedBlock(Confirm(slave, full.size()), block), TAnswerStatus::Damaged);
+        EXPECT_EQ(ExtractCheckedBlock(Confirm(slave, full.size()), block), TAnswerStatus::Ok);
+        EXPECT_EQ(block, kDefaultBlock);
+    }
+    int status = 0;
+    program.Stop(status);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(StationSimulatorTest, ProgramPacesWhenAsked)
