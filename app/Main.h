@@ -229,13 +229,17 @@ private:
 
     bool m_showHandled = false;
     bool m_closing = false;
-    bool m_sending = false;              // a packet is going out byte by byte
-    bool m_closeDeferred = false;        // the window was closed during that send
-    QPointer<QMessageBox> m_damagedBox;  // up while the operator has not yet read it
-    QPointer<QMessageBox> m_copyBox;     // a copy not kept, up until the operator has read it
-    QString m_fileFolder;                // where the operator last chose a parameter file
-    unsigned m_portGeneration = 0;       // counts port changes
-    unsigned m_pickGeneration = 0;       // counts picks; only the newest may act
-    vostrel::TPortLock m_portLock;       // marks ComPort's device as ours to other programs
-    vostrel::TPortBindings m_bindings;   // the adapter each port name has reached in this session
+    bool m_sending = false;         // a packet is going out byte by byte
+    bool m_closeDeferred = false;   // the window was closed during that send
+    unsigned m_portGeneration = 0;  // counts port changes
+    unsigned m_pickGeneration = 0;  // counts picks; only the newest may act
+    vostrel::TPortLock m_portLock;  // marks ComPort's device as ours to other programs
+    vostrel::TPortBindings m_bindings;  // the adapter each port name has reached in this session
+
+    // The box of a damaged answer, while the operator has not closed it.
+    QPointer<QMessageBox> m_damagedBox;
+    // The box of a copy not kept, while the operator has not closed it.
+    QPointer<QMessageBox> m_copyBox;
+    // Where the operator last chose a parameter file.
+    QString m_fileFolder;
 };

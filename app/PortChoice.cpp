@@ -1,6 +1,7 @@
 // The choice of a port: what each entry of the list reaches, opening it, and
 // telling the operator why a port did not open.
 #include "Main.h"
+#include "PortError.h"
 #include "PortFinder.h"
 #include "PortLock.h"
 #include "PortList.h"
@@ -225,16 +226,17 @@ void TfmMain::ShowPortFailure(const QString& name, const TPortAttempt& attempt)
 
     QString reason;
     if (attempt.Error > 0)
-        reason = QString::fromLocal8Bit(std::strerror(attempt.Error));
+        reason = SystemErrorText(attempt.Error);
     else if (!attempt.Message.isEmpty())
         reason = attempt.Message.trimmed();
     QString info;
     if (!reason.isEmpty()) {
         info = QStringLiteral("Причина: ") + reason + QLatin1Char('.');
-        if (attempt.Error == EACCES || attempt.Error == EPERM) {
+        const TPortErrorKind kind = attempt.Error > 0 ? PortErrorKind(attempt.Error) : TPortErrorKind::Other;
+        if (kind == TPortErrorKind::NoRights) {
             info += QStringLiteral("\nНет прав на устройство: пользователь должен входить в группу, "
                                    "которой принадлежит устройство (обычно dialout), затем войти в систему заново.");
-        } else if (attempt.Error == EBUSY || attempt.Error == EAGAIN || attempt.Error == EWOULDBLOCK) {
+        } else if (kind == TPortErrorKind::Busy) {
             info += QStringLiteral("\nПорт занят: его держит другая программа");
             info +=
                 attempt.Holders.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + attempt.Holders.join(", ") + '.';

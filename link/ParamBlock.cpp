@@ -155,3 +155,24 @@ TByteArray vostrel::EncodeBlock(const TParameterSet& set, ILogSink& log)
     }
     return block;
 }
+
+TByteArray vostrel::WithCalibration(const TByteArray& block, ILogSink& log)
+{
+    if (block.size() < static_cast<std::size_t>(kBlockUserBytes)) {
+        return {};
+    }
+    TCalibrationInputs cal;
+    for (std::size_t ch = 0; ch < 2; ++ch) {
+        cal.RxWord[ch] = GetWord(block, 0 + 3 * ch);
+        cal.TxWord[ch] = GetWord(block, 6 + 3 * ch);
+        // The frequencies are equal exactly when the words are 45000 kHz apart.
+        cal.Simplex[ch] = cal.TxWord[ch] == cal.RxWord[ch] - 3600;
+    }
+    cal.Power[0] = static_cast<std::uint8_t>(block[17] & 3u);
+    cal.Power[1] = static_cast<std::uint8_t>((block[17] >> 4) & 3u);
+    const std::array<std::uint8_t, 16> calibration = ComputeCalibrationBytes(cal, log);
+
+    TByteArray out(block.begin(), block.begin() + kBlockUserBytes);
+    out.insert(out.end(), calibration.begin(), calibration.end());
+    return out;
+}

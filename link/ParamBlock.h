@@ -51,4 +51,13 @@ long double RoundToGrid(long double kHz, int stepCode);
 // Fields the block cannot carry are clamped, never wrapped.
 TByteArray EncodeBlock(const TParameterSet& set, ILogSink& log);
 
+// Bytes 0..17 of block exactly as they stand, followed by the sixteen
+// calibration bytes computed from them as any programming computes them: the
+// words as they are (no grid rounding), a channel simplex when its transmit
+// word is its receive word's own (N_rx - 3600), the power bits of byte 17
+// (00 stays power code 0). Bytes past 17 are not looked at, so a block
+// received from a station is sent back with fresh calibration. Writes the
+// eight "p1_calculate=" lines; empty when block has fewer than 18 bytes.
+TByteArray WithCalibration(const TByteArray& block, ILogSink& log);
+
 }  // namespace vostrel

@@ -19,7 +19,7 @@ TEST_PACKAGES=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   procps
-  desktop-file-utils appstream dpkg-dev file
+  desktop-file-utils appstream dpkg-dev file groff-base
   ccache
 )
 

@@ -94,3 +94,30 @@ shoot_painted() {
   ((colours > 8)) || fail "the window was not painted within 10 s"
   echo "$colours"
 }
+
+# build_minimal_window QT OUT: the minimal Qt window of tests/windows-qt
+# (title "Vostrel", a label, a button), built like Qt itself against QT, the
+# prefix a find root so that its packages are found as they are, and put with
+# what it needs into OUT by the program's own deploy step.
+build_minimal_window() {
+  local qt=$1 out=$2
+  cmake -S "$ROOT/tests/windows-qt" -B "$WORK/minimal-build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR=AMD64 \
+    -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix \
+    -DCMAKE_RC_COMPILER=x86_64-w64-mingw32-windres \
+    -DCMAKE_FIND_ROOT_PATH="$qt;/usr/x86_64-w64-mingw32" \
+    -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER \
+    -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY \
+    -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY \
+    -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=ONLY \
+    -DCMAKE_PREFIX_PATH="$qt" \
+    -DQT_HOST_PATH=/usr \
+    -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >"$WORK/minimal-build.log" 2>&1 &&
+    cmake --build "$WORK/minimal-build" >>"$WORK/minimal-build.log" 2>&1 || {
+    tail -n 30 "$WORK/minimal-build.log"
+    fail "the minimal window did not build against $qt"
+  }
+  bash "$ROOT/tools/windows-deploy" "$WORK/minimal-build/qt-smoke.exe" "$qt" "$out" >/dev/null ||
+    fail "the minimal window could not be deployed"
+}

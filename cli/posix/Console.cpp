@@ -1,0 +1,75 @@
+#include "Console.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <unistd.h>
+
+namespace vostrel {
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnSignal(int)
+{
+    g_interrupted = 1;
+}
+
+}  // namespace
+
+void InstallInterruptHandlers()
+{
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    // No SA_RESTART: a read of the operator's answer must end at once.
+    sa.sa_flags = 0;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+bool Interrupted()
+{
+    return g_interrupted != 0;
+}
+
+void MarkFinished()
+{}
+
+void PrepareConsole()
+{}
+
+bool IsTerminal(std::FILE* stream)
+{
+    return ::isatty(::fileno(stream)) == 1;
+}
+
+std::optional<std::string> ReadAnswerLine()
+{
+    std::string line;
+    for (;;) {
+        if (Interrupted())
+            return std::nullopt;
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            return std::nullopt;
+        if (ready <= 0)
+            continue;
+        char c = 0;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return line.empty() ? std::nullopt : std::optional<std::string>(line);
+        if (c == '\n')
+            return line;
+        if (c != '\r')
+            line.push_back(c);
+    }
+}
+
+}  // namespace vostrel

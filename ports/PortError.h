@@ -1,0 +1,16 @@
+// What the system's own error code of a failed port open means to the
+// operator: its text, and whether it says the port is someone else's. The
+// window and the command-line programmer word a failure alike.
+#pragma once
+
+#include <QString>
+
+namespace vostrel {
+
+enum class TPortErrorKind { Other, NoRights, Busy };
+
+// The system's text for code (errno on Linux, GetLastError on Windows).
+QString SystemErrorText(int code);
+TPortErrorKind PortErrorKind(int code);
+
+}  // namespace vostrel

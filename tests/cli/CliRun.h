@@ -1,0 +1,119 @@
+// The built vostrel-cli run as a process: its arguments, an environment with
+// a private data folder, its standard input, output and error.
+#pragma once
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace vostrel {
+
+class TCliRun {
+public:
+    // Starts VOSTREL_CLI with args; env entries ("NAME=value") replace the
+    // inherited ones of that name. Output goes to files in dir.
+    TCliRun(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& dir)
+        : m_out(dir / "stdout.txt"), m_err(dir / "stderr.txt")
+    {
+        std::vector<std::string> environment = env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry(*e);
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            bool replaced = false;
+            for (const std::string& mine : env)
+                replaced = replaced || mine.rfind(name, 0) == 0;
+            if (!replaced)
+                environment.push_back(entry);
+        }
+        std::vector<std::string> argv{VOSTREL_CLI};
+        argv.insert(argv.end(), args.begin(), args.end());
+
+        // Everything the child needs is made before the fork: the simulator's
+        // thread runs, so the child may only call what is safe there.
+        std::vector<char*> a, e;
+        for (auto& s : argv)
+            a.push_back(s.data());
+        a.push_back(nullptr);
+        for (auto& s : environment)
+            e.push_back(s.data());
+        e.push_back(nullptr);
+        const int out = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int input[2];
+        if (out < 0 || err < 0 || pipe2(input, O_CLOEXEC) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(input[0], STDIN_FILENO);
+            dup2(out, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
+            execve(a[0], a.data(), e.data());
+            _exit(127);
+        }
+        close(out);
+        close(err);
+        close(input[0]);
+        m_input = input[1];
+    }
+
+    ~TCliRun()
+    {
+        if (m_input >= 0)
+            close(m_input);
+        if (m_pid > 0 && m_status == -1) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    TCliRun(const TCliRun&) = delete;
+    TCliRun& operator=(const TCliRun&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+
+    void Type(const std::string& text) { [[maybe_unused]] const auto n = write(m_input, text.data(), text.size()); }
+
+    void Signal(int signal) const { kill(m_pid, signal); }
+
+    // The exit code, -1 while running after ms, 128 + n for signal n.
+    int Wait(int ms)
+    {
+        for (int waited = 0; m_status == -1 && waited <= ms; waited += 10) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            else
+                usleep(10000);
+        }
+        return m_status;
+    }
+
+    std::string Out() const { return Read(m_out); }
+    std::string Err() const { return Read(m_err); }
+
+private:
+    static std::string Read(const std::filesystem::path& path)
+    {
+        std::ifstream f(path);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    std::filesystem::path m_out, m_err;
+    pid_t m_pid = -1;
+    int m_input = -1;
+    int m_status = -1;
+};
+
+}  // namespace vostrel

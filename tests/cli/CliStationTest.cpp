@@ -1,0 +1,368 @@
+// vostrel-cli as shipped against simulated stations on ptys: reading through a
+// damaged answer, a series of three stations with their copies, a restore, a
+// bad file, and copies that cannot be written.
+#include "CliRun.h"
+
+#include "Packets.h"
+#include "ParamBlock.h"
+#include "ParamFile.h"
+#include "StationSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+namespace vostrel {
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// ZPCH1 simplex 145575,0 kHz at 5 W, ZPCH2 150000,0 / 160000,0 kHz at 25 W on
+// the 25,0 kHz grid: the block whose calibration bytes were worked out by hand.
+const TByteArray kWorkedBlock{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0xF9, 0x00, 0xC8, 0x01,
+                              0x55, 0x18, 0x0D, 0x1C, 0x64, 0x5F, 0xF1, 0xF1, 0xE9, 0xEE, 0xE0, 0xEA,
+                              0x42, 0x1B, 0x06, 0x06, 0x1E, 0x2E, 0x1E, 0x18, 0x44, 0x37};
+
+// The worked set with ZPCH1 off the grid: programming rounds 145580,0 to
+// 145575,0 kHz, as the window does.
+TParameterSet OffGridWorkedSet()
+{
+    return TParameterSet{
+        .StepCode = 0,
+        .RxFreq = {145580.0L, 150000.0L},
+        .TxFreq = {145580.0L, 160000.0L},
+        .Simplex = {true, false},
+        .PowerCode = {3, 1},
+        .BaudCode = 1,
+        .FlowCode = 1,
+        .XoffAfter = 100,
+        .RxPause = 10,
+        .AirSpeedCode = 2,
+        .KodCode = 1,
+        .KodPaketSize = 24,
+    };
+}
+
+void WriteText(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+TParamFile ReadParamFile(const fs::path& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    TParamFile file;
+    TParamFileError error;
+    EXPECT_TRUE(ParseParamFile(s.str(), file, error)) << path << ": " << DescribeParamFileError(error);
+    return file;
+}
+
+// The copies under a data folder whose names end in suffix, oldest first.
+std::vector<fs::path> Copies(const fs::path& data, const std::string& suffix)
+{
+    std::vector<fs::path> out;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(data, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (it->is_regular_file() && name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            out.push_back(it->path());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+class CliStation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("vostrel-cli-test-" + std::to_string(getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "data");
+        env = {"XDG_DATA_HOME=" + (dir / "data").string(), "HOME=" + dir.string(), "LC_ALL=C.UTF-8"};
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args)
+    {
+        auto run = std::make_unique<TCliRun>(args, env, dir);
+        EXPECT_TRUE(run->Started());
+        return run;
+    }
+
+    fs::path dir;
+    std::vector<std::string> env;
+};
+
+}  // namespace
+
+TEST_F(CliStation, ReadRefusesADamagedAnswerAndSavesTheNextGoodOne)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator station(config);
+    station.SetFault(StationFault::Corrupt);
+
+    const fs::path file = dir / "station.txt";
+    auto run = Start({"read", station.SlavePath(), "-o", file.string()});
+    ASSERT_EQ(run->Wait(30000), 0) << run->Err();
+
+    // The damaged answer was refused with the box's text; the next one read.
+    EXPECT_NE(run->Err().find(kDamagedAnswerText), std::string::npos) << run->Err();
+    EXPECT_EQ(station.AnswerCount(), 2);
+    EXPECT_TRUE(station.ProgrammedBlocks().empty());
+
+    // On the line, the window's packets: two confirmations, each some 50 ms
+    // after the greeting's ETX, and the goodbye.
+    const auto packets = station.Packets();
+    ASSERT_EQ(packets.size(), 3u);
+    const auto trace = station.Trace();
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(packets[k].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
+        const auto first = std::find_if(trace.begin(), trace.end(), [&](const LineByte& b) {
+            return !b.FromStation && b.Time <= packets[k].End && b.Time + 100ms >= packets[k].End;
+        });
+        ASSERT_NE(first, trace.begin());
+        ASSERT_TRUE(std::prev(first)->FromStation && std::prev(first)->Byte == kEtx);
+        EXPECT_GE(first->Time - std::prev(first)->Time, 49ms);
+    }
+    EXPECT_EQ(packets[2].Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
+
+    // The file holds what the window shows, and programming it sends the
+    // station's own user bytes back.
+    const TByteArray block = DefaultStationBlock();
+    const TParamFile read = ReadParamFile(file);
+    EXPECT_EQ(read.Set, ShownSet(block, TParameterSet{}));
+    TNullLog quiet;
+    const TByteArray again = ProgrammingBlock(read.Set, quiet);
+    EXPECT_EQ(TByteArray(again.begin(), again.begin() + kBlockUserBytes),
+              TByteArray(block.begin(), block.begin() + kBlockUserBytes));
+
+    // One copy, of the good answer, byte for byte.
+    const auto copies = Copies(dir / "data", "_read.txt");
+    ASSERT_EQ(copies.size(), 1u);
+    const TParamFile copy = ReadParamFile(copies[0]);
+    EXPECT_EQ(copy.Kind, "read");
+    ASSERT_TRUE(copy.Raw.has_value());
+    EXPECT_EQ(*copy.Raw, block);
+    EXPECT_TRUE(Copies(dir / "data", "_sent.txt").empty());
+}
+
+TEST_F(CliStation, ProgramsThreeStationsInARowWithTheirCopiesFirst)
+{
+    // For every packet the program starts, the read copies there are then.
+    struct TStart {
+        std::uint8_t Number = 0;
+        std::size_t ReadCopies = 0;
+    };
+    std::mutex mutex;
+    std::vector<TStart> starts;
+    bool inPacket = false, numberNext = false;
+    std::size_t copiesAtStart = 0;
+    int dleRun = 0;
+    StationConfig config;
+    config.GreetOnWait = true;
+    config.OnByte = [&](const LineByte& b) {
+        if (b.FromStation)
+            return;
+        if (!inPacket && b.Byte == kDle) {
+            inPacket = numberNext = true;
+            dleRun = 0;
+            copiesAtStart = Copies(dir / "data", "_read.txt").size();
+            return;
+        }
+        if (numberNext) {
+            numberNext = false;
+            std::lock_guard<std::mutex> lock(mutex);
+            starts.push_back({b.Byte, copiesAtStart});
+            return;
+        }
+        // A DLE ETX whose DLE is not the copy of a doubled one ends the packet.
+        if (b.Byte == kEtx && dleRun % 2 == 1)
+            inPacket = false;
+        dleRun = b.Byte == kDle ? dleRun + 1 : 0;
+    };
+    StationSimulator station(config);
+
+    const fs::path file = dir / "series.txt";
+    TParamFile series;
+    series.Set = OffGridWorkedSet();
+    series.Note = "серия";
+    WriteText(file, FormatParamFile(series));
+
+    auto run = Start({"program", station.SlavePath(), file.string(), "--each"});
+    // Three stations: each exchange, then the window's five-second pause.
+    const bool three = station.WaitFor([&] { return station.ProgrammedBlocks().size() >= 3; }, 60000ms);
+    run->Signal(SIGINT);
+    const int code = run->Wait(10000);
+    ASSERT_TRUE(three) << run->Err();
+    // Interrupted while waiting for a fourth: the series ends well, no goodbye.
+    EXPECT_EQ(code, 0) << run->Err();
+    EXPECT_EQ(station.GoodbyeCount(), 0);
+
+    const auto programmed = station.ProgrammedBlocks();
+    ASSERT_EQ(programmed.size(), 3u);
+    for (const ReceivedPacket& p : programmed) {
+        EXPECT_TRUE(p.CrcOk);
+        EXPECT_EQ(p.Data, kWorkedBlock);
+    }
+
+    // One line per station: when, where and what changed.
+    std::istringstream out(run->Out());
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(out, l);)
+        lines.push_back(l);
+    ASSERT_EQ(lines.size(), 3u) << run->Out();
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        SCOPED_TRACE(lines[k]);
+        EXPECT_NE(lines[k].find(station.SlavePath()), std::string::npos);
+        EXPECT_NE(lines[k].find("станция " + std::to_string(k + 1) + ":"), std::string::npos);
+        EXPECT_NE(lines[k].find("12,5 → 25,0"), std::string::npos);
+    }
+
+    // Each station's block was kept before the first byte of its packet 09,
+    // and the block sent after it.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::size_t programming = 0;
+        for (const TStart& s : starts) {
+            if (s.Number != kPacketProgram)
+                continue;
+            ++programming;
+            EXPECT_GE(s.ReadCopies, programming) << "packet 09 number " << programming << " began before its copy";
+        }
+        EXPECT_EQ(programming, 3u);
+    }
+    const auto read = Copies(dir / "data", "_read.txt");
+    const auto sent = Copies(dir / "data", "_sent.txt");
+    ASSERT_EQ(read.size(), 3u);
+    ASSERT_EQ(sent.size(), 3u);
+    for (const fs::path& p : read)
+        EXPECT_EQ(ReadParamFile(p).Raw, DefaultStationBlock()) << p;
+    for (const fs::path& p : sent) {
+        const TParamFile copy = ReadParamFile(p);
+        EXPECT_EQ(copy.Kind, "sent");
+        EXPECT_EQ(copy.Raw, kWorkedBlock) << p;
+    }
+}
+
+TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator station(config);
+
+    // What a station held that the editors would not: ZPCH2 receiving off the
+    // 25,0 kHz grid, flow control and air speed 3, stray word bits, and
+    // calibration bytes of its own. Bytes 18..33 expected: the complete
+    // example's, which these words keep.
+    const TByteArray user{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC5, 0x00, 0xB5, 0xF9,
+                          0xF0, 0xC8, 0x03, 0x7F, 0x18, 0x0D, 0x1C, 0x64, 0x5F};
+    TByteArray held = user;
+    held.resize(kBlockSize, 0x77);
+    TParamFile copy;
+    copy.Kind = "read";
+    copy.When = "2026-12-07 21:03:55";
+    copy.Port = "COM1";
+    copy.Set = ShownSet(held, TParameterSet{});
+    copy.Raw = held;
+    const fs::path file = dir / "copy.txt";
+    WriteText(file, FormatParamFile(copy));
+
+    // Declined: the station gets its goodbye and nothing else.
+    {
+        auto run = Start({"restore", station.SlavePath(), file.string()});
+        ASSERT_TRUE(station.WaitFor([&] { return station.AnswerCount() == 1; }, 20000ms));
+        // The question comes once the changes are listed.
+        for (int i = 0; i < 200 && run->Out().find("копии:") == std::string::npos; ++i)
+            usleep(20000);
+        EXPECT_NE(run->Out().find("F0 C8 03 7F"), std::string::npos) << run->Out();
+        run->Type("н\n");
+        EXPECT_EQ(run->Wait(10000), 4) << run->Err();
+        EXPECT_EQ(station.GoodbyeCount(), 1);
+    }
+    // Interrupted at the question: the goodbye first, as the window's close.
+    {
+        auto run = Start({"restore", station.SlavePath(), file.string()});
+        ASSERT_TRUE(station.WaitFor([&] { return station.AnswerCount() == 2; }, 20000ms));
+        for (int i = 0; i < 200 && run->Err().find("[д/н]") == std::string::npos; ++i)
+            usleep(20000);
+        run->Signal(SIGINT);
+        EXPECT_EQ(run->Wait(10000), 130) << run->Err();
+        EXPECT_EQ(station.GoodbyeCount(), 2);
+    }
+    EXPECT_TRUE(station.ProgrammedBlocks().empty());
+
+    {
+        auto run = Start({"restore", station.SlavePath(), file.string(), "--yes"});
+        EXPECT_EQ(run->Wait(20000), 0) << run->Err();
+    }
+    const auto programmed = station.ProgrammedBlocks();
+    ASSERT_EQ(programmed.size(), 1u);
+    TByteArray expected = user;
+    expected.insert(expected.end(), kWorkedBlock.begin() + kBlockUserBytes, kWorkedBlock.end());
+    EXPECT_EQ(programmed[0].Data, expected);
+    EXPECT_TRUE(programmed[0].CrcOk);
+    EXPECT_EQ(station.GoodbyeCount(), 2);
+}
+
+TEST_F(CliStation, BadFileSendsNothing)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator station(config);
+    TParamFile good;
+    good.Set = OffGridWorkedSet();
+    std::string text = FormatParamFile(good);
+    const std::string field = "ЗПЧ2 передача:";
+    const std::size_t at = text.find(field);
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at, text.find('\n', at) - at, field + " 180000,0 кГц");
+    const fs::path file = dir / "bad.txt";
+    WriteText(file, text);
+
+    auto run = Start({"program", station.SlavePath(), file.string()});
+    EXPECT_EQ(run->Wait(10000), 2);
+    const int line =
+        1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+    EXPECT_NE(run->Err().find("Строка " + std::to_string(line)), std::string::npos) << run->Err();
+    EXPECT_NE(run->Err().find("ЗПЧ2 передача"), std::string::npos) << run->Err();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(station.ReceivedBytes().empty());
+    EXPECT_EQ(station.PurgeCount(), 0);
+}
+
+TEST_F(CliStation, UnwritableCopiesAreReportedAndProgrammingGoesOn)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator station(config);
+    // A file stands where the data folder would be made: as on a read-only
+    // home, whoever runs the test.
+    const fs::path blocked = dir / "blocked";
+    WriteText(blocked, "not a folder");
+    env = {"XDG_DATA_HOME=" + blocked.string(), "HOME=" + blocked.string(), "LC_ALL=C.UTF-8"};
+    TParamFile file;
+    file.Set = OffGridWorkedSet();
+    WriteText(dir / "set.txt", FormatParamFile(file));
+
+    auto run = Start({"program", station.SlavePath(), (dir / "set.txt").string()});
+    EXPECT_EQ(run->Wait(20000), 0) << run->Err();
+    const std::string err = run->Err();
+    EXPECT_NE(err.find("не записана"), std::string::npos) << err;
+    EXPECT_NE(err.find("без копии"), std::string::npos) << err;
+    EXPECT_NE(err.find(blocked.string()), std::string::npos) << err;
+    const auto programmed = station.ProgrammedBlocks();
+    ASSERT_EQ(programmed.size(), 1u);
+    EXPECT_EQ(programmed[0].Data, kWorkedBlock);
+    EXPECT_TRUE(fs::is_regular_file(blocked));
+}
+
+}  // namespace vostrel

@@ -1,0 +1,141 @@
+// The command line, and the commands that need no station: show and diff.
+#include "Commands.h"
+
+#include "ParamFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace vostrel {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TCase {
+    const char* Name;
+    std::vector<std::string> Args;
+    TCommand Command;  // None: a usage error
+};
+
+// Runs a command in this process with its output taken into strings.
+struct TCaptured {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+std::string Drain(std::FILE* f)
+{
+    std::rewind(f);
+    std::string s;
+    for (int c; (c = std::fgetc(f)) != EOF;)
+        s.push_back(static_cast<char>(c));
+    std::fclose(f);
+    return s;
+}
+
+TCaptured RunCli(const std::vector<std::string>& args)
+{
+    TCliContext context;
+    context.Out = std::tmpfile();
+    context.Err = std::tmpfile();
+    context.CopiesFolder = "/nonexistent/copies";
+    TCaptured c;
+    c.Code = RunCommand(ParseCommandLine(args), context);
+    c.Out = Drain(context.Out);
+    c.Err = Drain(context.Err);
+    return c;
+}
+
+}  // namespace
+
+TEST(CliCommandLine, CommandsOperandsAndOptions)
+{
+    const TCase cases[] = {
+        {"read", {"read", "-v", "COM1", "--output", "f.txt"}, TCommand::Read},
+        {"read, joined -o", {"read", "-of.txt", "/dev/ttyUSB0"}, TCommand::Read},
+        {"read without -o", {"read", "COM1"}, TCommand::None},
+        {"read, -o without a file", {"read", "COM1", "-o"}, TCommand::None},
+        {"program --each", {"program", "--each", "COM1", "f.txt"}, TCommand::Program},
+        {"program with -o", {"program", "COM1", "f.txt", "-o", "g.txt"}, TCommand::None},
+        {"restore --yes", {"restore", "COM1", "c.txt", "-y"}, TCommand::Restore},
+        {"restore --each", {"restore", "COM1", "c.txt", "--each"}, TCommand::None},
+        {"show, a file named like an option", {"show", "--", "-f.txt"}, TCommand::Show},
+        {"diff, one file", {"diff", "a.txt"}, TCommand::None},
+        {"empty port", {"read", "", "-o", "f.txt"}, TCommand::None},
+        {"help anywhere", {"program", "--help"}, TCommand::Help},
+        {"nothing", {}, TCommand::None},
+        {"unknown option", {"show", "f.txt", "--force"}, TCommand::None},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TCommandLine line = ParseCommandLine(c.Args);
+        EXPECT_EQ(line.Command, c.Command);
+        EXPECT_EQ(line.Error.empty(), c.Command != TCommand::None) << line.Error;
+    }
+    const TCommandLine read = ParseCommandLine(cases[0].Args);
+    EXPECT_EQ(read.Port, "COM1");
+    EXPECT_EQ(read.Output, "f.txt");
+    EXPECT_TRUE(read.Verbose);
+    EXPECT_EQ(ParseCommandLine(cases[8].Args).Files, std::vector<std::string>{"-f.txt"});
+
+    // A usage error says so, points to the help and sends nothing anywhere.
+    const TCaptured usage = RunCli({"program", "COM1"});
+    EXPECT_EQ(usage.Code, ExitCode::Usage);
+    EXPECT_NE(usage.Err.find("--help"), std::string::npos);
+    const TCaptured help = RunCli({"--help"});
+    EXPECT_EQ(help.Code, ExitCode::Done);
+    for (const char* part : {"read", "program", "restore", "show", "diff", "--each", "130", "/nonexistent/copies"})
+        EXPECT_NE(help.Out.find(part), std::string::npos) << part;
+}
+
+TEST(CliFiles, ShowAndDiffAsTheWindowShows)
+{
+    const fs::path dir = fs::temp_directory_path() / ("vostrel-cli-files-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    TParamFile a;
+    a.Note = "станция 7";
+    a.Set.StepCode = 1;
+    a.Set.RxFreq = {150000.0L, 150000.0L};
+    a.Set.TxFreq = {150000.0L, 160000.0L};
+    a.Set.Simplex = {true, false};
+    a.Set.PowerCode = {1, 2};
+    a.Set.RxPause = 10.0L;
+    a.Set.XoffAfter = 100;
+    a.Set.KodPaketSize = 24;
+    TParamFile b = a;
+    b.Set.PowerCode[1] = 3;
+    b.Set.RxFreq[1] = 151012.5L;
+    std::ofstream(dir / "a.txt") << FormatParamFile(a);
+    std::ofstream(dir / "b.txt") << FormatParamFile(b);
+    std::ofstream(dir / "bad.txt") << "Vostrel parameters, format 1\nШаг сетки частот: 20,0 кГц\n";
+
+    const TCaptured shown = RunCli({"show", (dir / "a.txt").string()});
+    EXPECT_EQ(shown.Code, ExitCode::Done) << shown.Err;
+    for (const char* part : {"станция 7", "12,5 кГц", "150000,0 кГц", "160000,0 кГц", "симплекс", "10 Вт", "10,00 мс"})
+        EXPECT_NE(shown.Out.find(part), std::string::npos) << part << "\n" << shown.Out;
+
+    const TCaptured same = RunCli({"diff", (dir / "a.txt").string(), (dir / "a.txt").string()});
+    EXPECT_EQ(same.Code, ExitCode::Done);
+    EXPECT_TRUE(same.Out.empty()) << same.Out;
+    const TCaptured differ = RunCli({"diff", (dir / "a.txt").string(), (dir / "b.txt").string()});
+    EXPECT_EQ(differ.Code, ExitCode::Differ);
+    EXPECT_EQ(std::count(differ.Out.begin(), differ.Out.end(), '\n'), 2) << differ.Out;
+    EXPECT_NE(differ.Out.find("150000,0 → 151012,5 кГц"), std::string::npos) << differ.Out;
+    EXPECT_NE(differ.Out.find("10 → 5 Вт"), std::string::npos) << differ.Out;
+
+    const TCaptured bad = RunCli({"show", (dir / "bad.txt").string()});
+    EXPECT_EQ(bad.Code, ExitCode::BadFile);
+    EXPECT_NE(bad.Err.find("Строка 2"), std::string::npos) << bad.Err;
+    EXPECT_NE(bad.Err.find("Шаг сетки частот"), std::string::npos) << bad.Err;
+    const TCaptured missing = RunCli({"diff", (dir / "a.txt").string(), (dir / "none.txt").string()});
+    EXPECT_EQ(missing.Code, ExitCode::BadFile);
+    EXPECT_NE(missing.Err.find("none.txt"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+}  // namespace vostrel
