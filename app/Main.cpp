@@ -59,6 +59,7 @@ TfmMain::TfmMain(TWindowOptions options, QWidget* parent) : QWidget(parent), m_o
     StartTimer->setSingleShot(true);
 
     BuildWindow();
+    BuildFileActions();
     ConnectHandlers();
 }
 

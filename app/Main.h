@@ -4,6 +4,7 @@
 //   Sequence.cpp     the exchange with the station
 //   Main.cpp         wiring, the services the link uses, start-up
 //   PortChoice.cpp   what each port name reaches, opening it, the failure box
+//   ParamFiles.cpp   the copies of each station's block, the parameter files
 #pragma once
 
 #include "ExchangeLog.h"
@@ -24,8 +25,10 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QMessageBox;
 class QPushButton;
 class QStackedWidget;
@@ -80,6 +83,7 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private slots:
     void FormShow();
@@ -108,6 +112,11 @@ private slots:
     void edZPCH2_RxFreqChange();
     void edRxPauseChange();
     void edKodPaketSizeChange();
+
+    // The window's menu: parameter files and the copies.
+    void SaveParamsToFile();
+    void LoadParamsFromFile();
+    void OpenCopiesFolder();
 
 private:
     // Building (MainBuild.cpp).
@@ -144,6 +153,21 @@ private:
     // Closes ComPort and gives up what marks it as ours.
     void ClosePort();
 
+    // Copies and parameter files (ParamFiles.cpp).
+    void BuildFileActions();
+    // Only while a station's parameters are shown and not yet being programmed.
+    bool ParametersShown() const;
+    void UpdateFileActions();
+    // The editors' values with the duplex toggles as they show.
+    vostrel::TParameterSet ShownParameters() const;
+    // Keeps a copy (kind "read" or "sent") of block as the editors stand
+    // before it is shown or after it was encoded; a failure goes to the
+    // exchange log and is returned for the operator.
+    vostrel::TCopySaved KeepCopy(const std::string& kind, const vostrel::TByteArray& block);
+    void ShowCopyFailure(const vostrel::TCopySaved& saved, const QString& info);
+    QString ParamFileFolder(vostrel::TFileChoice what) const;
+    void ShowFileBox(const QString& text, const QString& info = {});
+
     // The programming sequence (Sequence.cpp).
     void FormClose();
     void WaitAndRead();
@@ -173,6 +197,10 @@ private:
     QLabel* Label20 = nullptr;
     vostrel::TPortList* cbPort = nullptr;
     vostrel::TExchangeLog* Memo1 = nullptr;
+    QMenu* mnuParams = nullptr;  // the window's context menu
+    QAction* actSaveParams = nullptr;
+    QAction* actLoadParams = nullptr;
+    QAction* actOpenCopies = nullptr;
     vostrel::TBevelPanel* panZastavka = nullptr;
     QStackedWidget* Screens = nullptr;
     QWidget* pageDefault = nullptr;
@@ -210,4 +238,8 @@ private:
 
     // The box of a damaged answer, while the operator has not closed it.
     QPointer<QMessageBox> m_damagedBox;
+    // The box of a copy not kept, while the operator has not closed it.
+    QPointer<QMessageBox> m_copyBox;
+    // Where the operator last chose a parameter file.
+    QString m_fileFolder;
 };

@@ -75,6 +75,7 @@ void TfmMain::ClearControls()
     edKodPaketSize->SetTextColor(white);
     sGroupBox1->setEnabled(false);
     sGroupBox2->setEnabled(false);
+    UpdateFileActions();
 }
 
 void TfmMain::ActiveControls()

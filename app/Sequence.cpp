@@ -25,6 +25,13 @@ namespace {
 
 const char* const kBadPacket = "Полученный пакет - неправильный";
 
+const QString kReadCopyLost =
+    QStringLiteral("Параметры станции показаны, программировать её можно, но прежние параметры не сохранены: "
+                   "если новые окажутся неверными, вернуть их будет неоткуда. До программирования сохраните их "
+                   "в файл в другом месте (Ctrl+S).");
+const QString kSentCopyLost =
+    QStringLiteral("Станция запрограммирована; не сохранена только копия отправленных параметров.");
+
 }  // namespace
 
 bool TfmMain::Abandoned(unsigned generation) const
@@ -175,15 +182,20 @@ void TfmMain::WaitAndRead()
     // The station answered well after all: the box no longer holds.
     if (m_damagedBox)
         m_damagedBox->done(QMessageBox::Ok);
+    // What the station held is kept before anything can be written to it.
+    const TCopySaved copy = KeepCopy("read", block);
     ActiveControls();
     ShowParameters(set);
 
     panZastavka->hide();
     butProgr->setEnabled(true);
+    if (!copy.Ok)
+        ShowCopyFailure(copy, kReadCopyLost);
     ProcessMessages();
     if (Abandoned(generation))
         return;
     ConnectedFlag = true;
+    UpdateFileActions();
 }
 
 // The instruction page, the clear look and the status button, with the timer
@@ -230,6 +242,7 @@ void TfmMain::Program()
 {
     const unsigned generation = m_portGeneration;
     butProgr->setEnabled(false);
+    UpdateFileActions();
 
     const int step = panStep->Tag();
     for (TNumEdit* edit : {edZPCH1_RxFreq, edZPCH1_TxFreq, edZPCH2_RxFreq, edZPCH2_TxFreq})
@@ -245,6 +258,8 @@ void TfmMain::Program()
     ProcessMessages();
     if (Abandoned(generation))
         return;
+    // Beside the copy read: what the station holds from now on.
+    const TCopySaved copy = KeepCopy("sent", block);
     SendLinkPacket(packet, false, true);
 
     ConnectedFlag = false;
@@ -260,6 +275,8 @@ void TfmMain::Program()
     ProcessMessages();
 
     ReturnToWaiting();
+    if (!copy.Ok && !m_closing)
+        ShowCopyFailure(copy, kSentCopyLost);
 }
 
 // ---- goodbye ----

@@ -1,18 +1,23 @@
 // What the window takes from its surroundings: the clock it waits by, its
-// timings and where its port names come from. The defaults are the program's;
-// tests and tools pass their own.
+// timings, where its port names come from and where its files go. The
+// defaults are the program's; tests and tools pass their own.
 #pragma once
 
 #include "CommLink.h"
+#include "Copies.h"
 #include "PortFinder.h"
 
+#include <QDesktopServices>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+class QWidget;
 
 namespace vostrel {
 
@@ -21,6 +26,13 @@ inline const QString kProgrCaption = QStringLiteral("    Программиро�
 
 // "COM1" to "COM6", and on Windows the other ports present after them.
 QStringList ComPortNames();
+
+// A parameter file the operator is asked for.
+enum class TFileChoice { Save, Load };
+
+// The file dialog, in Russian, for parameter files (*.txt) starting in
+// folder: the path chosen, or "" when the operator cancelled.
+QString ChooseParamFileDialog(QWidget* parent, TFileChoice what, const QString& folder);
 
 struct TWindowOptions {
     // Millisecond counter and sleep behind every wait of the exchange.
@@ -39,6 +51,12 @@ struct TWindowOptions {
     std::function<std::vector<std::string>(const std::string&)> PortHolders = vostrel::PortHolders;
     // Where programs mark the serial ports they use (UUCP lock files).
     std::string LockDir = "/run/lock";
+    // Where the copy of every block read and sent is kept.
+    QString CopiesDir = CopiesFolder();
+    // Asks the operator for a parameter file to save to or to load.
+    std::function<QString(QWidget*, TFileChoice, const QString&)> ChooseParamFile = ChooseParamFileDialog;
+    // Shows a folder in the system's file manager.
+    std::function<bool(const QUrl&)> OpenUrl = QDesktopServices::openUrl;
 };
 
 }  // namespace vostrel

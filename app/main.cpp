@@ -1,6 +1,7 @@
 // Program entry: the one window and the toolkit's message loop.
-#include "Application.h"
 #include "Main.h"
+#include "Application.h"
+#include "Copies.h"
 #include "SessionEnd.h"
 
 #include <QApplication>
@@ -8,6 +9,8 @@
 int main(int argc, char* argv[])
 {
     const auto app = vostrel::MakeApplication(argc, argv);
+    // Before the window asks for its copies folder.
+    vostrel::SetApplicationNames();
     TfmMain fmMain;
     vostrel::CloseOnSessionEnd(fmMain);
     fmMain.show();

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -103,6 +104,9 @@ int main(int argc, char* argv[])
     const QString port = QString::fromStdString(station.SlavePath());
     options.PortNames = [port] { return QStringList{port}; };
     options.ThankYouMs = thankYouMs;
+    // Its copies are kept for the run only.
+    const QTemporaryDir copies;
+    options.CopiesDir = copies.filePath(QStringLiteral("copies"));
     TfmMain w(options);
 
     // A message box would stop everything; close it and say what it said.

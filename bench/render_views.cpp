@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -77,6 +78,9 @@ int main(int argc, char* argv[])
     bool ok = true;
     TWindowOptions options;
     options.ThankYouMs = kThankYouMs;
+    // Its copies are kept for the run only.
+    const QTemporaryDir copies;
+    options.CopiesDir = copies.filePath(QStringLiteral("copies"));
     options.DevicePath = [&station](const QString& entry) {
         return entry == QStringLiteral("COM1") ? station.SlavePath()
                                                : std::string("/nonexistent/") + entry.toStdString();

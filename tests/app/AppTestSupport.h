@@ -72,11 +72,22 @@ inline std::string TestLockDir()
     return dir.path().toStdString();
 }
 
-// Options for a window whose port list holds the given paths.
+// A copies folder of the tests' own, so no test writes into the user's data.
+inline QString TestCopiesDir()
+{
+    static const QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("copies"));
+}
+
+// Options for a window whose port list holds the given paths; it keeps its
+// copies aside and never asks for a file nor opens a file manager.
 inline TWindowOptions PortsOptions(const QStringList& ports, std::uint32_t thankYouMs = 5000)
 {
     TWindowOptions o;
     o.LockDir = TestLockDir();
+    o.CopiesDir = TestCopiesDir();
+    o.ChooseParamFile = [](QWidget*, TFileChoice, const QString&) { return QString(); };
+    o.OpenUrl = [](const QUrl&) { return false; };
     o.PortNames = [ports] { return ports; };
     o.ThankYouMs = thankYouMs;
     return o;

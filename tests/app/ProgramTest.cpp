@@ -1,6 +1,7 @@
 // The built program itself, with its own timings, against a simulated station
 // that stands in for its "COM1" inside a private mount namespace.
 #include "Packets.h"
+#include "ParamFile.h"
 #include "StationSimulator.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,9 @@
 #include <algorithm>
 #include <mutex>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -48,10 +52,19 @@ TEST(ProgramTest, ConfirmsReadsAndSaysGoodbyeOnItsOwnTimings)
 
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("QT_QPA_PLATFORM=", 0) != 0)
+        const std::string var(*e);
+        if (var.rfind("QT_QPA_PLATFORM=", 0) != 0 && var.rfind("XDG_DATA_HOME=", 0) != 0)
             env.emplace_back(*e);
     }
     env.emplace_back("QT_QPA_PLATFORM=offscreen");
+    // The program's data folder, where it keeps its copies, is the test's.
+    std::string dataHome = "/tmp/vostrel-program-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dataHome.data()), nullptr);
+    struct TRemove {
+        std::string Path;
+        ~TRemove() { std::filesystem::remove_all(Path); }
+    } removeDataHome{dataHome};
+    env.push_back("XDG_DATA_HOME=" + dataHome);
     std::vector<char*> envp;
     for (auto& s : env)
         envp.push_back(s.data());
@@ -156,6 +169,22 @@ TEST(ProgramTest, ConfirmsReadsAndSaysGoodbyeOnItsOwnTimings)
     const auto goodbyeStart = after.back().End - 6 * kLineByteTime;
     EXPECT_GE(Ms(goodbyeStart - terminated), 240);
     EXPECT_LE(Ms(goodbyeStart - terminated), 2000);
+
+    // The station shown was kept in the user's data folder, under the name
+    // the list shows with the device it reached.
+    std::vector<std::filesystem::path> copies;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dataHome + "/vostrel/copies", ec))
+        copies.push_back(entry.path());
+    ASSERT_EQ(copies.size(), 1u) << ec.message();
+    EXPECT_TRUE(copies[0].filename().string().ends_with("_COM1_read.txt")) << copies[0];
+    std::ostringstream text;
+    text << std::ifstream(copies[0]).rdbuf();
+    TParamFile copy;
+    TParamFileError error;
+    ASSERT_TRUE(ParseParamFile(text.str(), copy, error)) << DescribeParamFileError(error);
+    EXPECT_EQ(copy.Raw, DefaultStationBlock());
+    EXPECT_EQ(copy.Port, "COM1 (/dev/COM1)");
 }
 
 }  // namespace

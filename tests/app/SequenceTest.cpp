@@ -732,6 +732,7 @@ TEST_F(SequenceTest, TheShippedTimingsShowOnTheLine)
     shipped.PortNames = [ports = QStringList{QString::fromStdString(timed.SlavePath()),
                                              QString::fromStdString(other.SlavePath())}] { return ports; };
     shipped.LockDir = TestLockDir();
+    shipped.CopiesDir = TestCopiesDir();
     StartWith(std::move(shipped));
     ASSERT_TRUE(Connected());
 
