@@ -1,5 +1,7 @@
 #include "ParamFile.h"
 
+#include "DecimalDigits.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -19,51 +21,6 @@ constexpr long double kFreqMax = 174000.0L;
 constexpr long double kPauseMax = 195.29L;
 
 // ---- numbers as the edits show them ----
-
-// |v| rounded half away from zero to `decimals` places on its 18-digit
-// decimal expansion, as the edits' display patterns round: the digit string
-// D with value D * 10^-decimals, at least decimals + 1 digits.
-std::string RoundedDigits(long double v, int decimals)
-{
-    char buf[64] = {};
-    std::to_chars(buf, buf + sizeof buf - 1, std::fabs(v), std::chars_format::scientific, 17);
-    std::string mant;
-    const char* p = buf;
-    for (; *p != 'e' && *p != '\0'; ++p) {
-        if (*p >= '0' && *p <= '9')
-            mant.push_back(*p);
-    }
-    const int exp10 = (*p == 'e') ? std::atoi(p + 1) : 0;
-    const int keep = exp10 + 1 + decimals;
-    std::string d;
-    bool up = false;
-    if (mant.find_first_not_of('0') == std::string::npos || keep < 0) {
-        d = "0";
-    } else {
-        while (static_cast<int>(mant.size()) < keep)
-            mant.push_back('0');
-        up = keep < static_cast<int>(mant.size()) && mant[static_cast<std::size_t>(keep)] >= '5';
-        d = mant.substr(0, static_cast<std::size_t>(keep));
-        if (d.empty())
-            d = "0";
-    }
-    if (up) {
-        int i = static_cast<int>(d.size()) - 1;
-        for (; i >= 0; --i) {
-            char& c = d[static_cast<std::size_t>(i)];
-            if (c != '9') {
-                ++c;
-                break;
-            }
-            c = '0';
-        }
-        if (i < 0)
-            d.insert(d.begin(), '1');
-    }
-    while (static_cast<int>(d.size()) < decimals + 1)
-        d.insert(d.begin(), '0');
-    return d;
-}
 
 // The number an edit with `decimals` shows for v, with sep as the decimal
 // separator and without digit groups.

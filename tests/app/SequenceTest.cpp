@@ -1,6 +1,7 @@
 // The whole exchange, the real window against simulated stations on ptys:
 // wait, greeting, confirmation, reading, programming, goodbye, and the faults.
 #include "AppTestSupport.h"
+#include "EdgeBlocks.h"
 
 #include "Packets.h"
 #include "ParamBlock.h"
@@ -23,27 +24,6 @@ using namespace std::chrono_literals;
 
 const QString kWaitLine = QStringLiteral("Начинаем ждать сообщение от станции на порту ");
 const QString kBadPacket = QStringLiteral("Полученный пакет - неправильный");
-
-// ZPCH1 simplex 145575.0 kHz at 5 W, ZPCH2 150000.0 / 160000.0 kHz at 25 W:
-// the set whose calibration bytes were worked out by hand.
-TParameterSet WorkedSet()
-{
-    TParameterSet s{
-        .StepCode = 0,
-        .RxFreq = {145575.0L, 150000.0L},
-        .TxFreq = {145575.0L, 160000.0L},
-        .Simplex = {true, false},
-        .PowerCode = {3, 1},
-        .BaudCode = 1,
-        .FlowCode = 1,
-        .XoffAfter = 100,
-        .RxPause = 10,
-        .AirSpeedCode = 2,
-        .KodCode = 1,
-        .KodPaketSize = 24,
-    };
-    return s;
-}
 
 // The complete example's block, bytes 18 to 33 as the link's calibration
 // tests work them out (set B for byte 24, set A for 25 to 31).

@@ -2,6 +2,7 @@
 // damaged answer, a series of three stations with their copies, a restore, a
 // bad file, and copies that cannot be written.
 #include "CliRun.h"
+#include "EdgeBlocks.h"
 
 #include "Packets.h"
 #include "ParamBlock.h"
@@ -31,20 +32,9 @@ const TByteArray kWorkedBlock{0x00, 0xEE, 0x39, 0x00, 0xF3, 0xC1, 0x00, 0xB5, 0x
 // 145575,0 kHz, as the window does.
 TParameterSet OffGridWorkedSet()
 {
-    return TParameterSet{
-        .StepCode = 0,
-        .RxFreq = {145580.0L, 150000.0L},
-        .TxFreq = {145580.0L, 160000.0L},
-        .Simplex = {true, false},
-        .PowerCode = {3, 1},
-        .BaudCode = 1,
-        .FlowCode = 1,
-        .XoffAfter = 100,
-        .RxPause = 10,
-        .AirSpeedCode = 2,
-        .KodCode = 1,
-        .KodPaketSize = 24,
-    };
+    TParameterSet set = WorkedSet();
+    set.RxFreq[0] = set.TxFreq[0] = 145580.0L;
+    return set;
 }
 
 void WriteText(const fs::path& path, const std::string& text)
