@@ -588,13 +588,15 @@ void StationSimulator::FlushOutputLocked()
         return;
     }
     while (!m_output.empty()) {
+        // Stamped before the write: a thread put aside between the write and
+        // the clock must not make the utility's answer look early.
+        const auto now = SimClock::now();
         const ssize_t n = TEMP_FAILURE_RETRY(::write(m_master, m_output.data(), m_output.size()));
         if (n < 0) {
             if (errno != EAGAIN)
                 m_output.clear();  // nothing sensible to do with a broken master
             return;
         }
-        const auto now = SimClock::now();
         for (ssize_t i = 0; i < n; ++i) {
             const LineByte lb{now, m_output[static_cast<std::size_t>(i)], true};
             if (m_trace.size() < kMaxTrace)

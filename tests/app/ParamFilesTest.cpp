@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 
 using namespace vostrel;
 
@@ -36,6 +38,25 @@ QStringList Files(const QString& folder, const QString& pattern = QStringLiteral
 {
     return QDir(folder).entryList({pattern}, QDir::Files, QDir::Name);
 }
+
+// Calls seen for every event of the given type, to any object, while it lives.
+class TEventWatch : public QObject {
+public:
+    TEventWatch(QEvent::Type type, std::function<void(QObject*)> seen) : m_type(type), m_seen(std::move(seen))
+    {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* target, QEvent* e) override
+    {
+        if (e->type() == m_type)
+            m_seen(target);
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    std::function<void(QObject*)> m_seen;
+};
 
 bool Parse(const QString& path, TParamFile& out)
 {
@@ -125,23 +146,22 @@ TEST_F(ParamFilesTest, EachBlockIsKeptBeforeAnythingCanBeWrittenToIt)
 
     TWindowOptions o = Options();
     o.CopiesDir = folder;
-    // The moment the programming button can first be pressed.
-    bool readBeforeButton = false;
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, [&] {
-        auto* progr = w ? w->findChild<QPushButton*>(QStringLiteral("butProgr")) : nullptr;
+    // The moment the programming button can first be pressed: seen as it
+    // happens, not by a timer that may look too late.
+    std::optional<bool> readBeforeButton;
+    TEventWatch enabled(QEvent::EnabledChange, [&](QObject* target) {
+        auto* progr = qobject_cast<QPushButton*>(target);
         // The port list goes once a station's greeting is taken.
-        if (progr == nullptr || PortList(*w)->isVisible() || !progr->isVisible() || !progr->isEnabled())
+        if (readBeforeButton || progr == nullptr || progr->objectName() != QLatin1String("butProgr") ||
+            !progr->isEnabled() || PortList(*progr->window())->isVisible())
             return;
-        look.stop();
         TParamFile read;
         const QStringList names = Files(folder);
         readBeforeButton = names.size() == 1 && Parse(QDir(folder).filePath(names[0]), read) && read.Raw == held;
     });
-    look.start(2);
     Start(std::move(o));
     ASSERT_TRUE(Connected());
-    EXPECT_TRUE(readBeforeButton);
+    EXPECT_EQ(readBeforeButton, std::optional<bool>(true));
 
     // The read copy: the station's bytes, their reading as the window shows
     // them, the port as the list names it.
