@@ -50,6 +50,12 @@ std::string HexLine(const TByteArray& bytes, std::size_t from, std::size_t count
     return out;
 }
 
+// Output nobody can read any more: a pipe whose reader has gone, a full disk.
+bool OutputLost(const TCliContext& context)
+{
+    return std::ferror(context.Out) != 0 || std::ferror(context.Err) != 0;
+}
+
 void PrintLine(std::FILE* out, const std::string& line)
 {
     std::fprintf(out, "%s\n", line.c_str());
@@ -161,7 +167,8 @@ class TStationSession {
 public:
     TStationSession(const TCliContext& context, const TCommandLine& line)
         : m_context(context), m_progress(context.Err, context.Terminal), m_host(m_progress, line.Verbose),
-          m_bytes(m_port.Comm()), m_driver(m_bytes, m_host, context.Stop, context.Timings)
+          m_bytes(m_port.Comm()), m_driver(
+                                      m_bytes, m_host, [this] { return StopWaiting(); }, context.Timings)
     {
         m_driver.OnStep = [this](TStationDriver::TStep step) {
             switch (step) {
@@ -235,12 +242,15 @@ public:
         return m_editors;
     }
 
-    // Programs block; afterwards the editors hold what was sent, and its copy is kept.
-    TParameterSet Program(const TByteArray& block)
+    // Programs block; afterwards the editors hold what was sent, and its copy
+    // is kept. False when a stop came first: nothing sent, still connected.
+    bool Program(const TByteArray& block, TParameterSet& programmed)
     {
-        m_driver.Program(block);
+        const bool sent = m_driver.Program(block);
         m_progress.Clear();
-        return ShowAndKeep("sent", block);
+        if (sent)
+            programmed = ShowAndKeep("sent", block);
+        return sent;
     }
 
     void ThankYouPause() { m_driver.ThankYouPause(); }
@@ -265,6 +275,10 @@ public:
         Finish();
         return ExitCode::PortFailed;
     }
+
+    // Lost output ends a wait, never an exchange begun: the station then
+    // gets its packet or its goodbye as ever.
+    bool StopWaiting() const { return m_context.Stop() || (OutputLost(m_context) && !m_driver.Connected()); }
 
     std::string PortText() const
     {
@@ -348,7 +362,11 @@ int RunProgram(const TCommandLine& line, const TCliContext& context)
                 return ExitCode::Interrupted;
             }
             const TByteArray sent = ProgrammingBlock(file.Set, session.Host());
-            const TParameterSet programmed = session.Program(sent);
+            TParameterSet programmed;
+            if (!session.Program(sent, programmed)) {
+                session.Finish();
+                return ExitCode::Interrupted;
+            }
             ++stations;
             const std::vector<std::string> changes = ChangedFields(shown, programmed);
             PrintLine(context.Out, Now() + "  " + session.PortName() + "  станция " + std::to_string(stations) + ": " +
@@ -433,7 +451,11 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
             return ExitCode::Interrupted;
         }
         const TByteArray sent = WithCalibration(*copy.Raw, session.Host());
-        session.Program(sent);
+        TParameterSet programmed;
+        if (!session.Program(sent, programmed)) {
+            session.Finish();
+            return ExitCode::Interrupted;
+        }
         PrintLine(context.Out, Now() + "  " + session.PortName() + "  копия записана в станцию");
         session.Finish();
     } catch (const std::exception& e) {
@@ -628,7 +650,15 @@ std::string HelpText(const std::string& copiesFolder)
            "  4    станция не запрограммирована: восстановление отклонено\n"
            "  5    read: файл не записан\n"
            "  6    diff: файлы различаются\n"
+           "  7    вывод не дошёл (канал вывода закрыт); начатый обмен со станцией завершён\n"
            "  130  прервано (Ctrl+C, сигнал завершения)\n";
+}
+
+// A run whose output was lost says so, unless it has worse to say.
+int Told(int code, const TCliContext& context)
+{
+    const bool ended = code == ExitCode::Done || (code == ExitCode::Interrupted && !context.Stop());
+    return ended && OutputLost(context) ? ExitCode::OutputLost : code;
 }
 
 int RunCommand(const TCommandLine& line, const TCliContext& context)
@@ -638,11 +668,11 @@ int RunCommand(const TCommandLine& line, const TCliContext& context)
         std::fputs(HelpText(context.CopiesFolder).c_str(), context.Out);
         return ExitCode::Done;
     case TCommand::Read:
-        return RunRead(line, context);
+        return Told(RunRead(line, context), context);
     case TCommand::Program:
-        return RunProgram(line, context);
+        return Told(RunProgram(line, context), context);
     case TCommand::Restore:
-        return RunRestore(line, context);
+        return Told(RunRestore(line, context), context);
     case TCommand::Show:
         return RunShow(line, context);
     case TCommand::Diff:

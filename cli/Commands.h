@@ -22,6 +22,7 @@ inline constexpr int PortFailed = 3;     // the port did not open or failed duri
 inline constexpr int NotProgrammed = 4;  // the operator declined a restore
 inline constexpr int NotWritten = 5;     // read: the output file could not be written
 inline constexpr int Differ = 6;         // diff: the files differ
+inline constexpr int OutputLost = 7;     // the output could not be written; the exchange begun was finished
 inline constexpr int Interrupted = 130;  // Ctrl+C or a termination signal
 }  // namespace ExitCode
 

@@ -96,17 +96,23 @@ TStationDriver::TRead TStationDriver::WaitAndRead(const std::string& devicePath,
     return TRead::Read;
 }
 
-void TStationDriver::Program(const TByteArray& block)
+bool TStationDriver::Program(const TByteArray& block)
 {
     Step(TStep::Programming);
-    // The window's pauses around rounding and encoding, kept on the line.
+    // The window's pauses around rounding and encoding, kept on the line; a
+    // stop in either is the window's close at that moment.
     m_host.Sleep(30);
     m_host.ProcessMessages();
+    if (m_stop())
+        return false;
     const TByteArray packet = BuildPacket(kPacketProgram, block);
     m_host.Sleep(30);
     m_host.ProcessMessages();
+    if (m_stop())
+        return false;
     SendPacket(m_port, m_host, packet, false, true);
     m_connected = false;
+    return true;
 }
 
 void TStationDriver::Goodbye()

@@ -43,8 +43,9 @@ public:
     // its block only when its check sum matches. devicePath goes to the log.
     TRead WaitAndRead(const std::string& devicePath, TByteArray& block);
     // Packet 09 with the given 34 bytes, after the window's two 30 ms pauses;
-    // no longer connected afterwards.
-    void Program(const TByteArray& block);
+    // no longer connected afterwards. A stop before the packet's first byte
+    // sends nothing and keeps the station connected, for its goodbye: false.
+    bool Program(const TByteArray& block);
     // The thank-you pause after programming; cut short by stop.
     void ThankYouPause();
     // As the window's close: 200 ms, the closing packet 00 when connected,

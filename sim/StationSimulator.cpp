@@ -683,6 +683,11 @@ void StationSimulator::HandlePacket(const TByteArray& line, SimClock::time_point
         std::erase_if(m_scheduled, [](const Scheduled& s) { return s.Greeting; });
         m_ignorePurgeUntil = now + kPurgeAfterConfirm;
         ScheduleAnswerLocked(now);
+    } else if (p.Number == kPacketProgram && p.CrcOk && p.Data.size() == static_cast<std::size_t>(kBlockSize)) {
+        if (m_config.KeepsProgrammed) {
+            m_config.Block = p.Data;
+            EventLocked("keeps the programmed block");
+        }
     } else if (p.Number == kPacketClosing && p.CrcOk) {
         ++m_goodbyes;
     }

@@ -67,6 +67,9 @@ struct StationConfig {
     // when its stop bit would be in. kLineByteTime is the real line.
     std::chrono::microseconds ByteInterval{0};
     bool GreetOnWait = false;  // greet whenever the utility purges its input
+    // As a station does, the block of a good packet 09 is answered from then
+    // on; false keeps answering Block (or what SetBlock gave) whatever came.
+    bool KeepsProgrammed = true;
     std::uint32_t NoiseSeed = 1;
     // Called on the simulator's thread for every byte, both directions.
     std::function<void(const LineByte&)> OnByte;

@@ -24,7 +24,9 @@ void Usage(std::FILE* to)
                "  --greet-on-wait     greet whenever the utility purges its input (begins a wait)\n"
                "  --greet-every SEC   greet every SEC seconds\n"
                "  --trace             print every byte: ms since start, direction, hex\n"
-               "  --block HEX         the 34-byte block answered in packet 01\n"
+               "  --block HEX         the 34-byte block answered in packet 01, also after\n"
+               "                      programming (without it the station answers with\n"
+               "                      what it was last programmed with)\n"
                "  --link PATH         make PATH a symlink to the slave pty while running\n"
                "  --answer-delay MS   delay from packet 08 to packet 01 (default 50)\n"
                "  --greet-delay MS    delay from the purge to the greeting (default 100)\n"
@@ -103,6 +105,7 @@ int main(int argc, char** argv)
             config.GreetDelay = std::chrono::milliseconds(static_cast<long>(number));
             ++i;
         } else if (arg == "--block" && hasValue) {
+            config.KeepsProgrammed = false;
             if (!ParseHex(argv[++i], config.Block) || config.Block.size() != kBlockSize) {
                 std::fprintf(stderr, "vostrel-station: --block needs %d bytes in hex\n", kBlockSize);
                 return 2;

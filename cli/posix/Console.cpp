@@ -29,6 +29,12 @@ void InstallInterruptHandlers()
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    // A reader that went away (| head, a killed tee) must not end the
+    // program between two bytes of a packet: writes fail and are noticed.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 bool Interrupted()

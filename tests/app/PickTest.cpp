@@ -92,6 +92,60 @@ TEST(PortPick, TwoQuickDownKeysOpenThePortTheListShows)
     EXPECT_EQ(three.GoodbyeCount(), 1);
 }
 
+// Two picks queued at once, the second running inside the first: only the
+// last pick reports, and what it opened stays open.
+TEST(PortPick, AnOlderPickNeitherReportsNorClosesWhatTheNewerOneDid)
+{
+    StationSimulator one(PacedStation()), two(PacedStation());
+    const QString gone1 = QStringLiteral("/nonexistent/ttyGone1"), gone2 = QStringLiteral("/nonexistent/ttyGone2");
+    struct Row {
+        const char* label;
+        QStringList after;  // the entries after the first, picked in turn
+        QString failed;     // the one box's port, or none
+    };
+    const Row rows[] = {
+        {"both fail", {gone1, gone2}, gone2},
+        {"the newer opens", {gone1, Slave(two)}, QString()},
+        {"the newer fails", {Slave(two), gone1}, gone1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        ResetFlags();
+        TModalBoxCloser boxes;
+        TfmMain w(PortsOptions(QStringList{Slave(one)} + row.after, 300));
+        w.show();
+        ASSERT_TRUE(WaitStarted(w, 3));
+        auto* list = PortList(w);
+        for (int i = 0; i < 2; ++i) {
+            QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier));
+            QCoreApplication::postEvent(list, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Down, Qt::NoModifier));
+        }
+        // The wait on the newer port runs until stopped; it is enough that it began.
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (WaitsOn(w, two) >= 1)
+                StopWaitingFlag = true;
+        });
+        look.start(5);
+        if (row.failed.isEmpty()) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return WaitsOn(w, two) == 1; }, 10000));
+        } else {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 10000));
+        }
+        // Room for a second box or a late close.
+        QTest::qWait(500);
+        EXPECT_EQ(boxes.Texts, row.failed.isEmpty()
+                                   ? QStringList()
+                                   : QStringList{QStringLiteral("Не удалось открыть порт ") + row.failed});
+        EXPECT_EQ(w.ComPort.IsOpen(), row.failed.isEmpty());
+        if (row.failed.isEmpty()) {
+            EXPECT_EQ(w.ComPort.DeviceName(), two.SlavePath());
+        }
+        StopWaitingFlag = true;
+        w.close();
+    }
+}
+
 // A port plugged in after the start is offered when the list opens; the
 // entry in use stays shown even when its port went away, and nothing is
 // picked by the refresh itself.

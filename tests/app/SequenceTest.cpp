@@ -276,11 +276,13 @@ TEST_F(SequenceTest, PowerArrowsProgramTheBytesWorkedOutByHand)
          0x7D,
          {0xF1, 0xF1, 0xEE, 0xEE, 0xE0, 0xEA, 0x28, 0x1B, 0x0B, 0x06, 0x2E, 0x2E, 0x18, 0x18, 0x44, 0x37}},
     };
-    station.SetBlock(kWorkedBlock);
     station.SetGreetOnWait(true);
     Start();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
+        // Each row a station fresh from the workshop: the last one keeps
+        // what it was programmed with.
+        station.SetBlock(kWorkedBlock);
         ASSERT_TRUE(Connected());
         for (const char* arrow : row.arrows)
             ClickArrow(*w, arrow);

@@ -21,8 +21,10 @@ namespace vostrel {
 class TCliRun {
 public:
     // Starts VOSTREL_CLI with args; env entries ("NAME=value") replace the
-    // inherited ones of that name. Output goes to files in dir.
-    TCliRun(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& dir)
+    // inherited ones of that name. Output goes to files in dir, or with piped
+    // both streams into one pipe that ReadUntil reads and CloseOutput ends.
+    TCliRun(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& dir,
+            bool piped = false)
         : m_out(dir / "stdout.txt"), m_err(dir / "stderr.txt")
     {
         std::vector<std::string> environment = env;
@@ -50,13 +52,14 @@ public:
         const int out = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         int input[2];
-        if (out < 0 || err < 0 || pipe2(input, O_CLOEXEC) != 0)
+        int output[2] = {-1, -1};
+        if (out < 0 || err < 0 || pipe2(input, O_CLOEXEC) != 0 || (piped && pipe2(output, O_CLOEXEC) != 0))
             return;
         m_pid = fork();
         if (m_pid == 0) {
             dup2(input[0], STDIN_FILENO);
-            dup2(out, STDOUT_FILENO);
-            dup2(err, STDERR_FILENO);
+            dup2(piped ? output[1] : out, STDOUT_FILENO);
+            dup2(piped ? output[1] : err, STDERR_FILENO);
             execve(a[0], a.data(), e.data());
             _exit(127);
         }
@@ -64,10 +67,16 @@ public:
         close(err);
         close(input[0]);
         m_input = input[1];
+        if (piped) {
+            close(output[1]);
+            m_pipe = output[0];
+            fcntl(m_pipe, F_SETFL, O_NONBLOCK);
+        }
     }
 
     ~TCliRun()
     {
+        CloseOutput();
         if (m_input >= 0)
             close(m_input);
         if (m_pid > 0 && m_status == -1) {
@@ -84,6 +93,30 @@ public:
     void Type(const std::string& text) { [[maybe_unused]] const auto n = write(m_input, text.data(), text.size()); }
 
     void Signal(int signal) const { kill(m_pid, signal); }
+
+    // Reads the piped output until it holds text; false after ms without it.
+    bool ReadUntil(const std::string& text, int ms)
+    {
+        for (int waited = 0; m_piped.find(text) == std::string::npos; waited += 10) {
+            char buf[256];
+            const ssize_t n = m_pipe < 0 ? -1 : read(m_pipe, buf, sizeof buf);
+            if (n > 0)
+                m_piped.append(buf, static_cast<std::size_t>(n));
+            else if (n == 0 || waited > ms)
+                return false;
+            else
+                usleep(10000);
+        }
+        return true;
+    }
+
+    // The reader goes away, as | head does once it has its lines.
+    void CloseOutput()
+    {
+        if (m_pipe >= 0)
+            close(m_pipe);
+        m_pipe = -1;
+    }
 
     // The exit code, -1 while running after ms, 128 + n for signal n.
     int Wait(int ms)
@@ -113,6 +146,8 @@ private:
     std::filesystem::path m_out, m_err;
     pid_t m_pid = -1;
     int m_input = -1;
+    int m_pipe = -1;
+    std::string m_piped;
     int m_status = -1;
 };
 

@@ -214,7 +214,8 @@ TEST_F(CliStation, ProgramsThreeStationsInARowWithTheirCopiesFirst)
         SCOPED_TRACE(lines[k]);
         EXPECT_NE(lines[k].find(station.SlavePath()), std::string::npos);
         EXPECT_NE(lines[k].find("станция " + std::to_string(k + 1) + ":"), std::string::npos);
-        EXPECT_NE(lines[k].find("12,5 → 25,0"), std::string::npos);
+        // The station keeps what it was programmed with: only the first changes.
+        EXPECT_EQ(lines[k].find("12,5 → 25,0") != std::string::npos, k == 0);
     }
 
     // Each station's block was kept before the first byte of its packet 09,
@@ -234,8 +235,8 @@ TEST_F(CliStation, ProgramsThreeStationsInARowWithTheirCopiesFirst)
     const auto sent = Copies(dir / "data", "_sent.txt");
     ASSERT_EQ(read.size(), 3u);
     ASSERT_EQ(sent.size(), 3u);
-    for (const fs::path& p : read)
-        EXPECT_EQ(ReadParamFile(p).Raw, DefaultStationBlock()) << p;
+    for (std::size_t k = 0; k < read.size(); ++k)
+        EXPECT_EQ(ReadParamFile(read[k]).Raw, k == 0 ? DefaultStationBlock() : kWorkedBlock) << read[k];
     for (const fs::path& p : sent) {
         const TParamFile copy = ReadParamFile(p);
         EXPECT_EQ(copy.Kind, "sent");
@@ -353,6 +354,33 @@ TEST_F(CliStation, UnwritableCopiesAreReportedAndProgrammingGoesOn)
     ASSERT_EQ(programmed.size(), 1u);
     EXPECT_EQ(programmed[0].Data, kWorkedBlock);
     EXPECT_TRUE(fs::is_regular_file(blocked));
+}
+
+TEST_F(CliStation, OutputNobodyReadsNeverStopsTheExchange)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator station(config);
+    TParamFile plan;
+    plan.Set = OffGridWorkedSet();
+    const fs::path file = dir / "plan.txt";
+    WriteText(file, FormatParamFile(plan));
+
+    // As "vostrel-cli -v program ... 2>&1 | head": the reader goes while
+    // packet 08 is being sent.
+    TCliRun run({"program", "-v", station.SlavePath(), file.string()}, env, dir, true);
+    ASSERT_TRUE(run.ReadUntil("$08", 15000));
+    run.CloseOutput();
+    EXPECT_EQ(run.Wait(15000), 7);
+
+    const auto packets = station.Packets();
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
+    EXPECT_EQ(packets[1].Number, kPacketProgram);
+    EXPECT_TRUE(packets[1].CrcOk);
+    std::string lock = "/run/lock/LCK.." + station.SlavePath().substr(5);
+    std::replace(lock.begin(), lock.end() - 1, '/', '_');
+    EXPECT_FALSE(fs::exists(lock)) << lock;
 }
 
 }  // namespace vostrel
