@@ -221,7 +221,7 @@ std::string CodeList(TField f)
     return out;
 }
 
-bool CheckField(TField f, const TParameterSet& s, std::string& why)
+bool CheckField(TField f, const TParameterSet& s, std::string& why, std::string_view written)
 {
     const TFieldDef& def = Def(f);
     if (NumberIn(f, s) == nullptr) {
@@ -236,23 +236,28 @@ bool CheckField(TField f, const TParameterSet& s, std::string& why)
     const long double v = NumberOf(f, s);
     const int decimals = DecimalsOf(f);
     const std::string unit = std::string(" ") + def.Unit;
+    // Thousands of digits are no help in a message: the first twenty say enough.
+    const std::size_t sign = !written.empty() && written.front() == '-' ? 1 : 0;
+    const std::string number = written.empty()               ? Exact(v)
+                               : written.size() <= sign + 24 ? std::string(written)
+                                                             : std::string(written.substr(0, sign + 20)) + "…";
     if (IsFrequency(f)) {
         if (!(v >= kFreqMin && v <= kFreqMax)) {
-            why = Exact(v) + unit + " вне пределов окна: от " + Shown(kFreqMin, 1) + " до " + Shown(kFreqMax, 1) + unit;
+            why = number + unit + " вне пределов окна: от " + Shown(kFreqMin, 1) + " до " + Shown(kFreqMax, 1) + unit;
             return false;
         }
     } else {
         const long double max = f == TField::Pause ? kPauseMax : 255.0L;
         if (!(v >= 0 && v <= max)) {
-            why = Exact(v) + unit + " вне пределов: от 0 до " + Shown(max, decimals) + unit +
+            why = number + unit + " вне пределов: от 0 до " + Shown(max, decimals) + unit +
                   (f == TField::Pause ? ", больше блок не несёт" : ", столько несёт байт блока");
             return false;
         }
     }
     if (EditValue(v, decimals) != v) {
-        why = decimals == 0 ? Exact(v) + unit + " — здесь только целое число"
+        why = decimals == 0 ? number + unit + " — здесь только целое число"
                             : "окно показывает " + std::to_string(decimals) + (decimals == 1 ? " знак" : " знака") +
-                                  " после запятой: " + Exact(v) + " стало бы " + Shown(v, decimals);
+                                  " после запятой: " + number + " стало бы " + Shown(v, decimals);
         return false;
     }
     return true;

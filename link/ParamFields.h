@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vostrel::paramfile {
@@ -107,8 +108,10 @@ int DecimalsOf(TField f);
 std::string ValueText(TField f, const TParameterSet& s);
 std::string CodeList(TField f);
 
-// Whether one field of set is a value the editors hold as it is.
-bool CheckField(TField f, const TParameterSet& s, std::string& why);
+// Whether one field of set is a value the editors hold as it is. A message
+// quotes the number as written when it came from a file (written: sign,
+// digits, decimal comma), for the value held may be far from it.
+bool CheckField(TField f, const TParameterSet& s, std::string& why, std::string_view written = {});
 bool CheckSimplex(std::size_t ch, const TParameterSet& s, std::string& why);
 bool SameField(TField f, const TParameterSet& a, const TParameterSet& b);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <limits>
 
 using namespace vostrel;
 using namespace vostrel::paramfile;
@@ -13,21 +14,29 @@ namespace {
 
 // ---- reading values ----
 
+// More whole digits than this is far beyond every field's limit (six digits
+// at most), whatever the extended format would make of them.
+constexpr std::size_t kMaxWholeDigits = 18;
+
 // A number as typed into an edit: an optional sign, digits (thousands may be
 // set apart by blanks), a decimal comma or point and at most two decimals.
-bool ReadNumber(std::string_view text, long double& v, std::string& why)
+// written gets it as messages quote it: sign (not for zero), digits without
+// leading zeros or groups, the decimal comma. A number longer than any field
+// holds is read as an infinity of its sign, out of every field's limits.
+bool ReadNumber(std::string_view text, long double& v, std::string& written, std::string& why)
 {
-    std::string plain;
+    bool negative = false;
+    std::string whole;
     std::size_t i = 0;
     if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-        plain.push_back(text[i++]);
+        negative = text[i++] == '-';
     std::vector<std::size_t> groups{0};
     bool grouped = false;
     while (i < text.size()) {
         const std::size_t at = i;
         const long cp = NextCodePoint(text, i);
         if (cp >= '0' && cp <= '9') {
-            plain.push_back(static_cast<char>(cp));
+            whole.push_back(static_cast<char>(cp));
             ++groups.back();
         } else if (IsBlank(cp) && groups.back() > 0) {
             grouped = true;
@@ -40,23 +49,50 @@ bool ReadNumber(std::string_view text, long double& v, std::string& why)
     const bool wholeOk =
         groups.back() > 0 && (!grouped || (groups.front() <= 3 && std::all_of(groups.begin() + 1, groups.end(),
                                                                               [](std::size_t n) { return n == 3; })));
-    std::size_t decimals = 0;
+    std::string frac;
     if (wholeOk && i < text.size() && (text[i] == ',' || text[i] == '.')) {
-        plain.push_back('.');
-        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++decimals)
-            plain.push_back(text[i]);
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+            frac.push_back(text[i]);
     }
     if (!wholeOk || i != text.size()) {
         why = Quoted(text) + " — не число";
         return false;
     }
-    if (decimals > 2) {
+    if (frac.size() > 2) {
         why = Quoted(text) + " — больше двух знаков после запятой, окно столько не принимает";
         return false;
     }
-    const char* first = plain.data() + (plain[0] == '+' ? 1 : 0);
-    std::from_chars(first, plain.data() + plain.size(), v);
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
+    if (whole == "0" && frac.find_first_not_of('0') == std::string::npos)
+        negative = false;
+    const std::string sign = negative ? "-" : "";
+    written = sign + whole + (frac.empty() ? "" : "," + frac);
+    if (whole.size() > kMaxWholeDigits) {
+        v = negative ? -std::numeric_limits<long double>::infinity() : std::numeric_limits<long double>::infinity();
+        return true;
+    }
+    const std::string plain = sign + whole + (frac.empty() ? "" : "." + frac);
+    const auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), v);
+    if (ec != std::errc() || end != plain.data() + plain.size()) {
+        why = Quoted(text) + " — не число";
+        return false;
+    }
     return true;
+}
+
+// "1e5": an exponent the number scan stopped at, which would otherwise read
+// as a unit.
+bool StartsWithExponent(std::string_view unit)
+{
+    std::size_t i = 0;
+    if (unit.empty())
+        return false;
+    const long e = NextCodePoint(unit, i);
+    if (e != 'e' && e != 'E' && e != 0x435 && e != 0x415)  // Latin or Cyrillic
+        return false;
+    if (i < unit.size() && (unit[i] == '+' || unit[i] == '-'))
+        ++i;
+    return i < unit.size() && unit[i] >= '0' && unit[i] <= '9';
 }
 
 bool UnitMatches(const TFieldDef& def, std::string_view unit)
@@ -74,8 +110,9 @@ bool UnitMatches(const TFieldDef& def, std::string_view unit)
     return false;
 }
 
-// A number followed by the field's unit, or by nothing.
-bool ReadQuantity(const TFieldDef& def, std::string_view value, long double& v, std::string& why)
+// A number followed by the field's unit, or by nothing; written as ReadNumber
+// gives it.
+bool ReadQuantity(const TFieldDef& def, std::string_view value, long double& v, std::string& written, std::string& why)
 {
     std::size_t end = 0;
     for (std::size_t i = 0; i < value.size();) {
@@ -84,17 +121,21 @@ bool ReadQuantity(const TFieldDef& def, std::string_view value, long double& v, 
             break;
         end = i;
     }
-    const std::string_view number = Trimmed(value.substr(0, end));
-    const std::string_view unit = Trimmed(value.substr(end));
+    const std::string_view number = TrimmedBlanks(value.substr(0, end));
+    const std::string_view unit = TrimmedBlanks(value.substr(end));
     if (number.empty()) {
         why = value.empty() ? "нет значения" : Quoted(value) + " — не число";
+        return false;
+    }
+    if (StartsWithExponent(unit)) {
+        why = Quoted(value) + " — не число: запись с порядком окно не принимает";
         return false;
     }
     if (!unit.empty() && !UnitMatches(def, unit)) {
         why = "единица " + Quoted(unit) + " не та: здесь " + def.Unit;
         return false;
     }
-    return ReadNumber(number, v, why);
+    return ReadNumber(number, v, written, why);
 }
 
 bool ReadCode(TField f, std::string_view value, int& code, std::string& why)
@@ -102,12 +143,13 @@ bool ReadCode(TField f, std::string_view value, int& code, std::string& why)
     const TFieldDef& def = Def(f);
     if (IsNumericCode(f)) {
         long double v = 0;
-        if (!ReadQuantity(def, value, v, why))
+        std::string written;
+        if (!ReadQuantity(def, value, v, written, why))
             return false;
         for (const TCode& c : CodesOf(f)) {
             long double named = 0;
             std::string ignored;
-            ReadNumber(c.Name, named, ignored);
+            ReadNumber(c.Name, named, ignored, ignored);
             if (named == v) {
                 code = c.Code;
                 return true;
@@ -188,6 +230,10 @@ bool ReadFormatLine(std::string_view line, std::string& why)
 
 bool vostrel::ParseParamFile(std::string_view text, TParamFile& out, TParamFileError& error)
 {
+    if (text.size() > kMaxParamFileBytes)
+        return Fail(error, 0, "",
+                    "это не файл параметров: он слишком велик, больше " + std::to_string(kMaxParamFileBytes / 1024) +
+                        " КиБ");
     TParamFile file;
     std::array<int, kFieldCount> fieldLine{};
     std::array<int, kHeaderCount> headerLine{};
@@ -274,8 +320,9 @@ bool vostrel::ParseParamFile(std::string_view text, TParamFile& out, TParamFileE
         if (seen != 0)
             return Fail(error, lineNo, def->Name, "поле уже задано в строке " + std::to_string(seen));
         seen = lineNo;
+        std::string written;
         if (long double* number = NumberIn(def->Id, file.Set)) {
-            if (!ReadQuantity(*def, value, *number, why))
+            if (!ReadQuantity(*def, value, *number, written, why))
                 return Fail(error, lineNo, def->Name, why);
         } else {
             int code = 0;
@@ -283,7 +330,7 @@ bool vostrel::ParseParamFile(std::string_view text, TParamFile& out, TParamFileE
                 return Fail(error, lineNo, def->Name, why);
             SetCode(def->Id, file.Set, code);
         }
-        if (!CheckField(def->Id, file.Set, why))
+        if (!CheckField(def->Id, file.Set, why, written))
             return Fail(error, lineNo, def->Name, why);
     }
 

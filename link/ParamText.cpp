@@ -1,5 +1,7 @@
 #include "ParamText.h"
 
+#include <algorithm>
+
 namespace vostrel::paramfile {
 
 long NextCodePoint(std::string_view s, std::size_t& i)
@@ -110,6 +112,20 @@ std::string_view Trimmed(std::string_view s)
     while (!s.empty() && blank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+std::string_view TrimmedBlanks(std::string_view s)
+{
+    std::size_t from = s.size();
+    std::size_t to = 0;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t at = i;
+        if (!IsBlank(NextCodePoint(s, i))) {
+            from = std::min(from, at);
+            to = i;
+        }
+    }
+    return from < to ? s.substr(from, to - from) : std::string_view();
 }
 
 std::string Clean(std::string_view s)

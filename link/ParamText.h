@@ -23,6 +23,9 @@ std::string Normalised(std::string_view s);
 
 std::string_view Trimmed(std::string_view s);
 
+// Without the blanks IsBlank takes at either end; expects valid UTF-8.
+std::string_view TrimmedBlanks(std::string_view s);
+
 // A header text as a line can carry it: control characters become blanks,
 // outer blanks go.
 std::string Clean(std::string_view s);
