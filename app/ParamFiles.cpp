@@ -25,9 +25,6 @@ using namespace vostrel;
 
 namespace {
 
-// A parameter file is a page of text; anything larger was picked by mistake.
-constexpr qint64 kMaxParamFileBytes = 64 * 1024;
-
 QString Native(const QString& path)
 {
     return QDir::toNativeSeparators(path);
@@ -222,8 +219,8 @@ void TfmMain::LoadParamsFromFile()
         ShowFileBox(refused, QStringLiteral("Причина: ") + f.errorString());
         return;
     }
-    const QByteArray text = f.read(kMaxParamFileBytes + 1);
-    if (text.size() > kMaxParamFileBytes) {
+    const QByteArray text = f.read(static_cast<qint64>(kMaxParamFileBytes) + 1);
+    if (static_cast<std::size_t>(text.size()) > kMaxParamFileBytes) {
         ShowFileBox(refused, QStringLiteral("Это не файл параметров: он слишком велик."));
         return;
     }

@@ -24,9 +24,6 @@ namespace {
 const char* const kProgramsWithoutCopy = " Станция программируется и без копии.";
 const char* const kAgain = " Переведите станцию в режим программирования ещё раз (кнопки «Ф» и «СК»).";
 
-// A parameter file is a page of text; anything far larger is no such file.
-constexpr qint64 kMaxFileBytes = 1 << 20;
-
 std::string ToUtf8(const QString& s)
 {
     return s.toUtf8().toStdString();
@@ -74,8 +71,8 @@ bool LoadParamFile(const std::string& path, TParamFile& file, std::string& error
         error = "Не удалось прочитать файл " + path + ": " + why;
         return false;
     }
-    const QByteArray data = f.read(kMaxFileBytes + 1);
-    if (data.size() > kMaxFileBytes) {
+    const QByteArray data = f.read(static_cast<qint64>(kMaxParamFileBytes) + 1);
+    if (static_cast<std::size_t>(data.size()) > kMaxParamFileBytes) {
         error = "Файл " + path + " слишком велик для файла параметров";
         return false;
     }

@@ -29,8 +29,10 @@
 // matched ignoring case, runs of blanks, "ё" against "е" and the dash in "->".
 // Values are written as the window shows them (a decimal comma, no digit
 // groups); read, a point does as well as the comma, digit groups may be
-// separated by blanks and the unit may be left out, but a unit given must be
-// the field's own. Every value field must be there, once.
+// separated by blanks (the no-break ones too, also before the unit) and the
+// unit may be left out, but a unit given must be the field's own. A number is
+// read whole or not at all: no exponent, one sign. Every value field must be
+// there, once.
 //
 // Values are taken only as the editors would hold them, never clamped: a
 // frequency from 140000,0 to 174000,0 kHz with one decimal, the pause from 0
@@ -49,6 +51,7 @@
 #include "LinkIo.h"
 #include "ParamBlock.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,10 +83,14 @@ struct TParamFileError {
 // window does not show as they are gets a comment line saying what it held.
 std::string FormatParamFile(const TParamFile& file);
 
+// A parameter file is a few hundred bytes: a file larger than this was picked
+// by mistake. The window and vostrel-cli read no more than this and one byte.
+inline constexpr std::size_t kMaxParamFileBytes = 64 * 1024;
+
 // Reads text into out (left untouched on failure). Stops at the first error
-// and names its line and field: the lines' own errors in line order, then a
-// field missing, a "симплекс" channel on two frequencies, and last a copy's
-// field that disagrees with its bytes.
+// and names its line and field: text over kMaxParamFileBytes, the lines' own
+// errors in line order, then a field missing, a "симплекс" channel on two
+// frequencies, and last a copy's field that disagrees with its bytes.
 bool ParseParamFile(std::string_view text, TParamFile& out, TParamFileError& error);
 
 // "Строка 7, поле «ЗПЧ1 приём»: ..." (or without the parts that are 0 or empty).

@@ -190,9 +190,15 @@ TEST(ParamFile, ReadsWhatATechnicianMayType)
         std::size_t line;
         std::string text;
     };
+    // Line 2, a comment, padded so that the file is as large as one may be.
+    const std::string comment = kOwnFile[1];
+    const std::string largest = comment + std::string(kMaxParamFileBytes - Join(kOwnFile).size(), 'x');
     const Row rows[] = {
         {"a decimal point", 6, "ЗПЧ1 приём: 145575.0 кГц"},
         {"digit groups as the window shows them", 6, "ЗПЧ1 приём: 145 575,0 кГц"},
+        {"no-break spaces as Russian-locale tools write them", 6, "ЗПЧ1 приём: 145\u00A0575,0\u00A0кГц"},
+        {"narrow no-break spaces", 6, "ЗПЧ1 приём: 145\u202F575,0\u202FкГц"},
+        {"a file of the largest size", 2, largest},
         {"no decimals, no unit", 6, "ЗПЧ1 приём: 145575"},
         {"a unit in Latin letters", 6, "ЗПЧ1 приём: 145575,0 kHz"},
         {"case, blanks and е for ё", 6, "  зпч1   ПРИЕМ :145575,0кГц"},
@@ -264,6 +270,20 @@ TEST(ParamFile, EveryErrorNamesItsLineAndField)
         {"three decimals", Join(With(16, "Пауза для RxD -> ПРД: 10,001 мс")), 16, "Пауза для RxD -> ПРД",
          "больше двух знаков"},
         {"badly grouped digits", Join(With(6, "ЗПЧ1 приём: 14 5575,0")), 6, "ЗПЧ1 приём", "не число"},
+        {"a number too long to hold", Join(With(11, "ЗПЧ2 передача: 1" + std::string(5000, '0') + ",0 кГц")), 11,
+         "ЗПЧ2 передача", "10000000000000000000… кГц вне пределов окна: от 140000,0 до 174000,0 кГц"},
+        {"a huge pause", Join(With(16, "Пауза для RxD -> ПРД: 123456789012345678901234 мс")), 16,
+         "Пауза для RxD -> ПРД", "123456789012345678901234 мс вне пределов: от 0 до 195,29 мс"},
+        {"a huge negative count", Join(With(15, "Отдавать Xoff после: -1" + std::string(5000, '0'))), 15,
+         "Отдавать Xoff после", "-10000000000000000000… байт вне пределов: от 0 до 255 байт"},
+        {"an exponent", Join(With(16, "Пауза для RxD -> ПРД: 1e1 мс")), 16, "Пауза для RxD -> ПРД",
+         "«1e1 мс» — не число"},
+        {"two signs", Join(With(15, "Отдавать Xoff после: +-5")), 15, "Отдавать Xoff после", "«+-5» — не число"},
+        {"a doubled minus", Join(With(15, "Отдавать Xoff после: --5")), 15, "Отдавать Xoff после", "«--5» — не число"},
+        {"a frequency of three decimals", Join(With(10, "ЗПЧ2 приём: 150000,001 кГц")), 10, "ЗПЧ2 приём",
+         "больше двух знаков"},
+        {"larger than a parameter file", Join(kOwnFile) + "#" + std::string(kMaxParamFileBytes, 'x') + "\n", 0, "",
+         "слишком велик"},
         {"Xoff above a byte", Join(With(15, "Отдавать Xoff после: 256 байт")), 15, "Отдавать Xoff после",
          "от 0 до 255"},
         {"a fraction of a byte", Join(With(19, "Размер кодир. пакета: 1,5")), 19, "Размер кодир. пакета", "целое"},
