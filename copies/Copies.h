@@ -27,9 +27,12 @@ struct TCopySaved {
 // Writes file (Kind "read" or "sent") into folder, creating the folder. The
 // name sorts by date, time and port: "2026-12-07_21-03-55_COM1_read.txt",
 // taken from file.When (the present local time when it is empty) and the
-// first word of file.Port; a name already there gets "-2", "-3" ... , even
-// when another program takes it in the same moment. Written through QSaveFile,
-// so a failure leaves no half file.
+// first word of file.Port; a name where anything stands (a dangling link
+// too) gets "-2", "-3" ... , even when another program takes it in the same
+// moment. Written and flushed to the disk under a hidden temporary name in
+// the folder, then linked to its name, so a failure or a crash leaves no half
+// file there; temporaries a crash left are removed at the folder's first copy
+// in a run, once some minutes old.
 TCopySaved SaveCopy(const QString& folder, const TParamFile& file);
 
 // A copy of a block as it is at this moment: When is the present local time,

@@ -22,8 +22,10 @@ std::string LockFileName(const std::string& devicePath);
 
 // The PID in a lock file: the first line, blanks around it allowed, holding
 // only digits. Covers both the classic right-aligned "%10d\n" and files whose
-// first line is the PID followed by more lines. Nothing for binary PIDs,
-// garbage, zero, signs or more than nine digits.
+// first line is the PID followed by more lines. Exactly four bytes that are
+// not all digits, blanks and line ends are the PID as a native int, as old
+// UUCP programs wrote it, taken only up to the kernel's highest PID. Nothing
+// for garbage, zero, signs or more than nine digits.
 std::optional<int> ParseLockPid(std::string_view content);
 
 // A lock whose PID cannot be read counts as held while its file is younger
@@ -45,8 +47,9 @@ public:
     // one whose PID is gone, or an unreadable one older than
     // kUnreadLockStaleAfter, is removed and taken; one with our own PID is
     // taken over and shared with any other holder in this process (the file
-    // stays until the last of them releases). A missing or unwritable folder,
-    // or a stale lock that cannot be removed, gives NotLocked.
+    // stays until the last of them releases). A missing folder, a stale lock
+    // that cannot be removed, or a folder we cannot write without a held lock
+    // in it gives NotLocked; a held lock is Busy however the folder is.
     static TPortLock Acquire(const std::string& lockDir, const std::string& devicePath);
 
     TPortLock() = default;

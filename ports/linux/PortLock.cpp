@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -25,6 +26,9 @@ namespace {
 constexpr int kAttempts = 8;
 // Lock files are a line or three; a longer first line is garbage anyway.
 constexpr std::size_t kReadLimit = 256;
+// The kernel's PID_MAX_LIMIT. Four text bytes read as an int lie far above
+// it, so garbage of that size is not taken for a PID that has gone.
+constexpr int kMaxPid = 4 * 1024 * 1024;
 
 class TFd {
 public:
@@ -216,6 +220,14 @@ std::string LockFileName(const std::string& devicePath)
 std::optional<int> ParseLockPid(std::string_view content)
 {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    const auto textual = [&](char c) { return IsDigit(c) || blank(c) || c == '\n'; };
+    if (content.size() == sizeof(int) && !std::all_of(content.begin(), content.end(), textual)) {
+        int pid = 0;
+        std::memcpy(&pid, content.data(), sizeof pid);
+        if (pid <= 0 || pid > kMaxPid)
+            return std::nullopt;
+        return pid;
+    }
     std::string_view line = content.substr(0, content.find('\n'));
     while (!line.empty() && blank(line.front()))
         line.remove_prefix(1);
@@ -245,12 +257,14 @@ TPortLock TPortLock::Acquire(const std::string& lockDir, const std::string& devi
             lock.m_outcome = TOutcome::Acquired;
             return lock;
         }
-        if (!created.Exists)
-            return lock;
-
+        // A folder we cannot write in (a root-only /run/lock) still shows
+        // whether someone else holds the port.
         TExisting existing = Inspect(path);
-        if (existing.Gone)
-            continue;
+        if (existing.Gone) {
+            if (created.Exists)
+                continue;
+            return lock;
+        }
         TFd fd(existing.Fd);
         if (existing.Pid && *existing.Pid == Self()) {
             const auto held = HeldLocks().find(path);
@@ -289,6 +303,9 @@ TPortLock TPortLock::Acquire(const std::string& lockDir, const std::string& devi
             lock.m_outcome = TOutcome::Busy;
             return lock;
         }
+        // Stale, but ours could not stand in its place anyway.
+        if (!created.Exists)
+            return lock;
         struct stat now {};
         if (::lstat(path.c_str(), &now) != 0 || now.st_ino != existing.Stat.st_ino ||
             now.st_dev != existing.Stat.st_dev)
@@ -308,8 +325,7 @@ TPortLock::~TPortLock()
 TPortLock::TPortLock(TPortLock&& other) noexcept
     : m_outcome(std::exchange(other.m_outcome, TOutcome::NotLocked)), m_lockPath(std::move(other.m_lockPath)),
       m_holder(std::move(other.m_holder))
-{
-}
+{}
 
 TPortLock& TPortLock::operator=(TPortLock&& other) noexcept
 {

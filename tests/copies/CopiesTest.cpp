@@ -2,6 +2,7 @@
 // sort and never collide, and a folder that cannot be made is reported.
 #include "Copies.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -9,6 +10,12 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vostrel {
 
@@ -96,6 +103,70 @@ TEST(Copies, WrittenCopiesReadBackUnderNamesThatSortAndNeverCollide)
         QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d_")).match(name).hasMatch())
         << name.toStdString();
     EXPECT_FALSE(ReadBack(byDevice.Path).When.empty());
+}
+
+TEST(Copies, WhateverStandsAtTheNameSendsTheCopyOn)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString elsewhere = tmp.filePath(QStringLiteral("elsewhere.txt"));
+    ASSERT_TRUE(QFile(elsewhere).open(QIODevice::WriteOnly));
+    struct Row {
+        const char* label;
+        QString linkTo;
+    };
+    const Row rows[] = {
+        {"a dangling link", tmp.filePath(QStringLiteral("gone.txt"))},
+        {"a link to a file elsewhere", elsewhere},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const QString folder = tmp.filePath(QString::fromUtf8(row.label));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString taken = QDir(folder).filePath(QStringLiteral("2026-12-07_21-03-55_COM1_read.txt"));
+        ASSERT_TRUE(QFile::link(row.linkTo, taken));
+        const TCopySaved saved = SaveCopy(folder, Copy("read"));
+        ASSERT_TRUE(saved.Ok) << saved.Reason.toStdString();
+        EXPECT_EQ(QFileInfo(saved.Path).fileName(), QStringLiteral("2026-12-07_21-03-55_COM1_read-2.txt"));
+        EXPECT_EQ(QFileInfo(row.linkTo).size(), 0) << "nothing written through the link";
+    }
+}
+
+// A writer killed mid-copy (here by the file size limit) leaves no file under
+// a copy's name; what it left goes at a later run's first copy once it is old.
+TEST(Copies, ACopyCutShortNeverStandsUnderItsName)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString folder = tmp.filePath(QStringLiteral("copies"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const rlimit none{0, 0};
+        const rlimit tiny{16, 16};
+        ::setrlimit(RLIMIT_CORE, &none);
+        ::setrlimit(RLIMIT_FSIZE, &tiny);
+        SaveCopy(folder, Copy("read"));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    const QStringList left = QDir(folder).entryList(all);
+    ASSERT_EQ(left.size(), 1) << left.join(u' ').toStdString();
+    EXPECT_TRUE(left[0].startsWith(u'.')) << left[0].toStdString();
+
+    QFile cutShort(QDir(folder).filePath(left[0]));
+    ASSERT_TRUE(cutShort.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(
+        cutShort.setFileTime(QDateTime::currentDateTime().addSecs(-20 * 60), QFileDevice::FileModificationTime));
+    cutShort.close();
+    const QString atWork = QStringLiteral(".copy-atwork.tmp");
+    ASSERT_TRUE(QFile(QDir(folder).filePath(atWork)).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(SaveCopy(folder, Copy("read")).Ok);
+    EXPECT_EQ(QDir(folder).entryList(all, QDir::Name).join(u' ').toStdString(),
+              atWork.toStdString() + " 2026-12-07_21-03-55_COM1_read.txt");
 }
 
 TEST(Copies, AFolderThatCannotBeMadeIsReportedWithItsPath)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -85,6 +86,12 @@ std::vector<std::string> Entries(const std::string& dir)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The PID as its four bytes in this machine's order, as old UUCP locks hold it.
+std::string Binary(int pid)
+{
+    return std::string(reinterpret_cast<const char*>(&pid), sizeof pid);
 }
 
 std::string Classic(int pid)
@@ -251,7 +258,10 @@ TEST(PortLockTest, PidIsReadFromEitherFormat)
         {"two numbers on the line", "1234 5678\n", std::nullopt},
         {"the PID with a name on its line", "1234 minicom\n", std::nullopt},
         {"a name first", "minicom\n1234\n", std::nullopt},
-        {"a binary PID", std::string(reinterpret_cast<const char*>(&binaryPid), sizeof binaryPid), std::nullopt},
+        {"a binary PID", Binary(binaryPid), 1234},
+        {"a binary PID above the kernel's highest", Binary(4 * 1024 * 1024 + 1), std::nullopt},
+        {"four text bytes, the PID and its line end", "123\n", 123},
+        {"four text bytes, blanks first", "  12", 12},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
@@ -302,7 +312,7 @@ TEST(PortLockTest, ExistingLocks)
     ASSERT_GT(gone, 0);
     const std::string holderName = "lock-holder (PID " + std::to_string(holder.Pid()) + ")";
     const int holderPid = holder.Pid();
-    const std::string binaryPid(reinterpret_cast<const char*>(&holderPid), sizeof holderPid);
+    const std::string binaryPid = Binary(holderPid);
     const auto old = -2 * kUnreadLockStaleAfter;
     const auto future = 2 * kUnreadLockStaleAfter;
     const std::chrono::seconds now{0};
@@ -318,10 +328,9 @@ TEST(PortLockTest, ExistingLocks)
     const std::string ours = Classic(Self());
     const std::vector<TRow> rows = {
         {"a live holder, classic format", Classic(holderPid), now, TOutcome::Busy, holderName, Classic(holderPid)},
-        {"a live holder, PID on the first line", std::to_string(holderPid) + "\nminicom\nroot\n", now,
-         TOutcome::Busy, holderName, std::to_string(holderPid) + "\nminicom\nroot\n"},
-        {"a live holder's lock however old", Classic(holderPid), old, TOutcome::Busy, holderName,
-         Classic(holderPid)},
+        {"a live holder, PID on the first line", std::to_string(holderPid) + "\nminicom\nroot\n", now, TOutcome::Busy,
+         holderName, std::to_string(holderPid) + "\nminicom\nroot\n"},
+        {"a live holder's lock however old", Classic(holderPid), old, TOutcome::Busy, holderName, Classic(holderPid)},
         {"a gone holder, classic format", Classic(gone), now, TOutcome::Acquired, "", ours},
         {"a gone holder, PID on the first line", std::to_string(gone) + "\ncu\n", now, TOutcome::Acquired, "", ours},
         {"our own PID left behind", ours, now, TOutcome::Acquired, "", ours},
@@ -329,10 +338,11 @@ TEST(PortLockTest, ExistingLocks)
          std::to_string(Self()) + "\nvostrel\n"},
         {"garbage written just now", "modem\n", now, TOutcome::Busy, "", "modem\n"},
         {"an empty file just created", "", now, TOutcome::Busy, "", ""},
-        {"a binary PID written just now", binaryPid, now, TOutcome::Busy, "", binaryPid},
+        {"a live holder, binary PID", binaryPid, now, TOutcome::Busy, holderName, binaryPid},
+        {"a live holder's binary PID however old", binaryPid, old, TOutcome::Busy, holderName, binaryPid},
+        {"a gone holder, binary PID", Binary(gone), now, TOutcome::Acquired, "", ours},
         {"garbage left long ago", "modem\n", old, TOutcome::Acquired, "", ours},
         {"garbage dated far ahead", "modem\n", future, TOutcome::Acquired, "", ours},
-        {"a binary PID left long ago", binaryPid, old, TOutcome::Acquired, "", ours},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
@@ -415,6 +425,64 @@ TEST(PortLockTest, NoUsableLockFolderMeansNoLock)
         EXPECT_EQ(TPortLock::Acquire(setup.Locks, setup.Com1).Outcome(), TOutcome::NotLocked);
     }
     EXPECT_TRUE(fs::is_directory(setup.LockFile));
+}
+
+// Acquire's outcome in a child run as `nobody`; nothing when the child could
+// not run it (the test's folder out of its reach, say).
+std::optional<TOutcome> AcquireAsNobody(const std::string& lockDir, const std::string& device)
+{
+    constexpr int kCannot = 100;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        constexpr gid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
+            ::access(lockDir.c_str(), X_OK) != 0)
+            ::_exit(kCannot);
+        TPortLock lock = TPortLock::Acquire(lockDir, device);
+        const TOutcome outcome = lock.Outcome();
+        lock.Release();
+        ::_exit(static_cast<int>(outcome));
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) == kCannot)
+        return std::nullopt;
+    return static_cast<TOutcome>(WEXITSTATUS(status));
+}
+
+// Another user's program checks our locks: it may not signal us (EPERM) and
+// may not write in a root-only lock folder, yet a held lock is held for it.
+TEST(PortLockTest, AnotherUserSeesALiveLock)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the check as another user";
+    TLockSetup setup;
+    ASSERT_TRUE(setup.Make());
+    ASSERT_EQ(::chmod((setup.Root / ".").c_str(), 0755), 0);
+    const TSleeper holder("lock-holder");
+    ASSERT_GT(holder.Pid(), 0);
+
+    struct TRow {
+        const char* Name;
+        mode_t FolderMode;
+        std::string Content;
+        TOutcome Expected;
+    };
+    const std::vector<TRow> rows = {
+        {"a live holder it may not signal", 0777, Classic(holder.Pid()), TOutcome::Busy},
+        {"a live holder in a folder it cannot write", 0755, Classic(holder.Pid()), TOutcome::Busy},
+        {"a gone holder in a folder it cannot write", 0755, Classic(GonePid()), TOutcome::NotLocked},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        ASSERT_EQ(::chmod(setup.Locks.c_str(), row.FolderMode), 0);
+        WriteFile(setup.LockFile, row.Content);
+        ASSERT_EQ(::chmod(setup.LockFile.c_str(), 0644), 0);
+        const std::optional<TOutcome> outcome = AcquireAsNobody(setup.Locks, setup.Com1);
+        if (!outcome)
+            GTEST_SKIP() << "nobody cannot reach " << setup.Locks;
+        EXPECT_EQ(*outcome, row.Expected);
+        EXPECT_EQ(ReadFile(setup.LockFile), row.Content) << "someone else's: left alone";
+    }
 }
 
 // Within one process the lock is shared, so replacing a lock object with a
