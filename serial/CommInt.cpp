@@ -236,9 +236,29 @@ void TCustomComm::OpenPort()
             m_eventThread.reset();  // no thread to spare: the port works, events stay silent
         }
     }
-    ApplyTimeouts();
-    ApplyLineSettings();
-    SetupQueues();
+    // A device that refuses any of these is no port to work on: it is let go
+    // again, so that a failed open never leaves a half-prepared line open.
+    // The queues come before the line settings, whose XON/XOFF limits a
+    // driver checks against its queue.
+    try {
+        ApplyTimeouts();
+        SetupQueues();
+        ApplyLineSettings();
+    } catch (...) {
+        AbandonDevice();
+        throw;
+    }
+}
+
+void TCustomComm::AbandonDevice()
+{
+    if (m_eventThread) {
+        m_eventThread->Detach();
+        m_eventThread.reset();
+    }
+    const TDeviceHandle device = m_handle;
+    m_handle = kInvalidDeviceHandle;
+    ReleaseDevice(device);
 }
 
 void TCustomComm::ApplyLineSettings()

@@ -226,9 +226,9 @@ public:
     // runs and no events are raised.
     void SetDispatcher(vostrel::TSyncDispatcher dispatcher) { m_dispatcher = std::move(dispatcher); }
 
-    // Opens DeviceName for exclusive use and prepares it. If the device cannot
-    // be opened or is not a terminal the port stays closed; a later failure
-    // (time-outs, line settings, queues) raises with the port left open.
+    // Opens DeviceName for exclusive use and prepares it. Any failure, also
+    // one after the device opened (time-outs, queues, line settings), raises
+    // with the port closed and the device let go.
     void OpenPort();
     // Stops the watcher without waiting for it and releases the device; unread
     // input is discarded, queued output still goes out: the close waits up to
@@ -270,6 +270,8 @@ protected:
 private:
     // Backend: the platform's part of OpenPort and ApplyLineSettings.
     void DeviceOpened();
+    // Lets go of a device whose preparing failed; nothing was sent on it.
+    void AbandonDevice();
     void ApplyTimeouts();
     void SetupQueues();
     void ReadLineRecord(vostrel::TDcb& dcb);
