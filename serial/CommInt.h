@@ -101,6 +101,12 @@ constexpr std::uint32_t dcbAbortOnError = 0x4000;
 // The flag bit each TCommOption controls.
 std::uint32_t OptionFlag(TCommOption option);
 
+// The flag word a port writes: the binary flag, the bits of its flow-control
+// choice and those of its options, every other bit clear. fcDefault keeps the
+// handshake lines of the word the device reported, XON/XOFF as this port last
+// wrote them (lastWritten) and never abort-on-error.
+std::uint32_t LineFlags(TFlowControl flow, TCommOptions options, std::uint32_t reported, std::uint32_t lastWritten);
+
 // Event mask bits handed to DispatchCommEvents (one per TCommEventType).
 constexpr std::uint32_t EV_RXCHAR = 0x0001;
 constexpr std::uint32_t EV_RXFLAG = 0x0002;
