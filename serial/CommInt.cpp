@@ -24,7 +24,7 @@ constexpr std::uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,   4800
                                         19200, 38400, 56000, 57600, 115200, 128000, 256000};
 static_assert(std::size(kBaudRates) == br256000 + 1, "one rate for each TBaudrate");
 
-// Flow-control bits each TFlowControl sets on top of what the device reported.
+// The flow-control bits of each TFlowControl.
 constexpr std::uint32_t kCtsFlowFlags = dcbOutxCtsFlow | dcbRtsControlHandshake;  // 0x2004
 constexpr std::uint32_t kDtrFlowFlags = dcbOutxDsrFlow | dcbDtrControlHandshake;  // 0x0028
 constexpr std::uint32_t kSoftwareFlowFlags = dcbOutX | dcbInX;                    // 0x0300
@@ -51,6 +51,41 @@ std::uint32_t OptionFlag(TCommOption option)
         return dcbNull;
     }
     return 0;
+}
+
+std::uint32_t LineFlags(TFlowControl flow, TCommOptions options, std::uint32_t reported, std::uint32_t lastWritten)
+{
+    std::uint32_t flags = dcbBinary;
+    switch (flow) {
+    case fcNone:
+        break;  // also DTR and RTS held off
+    case fcCTS:
+        flags |= kCtsFlowFlags;
+        break;
+    case fcDTR:
+        flags |= kDtrFlowFlags;
+        break;
+    case fcSoftware:
+        flags |= kSoftwareFlowFlags;
+        break;
+    case fcDefault:
+        // The driver's handshake lines stay as they are. XON/XOFF only as
+        // this port chose it: a fresh Linux tty comes with IXON on, and a
+        // Windows port keeps what its last user left; either would swallow
+        // 0x11 and 0x13 of a binary line. Abort-on-error is never kept: after
+        // a line error every transfer would fail until the error state is
+        // read, which a write does not do.
+        flags = (reported & ~(kSoftwareFlowFlags | dcbAbortOnError)) | (lastWritten & kSoftwareFlowFlags);
+        break;
+    }
+    for (int o = coParityCheck; o <= coNullStrip; ++o) {
+        const std::uint32_t bit = OptionFlag(static_cast<TCommOption>(o));
+        if (options & OptionBit(static_cast<TCommOption>(o)))
+            flags |= bit;
+        else
+            flags &= ~bit;
+    }
+    return flags;
 }
 
 std::uint32_t EventMaskBit(TCommEventType event)
@@ -236,9 +271,29 @@ void TCustomComm::OpenPort()
             m_eventThread.reset();  // no thread to spare: the port works, events stay silent
         }
     }
-    ApplyTimeouts();
-    ApplyLineSettings();
-    SetupQueues();
+    // A device that refuses any of these is no port to work on: it is let go
+    // again, so that a failed open never leaves a half-prepared line open.
+    // The queues come before the line settings, whose XON/XOFF limits a
+    // driver checks against its queue.
+    try {
+        ApplyTimeouts();
+        SetupQueues();
+        ApplyLineSettings();
+    } catch (...) {
+        AbandonDevice();
+        throw;
+    }
+}
+
+void TCustomComm::AbandonDevice()
+{
+    if (m_eventThread) {
+        m_eventThread->Detach();
+        m_eventThread.reset();
+    }
+    const TDeviceHandle device = m_handle;
+    m_handle = kInvalidDeviceHandle;
+    ReleaseDevice(device);
 }
 
 void TCustomComm::ApplyLineSettings()
@@ -249,10 +304,6 @@ void TCustomComm::ApplyLineSettings()
     // A failed read leaves the record as last written, which fcDefault then
     // keeps; a line that really fails is reported by the write below.
     ReadLineRecord(dcb);
-    // XON/XOFF only as this port chose it: a fresh Linux tty comes with IXON
-    // on, and a Windows port keeps what its last user left; either would
-    // swallow 0x11 and 0x13 of a binary line.
-    dcb.Flags = (dcb.Flags & ~kSoftwareFlowFlags) | (m_writtenFlags & kSoftwareFlowFlags);
 
     dcb.DCBlength = sizeof(TDcb);
     dcb.BaudRate = BaudRateValue(m_baudRate);
@@ -267,34 +318,14 @@ void TCustomComm::ApplyLineSettings()
     dcb.XonLim = static_cast<std::uint16_t>(m_readBufSize / 4);
     dcb.XoffLim = static_cast<std::uint16_t>(m_readBufSize / 4);
 
-    switch (m_flowControl) {
-    case fcNone:
-        dcb.Flags = dcbBinary;
-        break;  // also DTR and RTS held off
-    case fcCTS:
-        dcb.Flags |= kCtsFlowFlags;
-        break;
-    case fcDTR:
-        dcb.Flags |= kDtrFlowFlags;
-        break;
-    case fcSoftware:
-        dcb.Flags |= kSoftwareFlowFlags;
-        break;
-    case fcDefault:
-        break;
-    }
-    for (int o = coParityCheck; o <= coNullStrip; ++o) {
-        const std::uint32_t bit = OptionFlag(static_cast<TCommOption>(o));
-        if (m_options & OptionBit(static_cast<TCommOption>(o)))
-            dcb.Flags |= bit;
-        else
-            dcb.Flags &= ~bit;
-    }
+    dcb.Flags = LineFlags(m_flowControl, m_options, dcb.Flags, m_writtenFlags);
 
-    m_dcb = dcb;
-    m_writtenFlags = dcb.Flags;
+    // A refused record never reached the line: fcDefault must not take its
+    // bits for the device's later on.
     if (const std::int32_t err = WriteLineRecord(dcb))
         throw ECommError("Error updating DataControlBlock", err);
+    m_dcb = dcb;
+    m_writtenFlags = dcb.Flags;
 }
 
 void TCustomComm::DispatchCommEvents(std::uint32_t mask)

@@ -101,6 +101,12 @@ constexpr std::uint32_t dcbAbortOnError = 0x4000;
 // The flag bit each TCommOption controls.
 std::uint32_t OptionFlag(TCommOption option);
 
+// The flag word a port writes: the binary flag, the bits of its flow-control
+// choice and those of its options, every other bit clear. fcDefault keeps the
+// handshake lines of the word the device reported, XON/XOFF as this port last
+// wrote them (lastWritten) and never abort-on-error.
+std::uint32_t LineFlags(TFlowControl flow, TCommOptions options, std::uint32_t reported, std::uint32_t lastWritten);
+
 // Event mask bits handed to DispatchCommEvents (one per TCommEventType).
 constexpr std::uint32_t EV_RXCHAR = 0x0001;
 constexpr std::uint32_t EV_RXFLAG = 0x0002;
@@ -226,9 +232,9 @@ public:
     // runs and no events are raised.
     void SetDispatcher(vostrel::TSyncDispatcher dispatcher) { m_dispatcher = std::move(dispatcher); }
 
-    // Opens DeviceName for exclusive use and prepares it. If the device cannot
-    // be opened or is not a terminal the port stays closed; a later failure
-    // (time-outs, line settings, queues) raises with the port left open.
+    // Opens DeviceName for exclusive use and prepares it. Any failure, also
+    // one after the device opened (time-outs, queues, line settings), raises
+    // with the port closed and the device let go.
     void OpenPort();
     // Stops the watcher without waiting for it and releases the device; unread
     // input is discarded, queued output still goes out: the close waits up to
@@ -270,6 +276,8 @@ protected:
 private:
     // Backend: the platform's part of OpenPort and ApplyLineSettings.
     void DeviceOpened();
+    // Lets go of a device whose preparing failed; nothing was sent on it.
+    void AbandonDevice();
     void ApplyTimeouts();
     void SetupQueues();
     void ReadLineRecord(vostrel::TDcb& dcb);

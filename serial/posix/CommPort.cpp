@@ -53,7 +53,7 @@ int WriteDeviceState(int fd, const TDcb& dcb)
     if (customRate && !SetCustomBaudRate(fd, dcb.BaudRate))
         return errno;
 
-    // DTR: off when disabled, else on (no DTR handshake on Linux). RTS: off
+    // DTR: off when disabled, else on (a DTR handshake never gets here). RTS: off
     // when disabled; driven by the driver under CRTSCTS; on for enable and for
     // toggle, which Linux does not do.
     SetModemLine(fd, (dcb.Flags & dcbDtrControlMask) != 0, TIOCM_DTR);

@@ -10,6 +10,11 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
         return EINVAL;  // termios has no 4-bit characters
     if (dcb.BaudRate == 0)
         return EINVAL;  // B0 would hang up the line
+    // Linux has no DTR/DSR handshake: a line run without the one asked for
+    // would overrun the peer, so it is refused like any other record
+    // termios cannot hold.
+    if ((dcb.Flags & dcbOutxDsrFlow) || (dcb.Flags & dcbDtrControlMask) == dcbDtrControlHandshake)
+        return EINVAL;
 
     // Raw 8-bit pipe: no line editing, echo, signals, translation or output
     // processing. A byte with a parity error arrives as NUL: Linux has no
@@ -57,8 +62,8 @@ int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate)
         t.c_iflag |= IXOFF;
     // fTXContinueOnXoff: Linux always keeps sending after it sent XOFF itself.
     // XonLim/XoffLim: the line discipline's thresholds are fixed.
-    // fOutxDsrFlow, DTR handshake, fDsrSensitivity: Linux has no DSR/DTR flow
-    // control. fAbortOnError: transfers never abort on line errors.
+    // fDsrSensitivity: Linux does not gate input on DSR. fAbortOnError:
+    // transfers never abort on line errors.
     // ErrorChar, EofChar, EvtChar: raw mode gives them no meaning.
     if ((dcb.Flags & dcbOutxCtsFlow) || (dcb.Flags & dcbRtsControlMask) == dcbRtsControlHandshake)
         t.c_cflag |= CRTSCTS;  // one flag for both directions on Linux

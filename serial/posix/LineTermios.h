@@ -18,9 +18,9 @@ constexpr std::uint32_t kDeviceOnlyFlags = dcbOutxDsrFlow | dcbDtrControlMask | 
 constexpr std::uint32_t kOpenedLineFlags = dcbBinary | dcbDtrControlEnable | dcbRtsControlEnable;
 
 // Turns t (as read from the device) into the raw line the record describes.
-// Returns 0, or EINVAL for a record termios cannot express. customRate is set
-// when the bit rate has no Bxxx constant (t then carries B38400 and the rate
-// must follow through termios2).
+// Returns 0, or EINVAL for a record termios cannot express (a DTR/DSR
+// handshake among them). customRate is set when the bit rate has no Bxxx
+// constant (t then carries B38400 and the rate must follow through termios2).
 int TermiosFromDcb(const TDcb& dcb, termios& t, bool& customRate);
 
 // Fills the record from t; the bits in kDeviceOnlyFlags come from

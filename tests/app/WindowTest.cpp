@@ -170,6 +170,23 @@ TEST_F(WindowTest, PortThatOpensArmsTheTimer)
     EXPECT_EQ(boxes.Texts.size(), 1);
 }
 
+TEST_F(WindowTest, APortThatRefusesItsLineShowsTheMessage)
+{
+    TPty pty;
+    if (pty.SlavePath().isEmpty())
+        GTEST_SKIP() << "no pseudo-terminal available";
+    Pick(QStringLiteral("/nonexistent/vostrel-port"));
+    w.ComPort.SetDatabits(da4);  // the terminal opens, its line settings fail
+    boxes.Texts.clear();
+    boxes.Infos.clear();
+    Pick(pty.SlavePath());
+    EXPECT_EQ(boxes.Texts, QStringList{"Не удалось открыть порт " + pty.SlavePath()});
+    ASSERT_EQ(boxes.Infos.size(), 1);
+    EXPECT_TRUE(boxes.Infos[0].contains(QString::fromLocal8Bit(std::strerror(EINVAL)))) << boxes.Infos[0].toStdString();
+    EXPECT_FALSE(w.ComPort.IsOpen());
+    EXPECT_FALSE(Ctl<QTimer>(w, "StartTimer")->isActive());
+}
+
 TEST_F(WindowTest, ShortEntriesAreIgnored)
 {
     Ctl<QComboBox>(w, "cbPort")->addItem(QStringLiteral(" \tC1 "));

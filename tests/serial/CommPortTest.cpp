@@ -114,30 +114,57 @@ TEST(CommPort, OpenFailuresLeaveThePortClosed)
     const std::string file = std::string(dir) + "/plain";
     ASSERT_EQ(::close(::open(file.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
 
+    // A terminal that opens but refuses the line the port asks for.
+    PtyStation station;
+    OwnerLoop owner;
     struct Row {
         const char* label;
         std::string device;
         std::string message;
         std::int32_t code;
+        std::function<void(TComm&)> prepare;
     };
+    const auto none = [](TComm&) {};
     std::vector<Row> rows = {
-        {"missing device", std::string(dir) + "/absent", "Error accessing specified device (Error: 2) ", 2},
-        {"directory", dir, "Error accessing specified device (Error: 21) ", EISDIR},
-        {"regular file", file, "Invalid device handle, access denied (Error: -1) ", -1},
-        {"character device, not a terminal", "/dev/null", "Invalid device handle, access denied (Error: -1) ", -1},
+        {"missing device", std::string(dir) + "/absent", "Error accessing specified device (Error: 2) ", 2, none},
+        {"directory", dir, "Error accessing specified device (Error: 21) ", EISDIR, none},
+        {"regular file", file, "Invalid device handle, access denied (Error: -1) ", -1, none},
+        {"character device, not a terminal", "/dev/null", "Invalid device handle, access denied (Error: -1) ", -1,
+         none},
     };
+    const std::vector<Row> ptyRows = {
+        {"line settings refused", station.SlavePath(), "Error updating DataControlBlock (Error: 22) ", EINVAL,
+         [](TComm& c) { c.SetDatabits(da4); }},
+        {"queues refused, watcher running", station.SlavePath(), "Error initializing Read/Write Buffers (Error: 22) ",
+         EINVAL,
+         [&](TComm& c) {
+             c.SetReadBufSize(0);
+             c.SetMonitorEvents(kAllCommEvents);
+             c.SetDispatcher(owner.Dispatcher());
+         }},
+    };
+    if (station.Ok())
+        rows.insert(rows.end(), ptyRows.begin(), ptyRows.end());
     if (::access("/dev/ttyS8", F_OK) != 0 && ::access("/dev/COM9", F_OK) != 0)
-        rows.push_back({"COM9 absent", "COM9", "Error accessing specified device (Error: 2) ", 2});
+        rows.push_back({"COM9 absent", "COM9", "Error accessing specified device (Error: 2) ", 2, none});
     for (const Row& r : rows) {
         SCOPED_TRACE(r.label);
         TComm c;
         c.SetMonitorEvents(0);
         c.SetDeviceName(r.device);
+        r.prepare(c);
         std::int32_t code = 0;
         EXPECT_EQ(MessageOf([&] { c.OpenPort(); }, &code), r.message);
         EXPECT_EQ(code, r.code);
         EXPECT_FALSE(c.IsOpen());
         EXPECT_EQ(c.InputCount(), -1);
+    }
+    // The refused terminal was let go: its exclusive lock went with it.
+    TComm again;
+    again.SetMonitorEvents(0);
+    again.SetDeviceName(station.SlavePath());
+    if (station.Ok()) {
+        EXPECT_NO_THROW(again.OpenPort());
     }
     ::unlink(file.c_str());
     ::rmdir(dir);
@@ -397,8 +424,9 @@ TEST_F(CommPortPty, FlagWordFollowsFlowControlAndOptions)
     port.SetFlowControl(fcCTS);
     EXPECT_EQ(port.LineSettings().Flags & 0x2004u, 0x2004u);
     EXPECT_NE(LineTermios().c_cflag & CRTSCTS, 0u);
-    port.SetFlowControl(fcDTR);
-    EXPECT_EQ(port.LineSettings().Flags & 0x0028u, 0x0028u);
+    // Linux has no DTR/DSR handshake: refused, the line keeps what it had.
+    EXPECT_THROW(port.SetFlowControl(fcDTR), ECommError);
+    EXPECT_EQ(port.LineSettings().Flags & 0x2004u, 0x2004u);
     port.SetFlowControl(fcNone);
     EXPECT_EQ(port.LineSettings().Flags, 1u + 0x0080u);
     EXPECT_EQ(LineTermios().c_cflag & CRTSCTS, 0u);

@@ -121,8 +121,8 @@ TEST(LineTermios, FlagWordMapsToTermiosWhereLinuxHasIt)
         {"RTS handshake alone", 0x2001, 0, CRTSCTS},
         {"XON/XOFF both ways", 0x0301, IXON | IXOFF, 0},
         {"XON/XOFF output only", 0x0101, IXON, 0},
-        {"no Linux form: DSR flow, DTR handshake, sensitivity, continue, error char, null, abort",
-         0x0001 | 0x0008 | 0x0020 | 0x0040 | 0x0080 | 0x0400 | 0x0800 | 0x4000, 0, 0},
+        {"no Linux form: DTR on, sensitivity, continue, error char, null, abort",
+         0x0001 | 0x0010 | 0x0040 | 0x0080 | 0x0400 | 0x0800 | 0x4000, 0, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.label);
@@ -143,6 +143,41 @@ TEST(LineTermios, FlagWordMapsToTermiosWhereLinuxHasIt)
             EXPECT_EQ(back.Flags & kDeviceOnlyFlags, r.flags & kDeviceOnlyFlags);
         else
             EXPECT_EQ(back.Flags & dcbRtsControlMask, dcbRtsControlHandshake);
+    }
+}
+
+// The word a port writes (the Windows record as it is) and the line Linux
+// makes of it, on a port whose last user left every bit it could set.
+TEST(LineTermios, EachFlowChoiceSetsOnlyItsOwnBits)
+{
+    const std::uint32_t leftOver = 0x5FD7;  // CTS flow, DTR/RTS on, XON/XOFF, abort, the five options
+    struct Row {
+        const char* label;
+        TFlowControl flow;
+        std::uint32_t lastWritten;
+        std::uint32_t flags;
+        int error;
+        tcflag_t iflag, cflag;
+    };
+    const Row rows[] = {
+        {"none", fcNone, 0x0301, 0x0001, 0, 0, 0},
+        {"RTS/CTS", fcCTS, 0x0301, 0x2005, 0, 0, CRTSCTS},
+        {"DTR/DSR: none on Linux", fcDTR, 0x0301, 0x0029, EINVAL, 0, 0},
+        {"XON/XOFF", fcSoftware, 0, 0x0301, 0, IXON | IXOFF, 0},
+        {"driver's lines, no XON/XOFF of its own", fcDefault, 0x1011, 0x1015, 0, 0, CRTSCTS},
+        {"driver's lines, XON/XOFF as this port set them", fcDefault, 0x0301, 0x1315, 0, IXON | IXOFF, CRTSCTS},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.label);
+        const std::uint32_t flags = LineFlags(r.flow, 0, leftOver, r.lastWritten);
+        EXPECT_EQ(flags, r.flags);
+        termios t = CookedLine();
+        bool custom = false;
+        EXPECT_EQ(TermiosFromDcb(Record(8, paNone, sb10, flags), t, custom), r.error);
+        if (r.error == 0) {
+            EXPECT_EQ(t.c_iflag, r.iflag);
+            EXPECT_EQ(t.c_cflag & CRTSCTS, r.cflag);
+        }
     }
 }
 

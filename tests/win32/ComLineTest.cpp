@@ -99,6 +99,12 @@ TEST_F(ComLines, LineSettingsAreWrittenAndReadBack)
     c.SetFlowControl(fcDefault);
     EXPECT_EQ(c.LineSettings().Flags & (dcbOutX | dcbInX), 0u);
 
+    // Each handshake alone, whatever the driver reported before.
+    c.SetFlowControl(fcCTS);
+    EXPECT_EQ(c.LineSettings().Flags, dcbBinary | dcbOutxCtsFlow | dcbRtsControlHandshake);
+    c.SetFlowControl(fcDTR);
+    EXPECT_EQ(c.LineSettings().Flags, dcbBinary | dcbOutxDsrFlow | dcbDtrControlHandshake);
+
     c.SetBaudRate(br9600);
     c.SetFlowControl(fcNone);
     EXPECT_EQ(c.LineSettings().BaudRate, 9600u);
@@ -116,7 +122,7 @@ TEST_F(ComLines, ReadsOnlyWhatHasArrivedAndPurgesInputOnly)
     std::uint8_t b = 0;
     auto t = Clock::now();
     EXPECT_EQ(c.ReadBytes(&b, 1), 0);  // nothing yet, and no waiting for it
-    EXPECT_LT(MsSince(t), 900);  // well below ReadTimeout: no read was left waiting
+    EXPECT_LT(MsSince(t), 900);        // well below ReadTimeout: no read was left waiting
 
     ASSERT_TRUE(WaitUntil([&] { return c.InputCount() >= 7; }, 5000)) << "no greeting";
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
