@@ -725,7 +725,9 @@ TEST_F(SequenceTest, TheShippedTimingsShowOnTheLine)
     const auto programmed = timed.ProgrammedBlocks()[0].End;
     const auto confirms = PacketsNumbered(timed, kPacketConfirm);
     ASSERT_EQ(confirms.size(), 2u);
-    const auto ms = [](SimClock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d).count(); };
+    const auto ms = [](SimClock::duration d) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+    };
     {
         std::lock_guard<std::mutex> lock(mutex);
         const auto next = std::find_if(purges.begin(), purges.end(), [&](auto t) { return t > programmed; });
