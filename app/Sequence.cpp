@@ -9,6 +9,7 @@
 
 #include "NumEdit.h"
 #include "Panels.h"
+#include "PortError.h"
 #include "PortList.h"
 #include "Selector.h"
 
@@ -47,7 +48,7 @@ void TfmMain::RunGuarded(F&& step)
     try {
         step();
     } catch (const ECommError& e) {
-        SerialFailure(QString::fromLocal8Bit(e.what()).trimmed());
+        SerialFailure(PortFailureText(cbPort->currentText().trimmed(), e.ErrorCode, QString::fromLocal8Bit(e.what())));
     } catch (const std::exception& e) {
         SerialFailure(QString::fromLocal8Bit(e.what()).trimmed());
     }

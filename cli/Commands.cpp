@@ -6,6 +6,7 @@
 #include "Packets.h"
 #include "ParamBlock.h"
 #include "ParamFile.h"
+#include "PortError.h"
 #include "Progress.h"
 
 #include <QDateTime>
@@ -268,7 +269,10 @@ public:
     int PortFailure(const std::exception& e)
     {
         m_progress.Clear();
-        PrintLine(m_context.Err, "Ошибка порта " + m_port.Name() + ": " + e.what());
+        const auto* comm = dynamic_cast<const ECommError*>(&e);
+        PrintLine(m_context.Err,
+                  ToUtf8(PortFailureText(QString::fromStdString(m_port.Name()), comm != nullptr ? comm->ErrorCode : 0,
+                                         QString::fromLocal8Bit(e.what()))));
         Finish();
         return ExitCode::PortFailed;
     }

@@ -13,4 +13,9 @@ enum class TPortErrorKind { Other, NoRights, Busy };
 QString SystemErrorText(int code);
 TPortErrorKind PortErrorKind(int code);
 
+// A port that failed in the middle of an exchange, as the window and the
+// command-line programmer report it: the system's text for the code the
+// serial component kept, its own message only where it kept no code.
+QString PortFailureText(const QString& name, int code, const QString& message);
+
 }  // namespace vostrel

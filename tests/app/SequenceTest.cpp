@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -560,7 +562,10 @@ TEST_F(SequenceTest, APulledAdapterIsReportedAndThePortListComesBack)
             Later(1200, [&] { sim->SendGreeting(); });
         }
         ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 10000));
-        EXPECT_EQ(boxes.Texts[0], QStringLiteral("Read error (Error: 5)"));
+        // The system's words for the code, not the serial component's English.
+        EXPECT_EQ(boxes.Texts[0], QStringLiteral("Ошибка порта ") + QString::fromStdString(sim->SlavePath()) +
+                                      QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EIO)) +
+                                      QLatin1Char('.'));
         EXPECT_FALSE(w->ComPort.IsOpen());
         EXPECT_TRUE(Ctl<QComboBox>(*w, "cbPort")->isVisible());
         EXPECT_TRUE(Ctl<QPushButton>(*w, "butWaiting")->isVisible());

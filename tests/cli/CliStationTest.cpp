@@ -2,6 +2,7 @@
 // damaged answer, a series of three stations with their copies, a restore, a
 // bad file, and copies that cannot be written.
 #include "CliRun.h"
+#include "Commands.h"
 #include "EdgeBlocks.h"
 
 #include "Packets.h"
@@ -13,6 +14,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 namespace vostrel {
@@ -302,6 +305,19 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
     EXPECT_EQ(programmed[0].Data, expected);
     EXPECT_TRUE(programmed[0].CrcOk);
     EXPECT_EQ(station.GoodbyeCount(), 2);
+}
+
+TEST_F(CliStation, APortThatFailsMidWayIsReportedInTheSystemsWords)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator station(config);
+    station.SetFault(StationFault::HangUp);
+
+    auto run = Start({"read", station.SlavePath(), "-o", (dir / "station.txt").string()});
+    EXPECT_EQ(run->Wait(30000), ExitCode::PortFailed) << run->Err();
+    const std::string line = "Ошибка порта " + station.SlavePath() + ": " + std::strerror(EIO) + ".";
+    EXPECT_NE(run->Err().find(line), std::string::npos) << run->Err();
 }
 
 TEST_F(CliStation, BadFileSendsNothing)
