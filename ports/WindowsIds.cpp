@@ -39,6 +39,41 @@ std::optional<std::uint16_t> HexField(std::string_view id, std::string_view key)
     return value;
 }
 
+bool StartsWithUpper(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (Upper(text[i]) != prefix[i])
+            return false;
+    return true;
+}
+
+std::string UpperText(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), Upper);
+    return out;
+}
+
+// "USB\VID_2341&PID_8036&MI_00\..." is one function of a composite device.
+bool IsCompositeFunction(std::string_view instanceId)
+{
+    if (!StartsWithUpper(instanceId, "USB\\"))
+        return false;
+    const std::string upper = UpperText(instanceId.substr(0, instanceId.find('\\', 4)));
+    return upper.find("&MI_") != std::string::npos;
+}
+
+// "USB Serial Port (COM7)" without its own port name.
+std::string WithoutPortName(std::string text, const std::string& name)
+{
+    const std::string suffix = " (" + name + ")";
+    if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+        text.erase(text.size() - suffix.size());
+    return text;
+}
+
 }  // namespace
 
 TUsbIds UsbIdsOf(std::string_view hardwareId)
@@ -57,6 +92,41 @@ std::string SerialNumberOf(std::string_view instanceId)
     if (part.find('&') != std::string_view::npos)
         return {};
     return std::string(part);
+}
+
+std::string AdapterSerialNumber(const TWindowsPort& port)
+{
+    if (IsCompositeFunction(port.InstanceId) || !StartsWithUpper(port.InstanceId, "USB\\"))
+        return SerialNumberOf(port.ParentInstanceId);
+    return SerialNumberOf(port.InstanceId);
+}
+
+std::string AdapterDescription(const TWindowsPort& port)
+{
+    const bool generic = UpperText(port.Service) == "USBSER" || UpperText(port.Manufacturer) == "MICROSOFT";
+    if (generic && !port.BusDescription.empty())
+        return port.BusDescription;
+    std::string text = WithoutPortName(port.FriendlyName, port.Name);
+    if (!generic && !port.Manufacturer.empty() && text.find(port.Manufacturer) == std::string::npos &&
+        port.Manufacturer.front() != '(')
+        text = port.Manufacturer + (text.empty() ? "" : " " + text);
+    return text;
+}
+
+std::vector<TWindowsPort> MergeWindowsPorts(const std::vector<TWindowsPort>& ports)
+{
+    std::vector<TWindowsPort> merged;
+    std::set<int> numbers;
+    std::set<std::string> others;
+    for (const TWindowsPort& port : ports) {
+        if (port.Name.empty() || StartsWithUpper(port.Name, "LPT"))
+            continue;
+        const int n = ComNumberOf(port.Name);
+        if (n > 0 ? !numbers.insert(n).second : !others.insert(UpperText(port.Name)).second)
+            continue;
+        merged.push_back(port);
+    }
+    return merged;
 }
 
 int ComNumberOf(std::string_view portName)

@@ -1,4 +1,4 @@
-// The ports a Windows machine has, from its device manager. "COM1" to "COM6"
+// The ports a Windows machine has, from its device manager and registry. "COM1" to "COM6"
 // and every other port are the system's own names: Windows itself keeps a
 // name with its adapter, so no binding of ours is needed.
 #include "PortFinder.h"
@@ -13,35 +13,19 @@ namespace {
 
 const std::string kDevicePrefix = "\\\\.\\";
 
-// "USB Serial Port (COM7)" without its own port name.
-std::string WithoutPortName(std::string text, const std::string& name)
-{
-    const std::string suffix = " (" + name + ")";
-    if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
-        text.erase(text.size() - suffix.size());
-    return text;
-}
-
 TPresentPort Present(const TWindowsPort& port)
 {
     TPresentPort present;
     present.Path = kDevicePrefix + port.Name;
     const TUsbIds ids = UsbIdsOf(port.HardwareId);
-    // A USB adapter's serial number sits in its own instance id, which for
-    // drivers with a bus of their own (FTDI) is the port's parent.
-    present.SerialNumber = SerialNumberOf(port.ParentInstanceId);
-    if (present.SerialNumber.empty())
-        present.SerialNumber = SerialNumberOf(port.InstanceId);
+    present.SerialNumber = AdapterSerialNumber(port);
     if (ids.VendorId) {
         present.Kind = TPresentPort::TKind::Usb;
         present.Location = port.Location;
     } else if (port.HardwareId.rfind("ACPI\\", 0) == 0) {
         present.Kind = TPresentPort::TKind::BuiltIn;
     }
-    std::string text = WithoutPortName(port.FriendlyName, port.Name);
-    if (!port.Manufacturer.empty() && text.find(port.Manufacturer) == std::string::npos &&
-        port.Manufacturer.front() != '(')
-        text = port.Manufacturer + (text.empty() ? "" : " " + text);
+    std::string text = AdapterDescription(port);
     if (!present.SerialNumber.empty())
         text += (text.empty() ? "s/n " : ", s/n ") + present.SerialNumber;
     present.Description = text;

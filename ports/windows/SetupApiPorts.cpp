@@ -4,8 +4,8 @@
 
 #include <cfgmgr32.h>
 // The class GUID is defined here, not taken from a library.
-#include <initguid.h>
 #include <devguid.h>
+#include <initguid.h>
 #include <setupapi.h>
 
 #include <memory>
@@ -13,6 +13,12 @@
 namespace vostrel {
 
 namespace {
+
+// GUID_DEVINTERFACE_COMPORT, whose header wants the driver kit's types.
+const GUID kComPortInterface = {0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
+// DEVPKEY_Device_BusReportedDeviceDesc, kept here as the GUID above is.
+const DEVPROPKEY kBusReportedDeviceDesc = {
+    {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
 
 std::string Utf8(const wchar_t* text, std::size_t length)
 {
@@ -71,14 +77,25 @@ std::string InstanceId(DEVINST instance)
     return Utf8Z(buffer, MAX_DEVICE_ID_LEN);
 }
 
-}  // namespace
-
-std::vector<TWindowsPort> ListWindowsPorts()
+// What the device itself reported on its bus (a USB product string).
+std::string BusDescription(DEVINST instance)
 {
-    std::vector<TWindowsPort> ports;
-    const HDEVINFO set = ::SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    wchar_t buffer[512] = {};
+    DEVPROPTYPE type = 0;
+    ULONG size = sizeof buffer - sizeof(wchar_t);
+    if (::CM_Get_DevNode_PropertyW(instance, &kBusReportedDeviceDesc, &type, reinterpret_cast<BYTE*>(buffer), &size,
+                                   0) != CR_SUCCESS ||
+        type != DEVPROP_TYPE_STRING)
+        return {};
+    return Utf8Z(buffer, size / sizeof(wchar_t));
+}
+
+// The present devices of a setup class, or those with a device interface.
+void AddDevices(const GUID& guid, DWORD flags, std::vector<TWindowsPort>& ports)
+{
+    const HDEVINFO set = ::SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | flags);
     if (set == INVALID_HANDLE_VALUE)
-        return ports;
+        return;
     const std::unique_ptr<void, decltype(&::SetupDiDestroyDeviceInfoList)> owner(set, ::SetupDiDestroyDeviceInfoList);
     for (DWORD i = 0;; ++i) {
         SP_DEVINFO_DATA device{};
@@ -87,20 +104,64 @@ std::vector<TWindowsPort> ListWindowsPorts()
             break;
         TWindowsPort port;
         port.Name = PortName(set, device);
-        // Printer ports share the class; they are no line to a station.
-        if (port.Name.empty() || port.Name.rfind("LPT", 0) == 0)
+        if (port.Name.empty())
             continue;
         port.FriendlyName = Property(set, device, SPDRP_FRIENDLYNAME);
         port.Manufacturer = Property(set, device, SPDRP_MFG);
         port.HardwareId = Property(set, device, SPDRP_HARDWAREID);
         port.Location = Property(set, device, SPDRP_LOCATION_INFORMATION);
+        port.Service = Property(set, device, SPDRP_SERVICE);
         port.InstanceId = InstanceId(device.DevInst);
+        port.BusDescription = BusDescription(device.DevInst);
         DEVINST parent = 0;
-        if (::CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS)
+        if (::CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS) {
             port.ParentInstanceId = InstanceId(parent);
+            // A function of a composite device may report nothing of its own.
+            if (port.BusDescription.empty())
+                port.BusDescription = BusDescription(parent);
+        }
         ports.push_back(std::move(port));
     }
-    return ports;
+}
+
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM: every serial device's port name, as
+// each driver writes it, installed through a Ports class or not.
+void AddSerialComm(std::vector<TWindowsPort>& ports)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return;
+    for (DWORD i = 0;; ++i) {
+        wchar_t device[256] = {};
+        DWORD deviceChars = sizeof device / sizeof device[0];
+        wchar_t name[256] = {};
+        DWORD size = sizeof name - sizeof(wchar_t);
+        DWORD type = 0;
+        const LONG status =
+            ::RegEnumValueW(key, i, device, &deviceChars, nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            break;
+        if (type != REG_SZ)
+            continue;
+        TWindowsPort port;
+        port.Name = Utf8Z(name, size / sizeof(wchar_t));
+        ports.push_back(std::move(port));
+    }
+    ::RegCloseKey(key);
+}
+
+}  // namespace
+
+std::vector<TWindowsPort> ListWindowsPorts()
+{
+    std::vector<TWindowsPort> ports;
+    AddDevices(GUID_DEVCLASS_PORTS, 0, ports);
+    AddDevices(kComPortInterface, DIGCF_DEVICEINTERFACE, ports);
+    AddSerialComm(ports);
+    return MergeWindowsPorts(ports);
 }
 
 }  // namespace vostrel

@@ -1,5 +1,6 @@
-// What Windows' own strings say about a port: USB ids, serial numbers, and
-// the entries the port list offers. Ids as Windows' device manager shows them
+// What Windows' own strings say about a port: USB ids, serial numbers, the
+// adapter's name, the ports its lists give, and the entries the port list
+// offers. Ids as Windows' device manager shows them
 // for FTDI, CH340, Prolific and CDC adapters.
 #include "WindowsIds.h"
 
@@ -47,6 +48,96 @@ TEST(WindowsIds, UsbIdsAndSerialNumbers)
     }
 }
 
+TEST(WindowsIds, AnAdapterIsKnownByItsOwnSerialNumberAndName)
+{
+    struct TRow {
+        const char* Name;
+        TWindowsPort Port;
+        const char* Serial;
+        const char* Description;
+    };
+    auto port = [](std::string friendly, std::string mfg, std::string service, std::string bus, std::string id,
+                   std::string parent) {
+        TWindowsPort p;
+        p.Name = "COM7";
+        p.FriendlyName = std::move(friendly);
+        p.Manufacturer = std::move(mfg);
+        p.Service = std::move(service);
+        p.BusDescription = std::move(bus);
+        p.InstanceId = std::move(id);
+        p.ParentInstanceId = std::move(parent);
+        return p;
+    };
+    const TRow rows[] = {
+        {"FTDI: the port sits on the adapter",
+         port("USB Serial Port (COM7)", "FTDI", "FTSER2K", "FT232R USB UART",
+              "FTDIBUS\\VID_0403+PID_6001+A12345A\\0000", "USB\\VID_0403&PID_6001\\A12345"),
+         "A12345", "FTDI USB Serial Port"},
+        {"CDC behind a hub with a serial number: not the hub's",
+         port("USB Serial Device (COM7)", "Microsoft", "usbser", "Arduino Uno", "USB\\VID_2341&PID_0043\\7523733353635",
+              "USB\\VID_05E3&PID_0610\\HUB0001"),
+         "7523733353635", "Arduino Uno"},
+        {"an adapter without a serial number behind such a hub",
+         port("USB-SERIAL CH340 (COM7)", "wch.cn", "CH341SER_A64", "USB Serial",
+              "USB\\VID_1A86&PID_7523\\5&2C8B4A2C&0&2", "USB\\VID_05E3&PID_0610\\HUB0001"),
+         "", "wch.cn USB-SERIAL CH340"},
+        {"a function of a composite device: the device's",
+         port("USB Serial Device (COM7)", "Microsoft", "usbser", "Pico", "USB\\VID_2E8A&PID_000A&MI_00\\6&1A2B&0&0000",
+              "USB\\VID_2E8A&PID_000A\\E660583883"),
+         "E660583883", "Pico"},
+        {"the generic driver without a bus description: no \"Microsoft\"",
+         port("USB Serial Device (COM7)", "Microsoft", "usbser", "", "USB\\VID_1234&PID_5678\\SN1",
+              "USB\\ROOT_HUB30\\4&1"),
+         "SN1", "USB Serial Device"},
+        {"a built-in port",
+         port("Communications Port (COM7)", "(Standard port types)", "Serial", "", "ACPI\\PNP0501\\1",
+              "ACPI\\PNP0A08\\0"),
+         "", "Communications Port"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(AdapterSerialNumber(row.Port), row.Serial);
+        EXPECT_EQ(AdapterDescription(row.Port), row.Description);
+    }
+}
+
+TEST(WindowsIds, EveryListedPortOnceFirstListDescribingIt)
+{
+    auto named = [](const char* name, const char* friendly = "") {
+        TWindowsPort p;
+        p.Name = name;
+        p.FriendlyName = friendly;
+        return p;
+    };
+    struct TRow {
+        const char* Name;
+        std::vector<TWindowsPort> Ports;
+        std::vector<std::pair<std::string, std::string>> Expected;  // name, friendly name
+    };
+    const TRow rows[] = {
+        {"Ports class, then interface and registry copies dropped",
+         {named("COM3", "USB Serial Port (COM3)"), named("COM3", "from the interface"), named("COM3")},
+         {{"COM3", "USB Serial Port (COM3)"}}},
+        {"a modem and a virtual pair only in the later lists",
+         {named("COM1", "Communications Port (COM1)"), named("COM4", "Modem"), named("CNCA0"), named("CNCB0"),
+          named("COM1"), named("COM12")},
+         {{"COM1", "Communications Port (COM1)"}, {"COM4", "Modem"}, {"CNCA0", ""}, {"CNCB0", ""}, {"COM12", ""}}},
+        {"names in any case",
+         {named("com9", "first"), named("COM9"), named("cnca0"), named("CNCA0")},
+         {{"com9", "first"}, {"cnca0", ""}}},
+        {"no printer port, no nameless entry",
+         {named("LPT1", "Printer Port (LPT1)"), named(""), named("COM2")},
+         {{"COM2", ""}}},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        std::vector<std::pair<std::string, std::string>> got;
+        for (const TWindowsPort& p : MergeWindowsPorts(row.Ports))
+            got.emplace_back(p.Name, p.FriendlyName);
+        EXPECT_EQ(got, row.Expected);
+    }
+}
+
 TEST(WindowsIds, ListOffersComOneToSixThenEveryOtherPort)
 {
     struct TRow {
@@ -63,7 +154,9 @@ TEST(WindowsIds, ListOffersComOneToSixThenEveryOtherPort)
     const TRow rows[] = {
         {"nothing present", {}, six},
         {"built-in ports only", {"COM1", "COM2"}, six},
-        {"adapters numbered high, in number order", {"COM12", "COM1", "COM7", "COM10"}, with({"COM7", "COM10", "COM12"})},
+        {"adapters numbered high, in number order",
+         {"COM12", "COM1", "COM7", "COM10"},
+         with({"COM7", "COM10", "COM12"})},
         {"one name once", {"COM9", "COM9", "com9"}, with({"COM9"})},
         {"other names after the COM numbers", {"CNCB0", "COM8", "CNCA0"}, with({"COM8", "CNCA0", "CNCB0"})},
         {"no empty entry, no COM0", {"", "COM0", "COM"}, with({"COM", "COM0"})},
