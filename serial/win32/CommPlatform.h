@@ -1,6 +1,9 @@
-// What the component keeps of a Windows device: its handle. The error state
-// lives in the driver (ClearCommError), so nothing else is kept per port.
+// What the component keeps of a Windows device: its handle, and the event a
+// transfer completes on. The error state lives in the driver
+// (ClearCommError), so nothing else is kept per port.
 #pragma once
+
+#include "CommObjs.h"
 
 #include <cstdint>
 
@@ -11,6 +14,11 @@ namespace vostrel {
 using TDeviceHandle = std::intptr_t;
 inline constexpr TDeviceHandle kInvalidDeviceHandle = -1;  // INVALID_HANDLE_VALUE
 
-struct TPortState {};
+struct TPortState {
+    // The OVERLAPPED event of each read and write, set only by the system:
+    // GetOverlappedResult waits on it alone. The component's I/O event is
+    // the stop that ClosePort sets.
+    TSimpleEvent transferDone;
+};
 
 }  // namespace vostrel

@@ -103,21 +103,37 @@ void TCustomComm::ReleaseDevice(TDeviceHandle device)
 
 namespace {
 
-// Waits for a started transfer. On time-out (or a wake-up by ClosePort) the
-// transfer is cancelled and waited for, so that the record and the buffer are
-// free again when this returns.
-std::int32_t FinishTransfer(HANDLE h, OVERLAPPED& ov, TSimpleEvent& ioEvent, std::int32_t timeoutMs)
+// How a transfer ended: the bytes it carried and the system's code (0 when
+// it completed).
+struct TTransferEnd {
+    DWORD bytes = 0;
+    DWORD error = 0;
+};
+
+// Waits for a started transfer until it completes, its time runs out or
+// ClosePort sets stop. One still going then is cancelled and waited for until
+// it has completed, so that the record and the buffer are free again when this
+// returns; whatever it carried until then is in the result, with its own code.
+TTransferEnd FinishTransfer(HANDLE h, OVERLAPPED& ov, HANDLE stop, std::int32_t timeoutMs)
 {
-    const std::uint32_t limit = timeoutMs < 0 ? INFINITE : static_cast<std::uint32_t>(timeoutMs);
-    DWORD n = 0;
-    if (ioEvent.WaitFor(limit) != wrSignaled || !::GetOverlappedResult(h, &ov, &n, FALSE)) {
+    const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
+    // The completion first: a transfer that ended together with a stop counts.
+    const HANDLE events[2] = {ov.hEvent, stop};
+    if (::WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, limit) != WAIT_OBJECT_0)
         ::CancelIoEx(h, &ov);
-        ::GetOverlappedResult(h, &ov, &n, TRUE);
-        ioEvent.ResetEvent();
-        return -1;
-    }
-    ioEvent.ResetEvent();
-    return static_cast<std::int32_t>(n);
+    TTransferEnd end;
+    if (!::GetOverlappedResult(h, &ov, &end.bytes, TRUE))
+        end.error = ::GetLastError();
+    return end;
+}
+
+// A zeroed record completing on the port's own transfer event.
+OVERLAPPED TransferRecord(TSimpleEvent& done)
+{
+    done.ResetEvent();
+    OVERLAPPED ov{};
+    ov.hEvent = done.Handle();
+    return ov;
 }
 
 }  // namespace
@@ -128,11 +144,13 @@ std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
         throw ECommError("Write error", ERROR_INVALID_PARAMETER);
     TLockGuard lock(m_ioLock);
     const HANDLE h = AsHandle(m_handle);
-    OVERLAPPED ov{};
-    ov.hEvent = m_ioEvent.Handle();
+    OVERLAPPED ov = TransferRecord(m_state.transferDone);
     if (!::WriteFile(h, buf, static_cast<DWORD>(count), nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
         throw ECommError("Write error", LastErrorCode());
-    return FinishTransfer(h, ov, m_ioEvent, m_writeTimeout);
+    // Stopped, timed out or failed on the way: -1, as on Linux; the bytes
+    // handed over until then still go out.
+    const TTransferEnd end = FinishTransfer(h, ov, m_ioEvent.Handle(), m_writeTimeout);
+    return end.error == 0 ? static_cast<std::int32_t>(end.bytes) : -1;
 }
 
 std::int32_t TCustomComm::ReadBytes(void* buf, std::int32_t count)
@@ -150,11 +168,17 @@ std::int32_t TCustomComm::ReadBytes(void* buf, std::int32_t count)
     const DWORD want = std::min(static_cast<DWORD>(count), st.cbInQue);
     if (want == 0)
         return 0;
-    OVERLAPPED ov{};
-    ov.hEvent = m_ioEvent.Handle();
+    OVERLAPPED ov = TransferRecord(m_state.transferDone);
     if (!::ReadFile(h, buf, want, nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
         throw ECommError("Read error", LastErrorCode());
-    return FinishTransfer(h, ov, m_ioEvent, m_readTimeout);
+    const TTransferEnd end = FinishTransfer(h, ov, m_ioEvent.Handle(), m_readTimeout);
+    // Bytes taken have left the driver's queue: they are the caller's even
+    // when the read was cancelled or failed after taking them.
+    if (end.bytes > 0 || end.error == 0)
+        return static_cast<std::int32_t>(end.bytes);
+    if (end.error == ERROR_OPERATION_ABORTED)
+        return -1;  // stopped by ClosePort or out of time
+    throw ECommError("Read error", static_cast<std::int32_t>(end.error));
 }
 
 std::int32_t TCustomComm::InputCount()
