@@ -1,6 +1,7 @@
-// Paints the program's icon at one pixel size into a PNG file, so the packaged
-// bitmaps are made at build time from the same shapes as the scalable SVG beside
-// this file (the Qt Svg module is not available to render that one).
+// Paints the program's icon at one pixel size into a PNG file, or at several
+// into a Windows .ico, so the packaged bitmaps are made at build time from the
+// same shapes as the scalable SVG beside this file (the Qt Svg module is not
+// available to render that one).
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
