@@ -1,40 +1,125 @@
 ; The Windows installer: one folder under Program Files with the program and
-; everything tools/windows-deploy gathered beside it, a Start-menu entry and
-; an uninstaller. Built by tools/windows-package with
-;   makensis -DVERSION=x.y.z -DSTAGE=folder -DLICENSE=file -DOUTFILE=setup.exe
+; everything tools/windows-deploy gathered beside it, a Start-menu entry, an
+; Add/Remove Programs entry and an uninstaller. Built by tools/windows-package
+; with
+;   makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DSTAGE=folder -DLICENSE=file
+;     -DFILELIST=uninstall-files.nsh -DICON=vostrel.ico -DOUTFILE=setup.exe
+; FILELIST holds a Delete line for each file of the stage and an RMDir line
+; for each of its folders, deepest first: the uninstaller removes what this
+; version installed and nothing else.
 ; A 64-bit installer for a 64-bit program; it also runs where no 32-bit
 ; Windows layer is installed.
 Target amd64-unicode
+ManifestDPIAware true
+ManifestSupportedOS all
 !include "MUI2.nsh"
+!include "LogicLib.nsh"
 
 Name "Vostrel"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\Vostrel"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vostrel"
+; An upgrade goes where the last version is, wherever the operator put it.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ; Per machine: the ports belong to the machine, and so does the programmer.
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
-!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vostrel"
-
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_LICENSE "${LICENSE}"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "Russian"
-!insertmacro MUI_LANGUAGE "English"
 
-Section "Vostrel"
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey "ProductName" "Vostrel"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileDescription" "Установка программы Vostrel"
+VIAddVersionKey "CompanyName" "The Vostrel developers"
+VIAddVersionKey "LegalCopyright" "Copyright (C) 2026 The Vostrel developers"
+
+; Each program holds the mutex VostrelRunning while it runs
+; (packaging/windows/Running.cpp), in its own session and globally; files in
+; use could be neither replaced nor removed. Access denied to an existing
+; mutex (another user's) counts as running too.
+!macro RefuseWhileRunning un
+Function ${un}RefuseWhileRunning
+  retry:
+  StrCpy $2 0
+  ${ForEach} $3 0 1 + 1
+    ${If} $3 = 0
+      StrCpy $4 "VostrelRunning"
+    ${Else}
+      StrCpy $4 "Global\VostrelRunning"
+    ${EndIf}
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w r4) p .r0 ?e'
+    Pop $1
+    ${If} $0 != 0
+      System::Call 'kernel32::CloseHandle(p r0)'
+      StrCpy $2 1
+    ${ElseIf} $1 = 5
+      StrCpy $2 1
+    ${EndIf}
+  ${Next}
+  ${If} $2 = 1
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+      "Программа Vostrel или vostrel-cli сейчас работает.$\r$\nЗакройте её и нажмите «Повтор»." \
+      /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro RefuseWhileRunning ""
+!insertmacro RefuseWhileRunning "un."
+
+Function .onInit
+  Call RefuseWhileRunning
+FunctionEnd
+
+Function un.onInit
+  Call un.RefuseWhileRunning
+FunctionEnd
+
+Section "Vostrel" SecProgram
+  ; Once more: the program may have been started while the pages were shown.
+  Call RefuseWhileRunning
   SetShellVarContext all
+  ; The last version's own uninstaller takes its files first, so none that
+  ; this version no longer has stays behind. Run in place (_?=) it is waited
+  ; for and leaves itself, which WriteUninstaller replaces.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+  ${AndIf} ${FileExists} "$0\uninstall.exe"
+    DetailPrint "Удаление предыдущей версии из $0"
+    ExecWait '"$0\uninstall.exe" /S _?=$0'
+    ${If} $0 != $INSTDIR
+      Delete "$0\uninstall.exe"
+      RMDir "$0"
+    ${EndIf}
+  ${EndIf}
+
   SetOutPath "$INSTDIR"
   File /r "${STAGE}/*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Vostrel.lnk" "$INSTDIR\vostrel.exe"
+
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vostrel"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "The Vostrel developers"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\vostrel.exe,0"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  ; In KB, as the compiler counted this section's files.
+  SectionGetSize ${SecProgram} $0
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
@@ -42,13 +127,10 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\Vostrel.lnk"
-  ; Only what the installer put there: the folder goes only when it is empty.
-  RMDir /r "$INSTDIR\platforms"
-  RMDir /r "$INSTDIR\translations"
-  Delete "$INSTDIR\*.dll"
-  Delete "$INSTDIR\*.exe"
-  Delete "$INSTDIR\qt.conf"
-  Delete "$INSTDIR\LICENSE.txt"
+  ; Only what this version installed; the folder goes only when that leaves
+  ; it empty.
+  !include "${FILELIST}"
+  Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
