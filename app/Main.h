@@ -179,6 +179,8 @@ private:
     void WaitAndRead();
     void Program();
     void ReturnToWaiting();
+    // Sleeps ms while the window keeps painting; input waits until after.
+    void PauseHoldingInput(std::uint32_t ms);
     void ShowDamagedAnswer();
     void SendLinkPacket(const vostrel::TByteArray& packet, bool logBytes, bool doubleDle);
     template <class F>
@@ -243,6 +245,7 @@ private:
     // The last open of ComPort, run aside; the window's thread leaves
     // ComPort alone until it has ended.
     std::shared_future<void> m_pendingOpen;
+    bool m_holdingInput = false;        // the thank-you page holds the operator's input
     vostrel::TPortBindings m_bindings;  // the adapter each port name has reached in this session
 
     // The box of a damaged answer, while the operator has not closed it.
