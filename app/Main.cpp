@@ -65,6 +65,9 @@ TfmMain::TfmMain(TWindowOptions options, QWidget* parent) : QWidget(parent), m_o
 
 TfmMain::~TfmMain()
 {
+    // No messages any more: an open still running aside is simply waited for.
+    if (m_pendingOpen.valid())
+        m_pendingOpen.wait();
     try {
         ClosePort();
     } catch (...) {

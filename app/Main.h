@@ -22,6 +22,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,11 @@ private:
     struct TPortAttempt;
     template <class F>
     auto RunAside(F&& job);
+    template <class R>
+    void AwaitAside(const R& result);
+    // Returns once an open still running aside has ended, handling the
+    // window's messages meanwhile.
+    void AwaitPendingOpen();
     // The port names resolved over the ports present now; present, when
     // given, receives those ports.
     std::vector<vostrel::TPortChoice> ResolvePorts(std::vector<vostrel::TPresentPort>* present);
@@ -173,6 +179,8 @@ private:
     void WaitAndRead();
     void Program();
     void ReturnToWaiting();
+    // Sleeps ms while the window keeps painting; input waits until after.
+    void PauseHoldingInput(std::uint32_t ms);
     void ShowDamagedAnswer();
     void SendLinkPacket(const vostrel::TByteArray& packet, bool logBytes, bool doubleDle);
     template <class F>
@@ -234,6 +242,10 @@ private:
     unsigned m_portGeneration = 0;  // counts port changes
     unsigned m_pickGeneration = 0;  // counts picks; only the newest may act
     vostrel::TPortLock m_portLock;  // marks ComPort's device as ours to other programs
+    // The last open of ComPort, run aside; the window's thread leaves
+    // ComPort alone until it has ended.
+    std::shared_future<void> m_pendingOpen;
+    bool m_holdingInput = false;        // the thank-you page holds the operator's input
     vostrel::TPortBindings m_bindings;  // the adapter each port name has reached in this session
 
     // The box of a damaged answer, while the operator has not closed it.

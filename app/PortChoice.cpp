@@ -3,8 +3,8 @@
 #include "Main.h"
 #include "PortError.h"
 #include "PortFinder.h"
-#include "PortLock.h"
 #include "PortList.h"
+#include "PortLock.h"
 
 #include <QMessageBox>
 #include <QSignalBlocker>
@@ -42,6 +42,13 @@ struct TfmMain::TPortAttempt {
     QStringList Holders;  // other programs holding the device
 };
 
+template <class R>
+void TfmMain::AwaitAside(const R& result)
+{
+    while (result.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
+        ProcessMessages();
+}
+
 // Listing the ports and looking for a port's holders take milliseconds to
 // much more (a process with thousands of descriptors), so they run aside
 // while the window goes on handling its messages.
@@ -49,9 +56,17 @@ template <class F>
 auto TfmMain::RunAside(F&& job)
 {
     auto result = std::async(std::launch::async, std::forward<F>(job));
-    while (result.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready)
-        ProcessMessages();
+    AwaitAside(result);
     return result.get();
+}
+
+// ComPort is one object and not for two threads at once: while an open runs
+// aside, the window's thread waits for it before it touches the port, so
+// whatever the open produced is closed by whoever comes next.
+void TfmMain::AwaitPendingOpen()
+{
+    if (m_pendingOpen.valid())
+        AwaitAside(m_pendingOpen);
 }
 
 std::vector<TPortChoice> TfmMain::ResolvePorts(std::vector<TPresentPort>* present)
@@ -110,6 +125,7 @@ void TfmMain::ShowPortTips(const std::vector<TPortChoice>& choices)
 
 void TfmMain::ClosePort()
 {
+    AwaitPendingOpen();
     // Also when the close fails: the device is no longer ours either way.
     struct TRelease {
         TPortLock& Lock;
@@ -120,7 +136,9 @@ void TfmMain::ClosePort()
 
 // A pick is one step: it lets the window handle its messages at every pause,
 // so another pick, the closing of the window or the list's refresh can run
-// inside it. A newer pick supersedes this one, which then touches nothing.
+// inside it. A newer pick supersedes this one, which then touches nothing:
+// the newer pick (or the closing) waits for this one's open to end and
+// closes what it opened.
 void TfmMain::cbPortChange()
 {
     if (TrimmedControl(cbPort->currentText()).size() <= 2)
@@ -143,6 +161,11 @@ void TfmMain::cbPortChange()
         pause(30);
         if (superseded())
             return;
+        // An older pick's open may still run aside; a pick made meanwhile
+        // takes over from here.
+        AwaitPendingOpen();
+        if (superseded())
+            return;
         ClosePort();
         pause(30);
         if (superseded())
@@ -163,8 +186,9 @@ void TfmMain::cbPortChange()
             if (const TPortChoice* choice = ChoiceFor(choices, name)) {
                 if (!choice->Path.empty())
                     path = choice->Path;
-                attempt.Report = (choice->Away ? AwayText(*choice) : name + QStringLiteral(": ") + PortToolTip(*choice)) +
-                                 QLatin1Char('\n') + PresentPortsText(present);
+                attempt.Report =
+                    (choice->Away ? AwayText(*choice) : name + QStringLiteral(": ") + PortToolTip(*choice)) +
+                    QLatin1Char('\n') + PresentPortsText(present);
                 // The name waits for its own adapter; no other is opened in its place.
                 if (choice->Away)
                     throw ECommError("", 0);
@@ -194,7 +218,14 @@ void TfmMain::cbPortChange()
         }
         if (!attempt.Holders.isEmpty())
             throw ECommError("Device is held by another program", EBUSY);
-        ComPort.OpenPort();
+        // The system's open can take seconds (an outgoing Bluetooth port):
+        // the window goes on painting and taking picks meanwhile.
+        m_pendingOpen = std::async(std::launch::async, [open = m_options.OpenPort, this] { open(ComPort); }).share();
+        const std::shared_future<void> opened = m_pendingOpen;
+        AwaitAside(opened);
+        if (superseded())
+            return;
+        opened.get();
         for (int i = 0; i < 3; ++i) {
             pause(10);
             if (superseded())
@@ -238,8 +269,8 @@ void TfmMain::ShowPortFailure(const QString& name, const TPortAttempt& attempt)
                                    "которой принадлежит устройство (обычно dialout), затем войти в систему заново.");
         } else if (kind == TPortErrorKind::Busy) {
             info += QStringLiteral("\nПорт занят: его держит другая программа");
-            info +=
-                attempt.Holders.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + attempt.Holders.join(", ") + '.';
+            info += attempt.Holders.isEmpty() ? QStringLiteral(".")
+                                              : QStringLiteral(": ") + attempt.Holders.join(", ") + '.';
         }
     }
     if (!attempt.Report.isEmpty())

@@ -15,10 +15,17 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTimer>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
 
 using namespace vostrel;
 
@@ -271,13 +278,64 @@ void TfmMain::Program()
     Screens->setCurrentWidget(pageReklama);
     ProcessMessages();
     if (!m_closing)
-        Sleep(m_options.ThankYouMs);
+        PauseHoldingInput(m_options.ThankYouMs);
     Screens->setCurrentWidget(pageDefault);
     ProcessMessages();
 
     ReturnToWaiting();
     if (!copy.Ok && !m_closing)
         ShowCopyFailure(copy, kSentCopyLost);
+}
+
+// What the operator does during the thank-you page waits until it is over,
+// as behind a window that sleeps; but the window is drawn and answers the
+// system, which would otherwise grey it out as not responding. Input the
+// platform delivers stays in its queue; input posted inside the program is
+// held here and sent on afterwards, in order. A close waits likewise.
+void TfmMain::PauseHoldingInput(std::uint32_t ms)
+{
+    class THeldInput : public QObject {
+    public:
+        THeldInput() { QCoreApplication::instance()->installEventFilter(this); }
+        ~THeldInput() override
+        {
+            QCoreApplication::instance()->removeEventFilter(this);
+            for (auto& [receiver, event] : m_held) {
+                if (receiver)
+                    QCoreApplication::postEvent(receiver, event.release());
+            }
+        }
+
+    protected:
+        bool eventFilter(QObject* receiver, QEvent* e) override
+        {
+            if (!e->isInputEvent() && e->type() != QEvent::Shortcut)
+                return false;
+            m_held.emplace_back(receiver, std::unique_ptr<QEvent>(e->clone()));
+            return true;
+        }
+
+    private:
+        std::vector<std::pair<QPointer<QObject>, std::unique_ptr<QEvent>>> m_held;
+    };
+
+    m_holdingInput = true;
+    {
+        const THeldInput held;
+        const std::uint32_t start = GetTickCount();
+        for (;;) {
+            const std::uint32_t gone = GetTickCount() - start;
+            if (gone >= ms)
+                break;
+            Sleep(std::min<std::uint32_t>(ms - gone, 20));
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    }
+    m_holdingInput = false;
+    if (m_closeDeferred) {
+        m_closeDeferred = false;
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 // ---- goodbye ----
@@ -288,7 +346,7 @@ void TfmMain::closeEvent(QCloseEvent* e)
         e->accept();
         return;
     }
-    if (m_sending) {
+    if (m_sending || m_holdingInput) {
         m_closeDeferred = true;
         e->ignore();
         return;

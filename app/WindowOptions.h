@@ -3,6 +3,7 @@
 // defaults are the program's; tests and tools pass their own.
 #pragma once
 
+#include "CommInt.h"
 #include "CommLink.h"
 #include "Copies.h"
 #include "PortFinder.h"
@@ -46,6 +47,9 @@ struct TWindowOptions {
     std::function<QStringList()> PortNames = ComPortNames;
     // The device an entry of the list opens; empty: the entry as it stands.
     std::function<std::string(const QString&)> DevicePath;
+    // Opens the window's port, aside from the window's thread: an outgoing
+    // Bluetooth port keeps the system's open call for seconds.
+    std::function<void(TComm&)> OpenPort = [](TComm& port) { port.OpenPort(); };
     // Other programs holding a serial device open, by name; looked up aside
     // from the window's thread, and only for a device that is there.
     std::function<std::vector<std::string>(const std::string&)> PortHolders = vostrel::PortHolders;

@@ -146,6 +146,58 @@ TEST(PortPick, AnOlderPickNeitherReportsNorClosesWhatTheNewerOneDid)
     }
 }
 
+// An open that keeps the system's call for seconds (an outgoing Bluetooth
+// port) runs aside: the window's timers go on, and a newer pick or the
+// closing meanwhile ends with the slow port let go.
+TEST(PortPick, ASlowOpenKeepsTheWindowRunning)
+{
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "the window closed" : "a newer pick");
+        StationSimulator one(PacedStation()), two(PacedStation());
+        ResetFlags();
+        TModalBoxCloser boxes;
+        std::atomic<bool> slow{false}, opening{false};
+        std::atomic<int> ticks{0}, ticksDuring{-1};
+        TWindowOptions o = PortsOptions({Slave(one), Slave(two)}, 300);
+        o.OpenPort = [&](TComm& port) {
+            if (slow.exchange(false)) {
+                const int before = ticks;
+                opening = true;
+                SleepMs(1500);
+                ticksDuring = ticks - before;
+            }
+            port.OpenPort();
+        };
+        TfmMain w(std::move(o));
+        w.show();
+        ASSERT_TRUE(WaitStarted(w, 2));
+        const auto pick = [list = PortList(w)](int i) {
+            list->setCurrentIndex(i);
+            emit list->activated(i);
+        };
+        QTimer beat;
+        QObject::connect(&beat, &QTimer::timeout, [&] {
+            ++ticks;
+            // Not inside the tick: a timer never fires inside its own handler.
+            if (opening.exchange(false))
+                QTimer::singleShot(0, &w, [&] { closing ? (void)w.close() : pick(0); });
+        });
+        beat.start(20);
+        slow = true;
+        pick(1);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ticksDuring >= 0; }, 10000));
+        EXPECT_GE(ticksDuring, 2) << "the window stood still during the open";
+        EXPECT_EQ(w.ComPort.IsOpen() ? w.ComPort.DeviceName() : "", closing ? "" : one.SlavePath());
+        EXPECT_EQ(w.isVisible(), !closing);
+        TComm probe;
+        probe.SetDeviceName(two.SlavePath());
+        EXPECT_NO_THROW(probe.OpenPort()) << "the slow port is still held";
+        EXPECT_TRUE(boxes.Texts.isEmpty());
+        StopWaitingFlag = true;
+        w.close();
+    }
+}
+
 // A port plugged in after the start is offered when the list opens; the
 // entry in use stays shown even when its port went away, and nothing is
 // picked by the refresh itself.

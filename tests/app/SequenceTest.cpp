@@ -618,6 +618,43 @@ TEST_F(SequenceTest, ClosingDuringTheThankYouPageEndsWithoutANewWait)
     EXPECT_TRUE(boxes.Texts.isEmpty());
 }
 
+// The thank-you page holds the operator's input as a sleeping window would,
+// yet the window keeps handling its timers: a click made during the page
+// reaches the window only after it.
+TEST_F(SequenceTest, TheThankYouPageRunsTimersButHoldsClicks)
+{
+    station.SetGreetOnWait(true);
+    Start(1500);
+    ASSERT_TRUE(Connected());
+    station.SetGreetOnWait(false);
+    auto* screens = Ctl<QStackedWidget>(*w, "Screens");
+    const auto onPage = [&] { return screens->currentWidget()->objectName() == QStringLiteral("Reklama"); };
+    struct TPresses : QObject {
+        std::function<bool()> OnPage;
+        QList<bool> Seen;  // whether the page showed, at each press the window got
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::MouseButtonPress)
+                Seen << OnPage();
+            return false;
+        }
+    } presses;
+    presses.OnPage = onPage;
+    w->installEventFilter(&presses);
+    int ticksOnPage = 0;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        if (onPage() && ++ticksOnPage == 1)
+            QCoreApplication::postEvent(w.get(), new QMouseEvent(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5),
+                                                                 Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+    });
+    beat.start(20);
+    QTest::mouseClick(Ctl<QPushButton>(*w, "butProgr"), Qt::LeftButton);
+    QTest::qWait(200);
+    EXPECT_GE(ticksOnPage, 5) << "the window's timers stood still during the page";
+    EXPECT_EQ(presses.Seen, QList<bool>{false});
+}
+
 }  // namespace
 
 namespace {
