@@ -13,4 +13,7 @@ inline constexpr TDeviceHandle kInvalidDeviceHandle = -1;  // INVALID_HANDLE_VAL
 
 struct TPortState {};
 
+// Nothing to wait on: the owner polls InputCount.
+struct TInputWait {};
+
 }  // namespace vostrel
