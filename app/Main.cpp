@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSocketNotifier>
 #include <QStackedWidget>
 #include <QThread>
 #include <QTimer>
@@ -65,6 +66,8 @@ TfmMain::TfmMain(TWindowOptions options, QWidget* parent) : QWidget(parent), m_o
 
 TfmMain::~TfmMain()
 {
+    // Before ComPort, whose descriptor it watches, goes.
+    delete m_lineWake;
     try {
         ClosePort();
     } catch (...) {

@@ -31,6 +31,7 @@ class QLabel;
 class QMenu;
 class QMessageBox;
 class QPushButton;
+class QSocketNotifier;
 class QStackedWidget;
 class QTimer;
 
@@ -171,6 +172,9 @@ private:
     // The programming sequence (Sequence.cpp).
     void FormClose();
     void WaitAndRead();
+    // One pass of the wait for the greeting: returns once the window has
+    // handled its messages and something may have changed.
+    void WaitForLineOrMessage();
     void Program();
     void ReturnToWaiting();
     void ShowDamagedAnswer();
@@ -185,6 +189,10 @@ private:
     vostrel::TWindowOptions m_options;
     vostrel::TCommBytePort ComPortIo{ComPort};  // ComPort for the device link
     QTimer* StartTimer = nullptr;
+    // Wakes the window's event loop while a wait for the greeting runs and
+    // the port has input or has failed.
+    QSocketNotifier* m_lineWake = nullptr;
+    int m_lineWaits = 0;  // waits for the greeting on the stack
 
     // Controls, named as in the window's layout.
     vostrel::TGradient* RzBackground1 = nullptr;
@@ -229,11 +237,11 @@ private:
 
     bool m_showHandled = false;
     bool m_closing = false;
-    bool m_sending = false;         // a packet is going out byte by byte
-    bool m_closeDeferred = false;   // the window was closed during that send
-    unsigned m_portGeneration = 0;  // counts port changes
-    unsigned m_pickGeneration = 0;  // counts picks; only the newest may act
-    vostrel::TPortLock m_portLock;  // marks ComPort's device as ours to other programs
+    bool m_sending = false;             // a packet is going out byte by byte
+    bool m_closeDeferred = false;       // the window was closed during that send
+    unsigned m_portGeneration = 0;      // counts port changes
+    unsigned m_pickGeneration = 0;      // counts picks; only the newest may act
+    vostrel::TPortLock m_portLock;      // marks ComPort's device as ours to other programs
     vostrel::TPortBindings m_bindings;  // the adapter each port name has reached in this session
 
     // The box of a damaged answer, while the operator has not closed it.

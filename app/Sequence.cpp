@@ -14,8 +14,10 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStackedWidget>
 #include <QTimer>
 
@@ -118,13 +120,25 @@ void TfmMain::WaitAndRead()
     StopWaitingFlag = false;
     const unsigned generation = m_portGeneration;
 
-    for (;;) {
-        Sleep(20);
-        ProcessMessages();
-        if (StopWaitingFlag || !ComPort.IsOpen())
-            return;
-        if (ComPortIo.InputCount() >= 1)
-            break;
+    {
+        // The port's wake-up goes quiet with the last wait that needs it: an
+        // unread byte must not keep waking the window after the wait.
+        struct TWatching {
+            TfmMain& w;
+            explicit TWatching(TfmMain& window) : w(window) { ++w.m_lineWaits; }
+            ~TWatching()
+            {
+                if (--w.m_lineWaits == 0 && w.m_lineWake)
+                    w.m_lineWake->setEnabled(false);
+            }
+        } watching(*this);
+        for (;;) {
+            WaitForLineOrMessage();
+            if (StopWaitingFlag || !ComPort.IsOpen())
+                return;
+            if (ComPortIo.InputCount() >= 1)
+                break;
+        }
     }
 
     AppendLog("Что-то пришло.");
@@ -196,6 +210,26 @@ void TfmMain::WaitAndRead()
         return;
     ConnectedFlag = true;
     UpdateFileActions();
+}
+
+// Sleeps until a message for the window or the port's input or failure can
+// have changed what the wait looks at; a nested handler that ends the wait
+// (a port change, the close) is such a message. Where the port offers nothing
+// to sleep on (Windows), the wait polls every 20 ms.
+void TfmMain::WaitForLineOrMessage()
+{
+    const int fd = ComPort.InputWaitDescriptor();
+    if (fd < 0) {
+        Sleep(20);
+        ProcessMessages();
+        return;
+    }
+    if (m_lineWake == nullptr || m_lineWake->socket() != fd) {
+        delete m_lineWake;
+        m_lineWake = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    }
+    m_lineWake->setEnabled(true);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 // The instruction page, the clear look and the status button, with the timer
