@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSocketNotifier>
 #include <QStackedWidget>
 #include <QThread>
 #include <QTimer>
@@ -68,6 +69,8 @@ TfmMain::~TfmMain()
     // No messages any more: an open still running aside is simply waited for.
     if (m_pendingOpen.valid())
         m_pendingOpen.wait();
+    // Before ComPort, whose descriptor it watches, goes.
+    delete m_lineWake;
     try {
         ClosePort();
     } catch (...) {

@@ -32,6 +32,7 @@ class QLabel;
 class QMenu;
 class QMessageBox;
 class QPushButton;
+class QSocketNotifier;
 class QStackedWidget;
 class QTimer;
 
@@ -177,6 +178,9 @@ private:
     // The programming sequence (Sequence.cpp).
     void FormClose();
     void WaitAndRead();
+    // One pass of the wait for the greeting: returns once the window has
+    // handled its messages and something may have changed.
+    void WaitForLineOrMessage();
     void Program();
     void ReturnToWaiting();
     // Sleeps ms while the window keeps painting; input waits until after.
@@ -193,6 +197,10 @@ private:
     vostrel::TWindowOptions m_options;
     vostrel::TCommBytePort ComPortIo{ComPort};  // ComPort for the device link
     QTimer* StartTimer = nullptr;
+    // Wakes the window's event loop while a wait for the greeting runs and
+    // the port has input or has failed.
+    QSocketNotifier* m_lineWake = nullptr;
+    int m_lineWaits = 0;  // waits for the greeting on the stack
 
     // Controls, named as in the window's layout.
     vostrel::TGradient* RzBackground1 = nullptr;

@@ -19,6 +19,7 @@
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStackedWidget>
 #include <QTimer>
 
@@ -126,13 +127,25 @@ void TfmMain::WaitAndRead()
     StopWaitingFlag = false;
     const unsigned generation = m_portGeneration;
 
-    for (;;) {
-        Sleep(20);
-        ProcessMessages();
-        if (StopWaitingFlag || !ComPort.IsOpen())
-            return;
-        if (ComPortIo.InputCount() >= 1)
-            break;
+    {
+        // The port's wake-up goes quiet with the last wait that needs it: an
+        // unread byte must not keep waking the window after the wait.
+        struct TWatching {
+            TfmMain& w;
+            explicit TWatching(TfmMain& window) : w(window) { ++w.m_lineWaits; }
+            ~TWatching()
+            {
+                if (--w.m_lineWaits == 0 && w.m_lineWake)
+                    w.m_lineWake->setEnabled(false);
+            }
+        } watching(*this);
+        for (;;) {
+            WaitForLineOrMessage();
+            if (StopWaitingFlag || !ComPort.IsOpen())
+                return;
+            if (ComPortIo.InputCount() >= 1)
+                break;
+        }
     }
 
     AppendLog("Что-то пришло.");
@@ -206,6 +219,26 @@ void TfmMain::WaitAndRead()
     UpdateFileActions();
 }
 
+// Sleeps until a message for the window or the port's input or failure can
+// have changed what the wait looks at; a nested handler that ends the wait
+// (a port change, the close) is such a message. Where the port offers nothing
+// to sleep on (Windows), the wait polls every 20 ms.
+void TfmMain::WaitForLineOrMessage()
+{
+    const int fd = ComPort.InputWaitDescriptor();
+    if (fd < 0) {
+        Sleep(20);
+        ProcessMessages();
+        return;
+    }
+    if (m_lineWake == nullptr || m_lineWake->socket() != fd) {
+        delete m_lineWake;
+        m_lineWake = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    }
+    m_lineWake->setEnabled(true);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 // The instruction page, the clear look and the status button, with the timer
 // armed for a new wait on the same port.
 void TfmMain::ReturnToWaiting()
@@ -276,6 +309,10 @@ void TfmMain::Program()
 
     panZastavka->show();
     Screens->setCurrentWidget(pageReklama);
+    // An editor under the page would blink its cursor for nobody; the page
+    // holds the operator's input anyway, and the editors are cleared after it.
+    if (QWidget* focused = focusWidget())
+        focused->clearFocus();
     ProcessMessages();
     if (!m_closing)
         PauseHoldingInput(m_options.ThankYouMs);
@@ -323,12 +360,21 @@ void TfmMain::PauseHoldingInput(std::uint32_t ms)
     {
         const THeldInput held;
         const std::uint32_t start = GetTickCount();
+        // Wakes the page at its end; until then only a message wakes it.
+        QTimer end;
+        end.setSingleShot(true);
+        end.setTimerType(Qt::PreciseTimer);
         for (;;) {
             const std::uint32_t gone = GetTickCount() - start;
             if (gone >= ms)
                 break;
-            Sleep(std::min<std::uint32_t>(ms - gone, 20));
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            end.start(static_cast<int>(ms - gone));
+            const std::uint32_t before = GetTickCount();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+            // Input held in the platform's queue makes the wait return at
+            // once: then the page looks again only every 20 ms, not in a spin.
+            if (GetTickCount() == before)
+                Sleep(std::min<std::uint32_t>(ms - std::min(ms, GetTickCount() - start), 20));
         }
     }
     m_holdingInput = false;

@@ -119,7 +119,6 @@ int main(int argc, char* argv[])
     };
     const TPart parts[] = {
         {"timer from programming's end to the wait", 555.0},
-        {"first poll of the wait", 20.0},
         {"greeting, 7 bytes", 7 * byteMs},
         {"pause before the confirmation", 50.0},
         // Each byte written by itself, then 1 ms: the line's pace is the slower.

@@ -153,10 +153,20 @@ public:
     void ProcessMessages() override { m_progress.Tick(); }
     std::uint32_t GetTickCount() override { return TickCount(); }
     void Sleep(std::uint32_t ms) override { SleepMs(ms); }
+    // Wakes for a byte, a failed line, an interrupt or the next second the
+    // terminal shows; nothing else while the line is silent.
+    void WaitForInput() override
+    {
+        const int fd = m_line != nullptr ? m_line->InputWaitDescriptor() : -1;
+        if (!WaitReadableOrInterrupt(fd, m_progress.MsUntilTick()))
+            Sleep(20);
+    }
+    void SetLine(TComm& line) { m_line = &line; }
 
 private:
     TProgress& m_progress;
     bool m_verbose;
+    TComm* m_line = nullptr;
 };
 
 // One port and the stations met on it: waiting, reading, the copies and
@@ -182,6 +192,7 @@ public:
             }
         };
         m_portName = line.Port;
+        m_host.SetLine(m_port.Comm());
     }
 
     ~TStationSession() { m_progress.Clear(); }

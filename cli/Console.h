@@ -14,6 +14,11 @@ namespace vostrel {
 // connected still gets its goodbye.
 void InstallInterruptHandlers();
 bool Interrupted();
+// Sleeps until descriptor polls readable (input waits or the line failed),
+// an interrupt comes or timeoutMs pass (negative: no limit). False at once
+// where it cannot sleep so (Windows, no descriptor, no interrupt handlers):
+// the caller polls.
+bool WaitReadableOrInterrupt(int descriptor, int timeoutMs);
 // Tells a console-close handler that the goodbye is done and it may return.
 void MarkFinished();
 

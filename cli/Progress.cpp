@@ -56,6 +56,13 @@ void TProgress::Tick()
     Draw(m_status + " " + std::to_string(seconds) + " с");
 }
 
+int TProgress::MsUntilTick() const
+{
+    if (!m_terminal || !m_counting)
+        return -1;
+    return 1000 - static_cast<int>(static_cast<std::uint32_t>(TickCount() - m_since) % 1000);
+}
+
 void TProgress::Note(const std::string& line)
 {
     Erase();

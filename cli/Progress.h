@@ -18,6 +18,8 @@ public:
     void Status(const std::string& text, bool counting = false);
     // Redraws a counting status when its seconds change; cheap to call often.
     void Tick();
+    // Milliseconds until Tick has a new second to draw; -1 when it never will.
+    int MsUntilTick() const;
     // A lasting line (a copy saved, a warning).
     void Note(const std::string& line);
     // Ends the step: its line goes from a terminal.

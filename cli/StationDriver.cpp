@@ -44,7 +44,7 @@ TStationDriver::TRead TStationDriver::WaitAndRead(const std::string& devicePath,
     m_host.AppendLog("Начинаем ждать сообщение от станции на порту " + devicePath);
     Step(TStep::Waiting);
     for (;;) {
-        m_host.Sleep(20);
+        m_host.WaitForInput();
         m_host.ProcessMessages();
         if (m_stop())
             return TRead::Interrupted;

@@ -30,17 +30,19 @@ public:
     // What the exchange is doing, for the progress shown to the operator.
     enum class TStep { Waiting, Greeted, Programming };
 
-    // stop is polled at every pass of the wait; a collection or a send in
-    // progress always runs to its end.
+    // stop is looked at after each pass of the wait (each return of the
+    // host's WaitForInput); a collection or a send in progress always runs to
+    // its end.
     TStationDriver(IBytePort& port, ILinkHost& host, std::function<bool()> stop, TDriverTimings timings = {});
 
     std::function<void(TStep)> OnStep;
 
     // The timer that arms a wait: StartTimerMs, cut short by stop.
     void ArmDelay();
-    // One wait: purge, poll every 20 ms until a byte arrives, collect the
-    // greeting, confirm it 50 ms later, take the answer for 1000 ms and accept
-    // its block only when its check sum matches. devicePath goes to the log.
+    // One wait: purge, look at the port after each return of the host's
+    // WaitForInput until a byte arrives, collect the greeting, confirm it
+    // 50 ms later, take the answer for 1000 ms and accept its block only
+    // when its check sum matches. devicePath goes to the log.
     TRead WaitAndRead(const std::string& devicePath, TByteArray& block);
     // Packet 09 with the given 34 bytes, after the window's two 30 ms pauses;
     // no longer connected afterwards. A stop before the packet's first byte

@@ -256,6 +256,13 @@ public:
     std::int32_t InputCount();
     // Discards received bytes not yet read; queued output is left alone.
     void PurgeInput();
+    // While open, a descriptor that polls readable while input waits to be
+    // read or the line has failed (hung up, unplugged), for the owner's own
+    // sleep (a poll set, an event loop); then InputCount tells which. It is
+    // the same number for the component's whole life and a port closed
+    // meanwhile never makes it ready. -1 when closed, and where the platform
+    // has no such descriptor (Windows): the owner polls InputCount.
+    int InputWaitDescriptor() const;
     // Raises "Port already assigned (open)" with code -1 when open.
     void CheckClosed();
     // Reads the device's record, fills it from the properties, writes it back.
@@ -318,6 +325,7 @@ private:
     // the line, and so are the bits a platform has no form for.
     std::uint32_t m_writtenFlags = 0;
     vostrel::TPortState m_state;
+    vostrel::TInputWait m_inputWait;
 };
 
 // The line-event watcher: one thread per open port that sleeps until the device

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -11,16 +12,28 @@ namespace vostrel {
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
+// Written by the handler, so a sleep on the line ends with the interrupt even
+// when it comes just before the sleep begins. Never drained: the interrupt
+// stays.
+int g_wakePipe[2] = {-1, -1};
 
 void OnSignal(int)
 {
     g_interrupted = 1;
+    const int saved = errno;
+    if (g_wakePipe[1] >= 0) {
+        const char b = 1;
+        [[maybe_unused]] const ssize_t n = ::write(g_wakePipe[1], &b, 1);
+    }
+    errno = saved;
 }
 
 }  // namespace
 
 void InstallInterruptHandlers()
 {
+    if (g_wakePipe[0] < 0 && ::pipe2(g_wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        g_wakePipe[0] = g_wakePipe[1] = -1;
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -40,6 +53,18 @@ void InstallInterruptHandlers()
 bool Interrupted()
 {
     return g_interrupted != 0;
+}
+
+bool WaitReadableOrInterrupt(int descriptor, int timeoutMs)
+{
+    if (descriptor < 0 || g_wakePipe[0] < 0)
+        return false;
+    if (Interrupted())
+        return true;
+    pollfd p[2] = {{descriptor, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
+    // EINTR too is a reason to look.
+    ::poll(p, 2, timeoutMs);
+    return true;
 }
 
 void MarkFinished()

@@ -40,6 +40,11 @@ bool Interrupted()
     return g_interrupted;
 }
 
+bool WaitReadableOrInterrupt(int, int)
+{
+    return false;
+}
+
 void MarkFinished()
 {
     g_finished = true;

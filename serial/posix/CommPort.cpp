@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -63,6 +64,15 @@ int WriteDeviceState(int fd, const TDcb& dcb)
 }
 
 }  // namespace
+
+TInputWait::TInputWait() : Fd(::epoll_create1(EPOLL_CLOEXEC))
+{}
+
+TInputWait::~TInputWait()
+{
+    if (Fd >= 0)
+        ::close(Fd);
+}
 
 std::string ResolveDevicePath(const std::string& deviceName)
 {
@@ -120,6 +130,11 @@ void TCustomComm::CreateDeviceHandle()
 void TCustomComm::DeviceOpened()
 {
     m_writtenFlags = kOpenedLineFlags;
+    // Hang-up and errors are reported without being asked for.
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = m_handle;
+    m_inputWait.HoldsDevice = m_inputWait.Fd >= 0 && ::epoll_ctl(m_inputWait.Fd, EPOLL_CTL_ADD, m_handle, &ev) == 0;
     serial_icounter_struct c{};
     m_state.haveCounts = ReadErrorCounts(m_handle, c);
     if (m_state.haveCounts)
@@ -174,6 +189,11 @@ void TCustomComm::DiscardOutput()
 
 void TCustomComm::ReleaseDevice(TDeviceHandle device)
 {
+    // Before the close: a descriptor number reused by the next open must not
+    // find itself in the set.
+    if (m_inputWait.HoldsDevice)
+        ::epoll_ctl(m_inputWait.Fd, EPOLL_CTL_DEL, device, nullptr);
+    m_inputWait.HoldsDevice = false;
     RetryIoctl(device, TIOCNXCL, nullptr);  // the flag outlives us while others hold the tty
     ::close(device);
 }
@@ -269,6 +289,11 @@ void TCustomComm::PurgeInput()
 {
     if (IsOpen())
         ::tcflush(m_handle, TCIFLUSH);
+}
+
+int TCustomComm::InputWaitDescriptor() const
+{
+    return IsOpen() && m_inputWait.HoldsDevice ? m_inputWait.Fd : -1;
 }
 
 std::int32_t TCustomComm::ClearDeviceErrors(std::int32_t& inQueue)

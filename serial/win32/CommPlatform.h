@@ -21,4 +21,7 @@ struct TPortState {
     TSimpleEvent transferDone;
 };
 
+// Nothing to wait on: the owner polls InputCount.
+struct TInputWait {};
+
 }  // namespace vostrel

@@ -200,6 +200,13 @@ void TCustomComm::PurgeInput()
         ::PurgeComm(AsHandle(m_handle), PURGE_RXABORT | PURGE_RXCLEAR);
 }
 
+int TCustomComm::InputWaitDescriptor() const
+{
+    // A line event would serve (WaitCommEvent with EV_RXCHAR), but Wine's
+    // returns at once on a pty with an empty mask: the owner polls.
+    return -1;
+}
+
 std::int32_t TCustomComm::ClearDeviceErrors(std::int32_t& inQueue)
 {
     DWORD errors = 0;

@@ -18,6 +18,8 @@
 #include <memory>
 #include <mutex>
 
+#include <sys/resource.h>
+
 using namespace vostrel;
 
 namespace {
@@ -779,6 +781,63 @@ TEST_F(SequenceTest, TheShippedTimingsShowOnTheLine)
     }
     EXPECT_GE(ms(confirms[1].End - programmed), 5600);
     EXPECT_LE(ms(confirms[1].End - programmed), 8000);
+}
+
+}  // namespace
+
+namespace {
+
+// A silent line costs the waiting window nothing: it sleeps until a byte, a
+// message or a failure can have changed something, rather than every 20 ms.
+TEST(SilentWait, TheWindowSleepsUntilSomethingHappens)
+{
+    StationSimulator silent;
+    StopWaitingFlag = false;
+    ConnectedFlag = false;
+    int pauses = 0;
+    TWindowOptions o = PortsOptions({QString::fromStdString(silent.SlavePath())});
+    o.Sleep = [&pauses](std::uint32_t ms) {
+        ++pauses;
+        SleepMs(ms);
+    };
+    TfmMain w(o);
+    w.show();
+    ASSERT_TRUE(WaitStarted(w, 1));
+
+    // Measured from inside the wait, which runs nested in the timer's tick;
+    // the window thread's voluntary switches are its wake-ups.
+    const auto switches = [] {
+        rusage u{};
+        getrusage(RUSAGE_THREAD, &u);
+        return u.ru_nvcsw;
+    };
+    bool waiting = false;
+    int pausesInSecond = -1;
+    long wakeUps = -1;
+    QTimer::singleShot(1500, &w, [&] {
+        waiting = LogLines(w).size() == 1 && LogLines(w)[0].startsWith(kWaitLine);
+        const int p0 = pauses;
+        const long s0 = switches();
+        QTimer::singleShot(1000, &w, [&, p0, s0] {
+            pausesInSecond = pauses - p0;
+            wakeUps = switches() - s0;
+            // Nothing ticks now: only the greeting's bytes can wake the wait.
+            silent.SendGreeting();
+        });
+    });
+    bool rescued = false;
+    QTimer::singleShot(20000, &w, [&] {
+        rescued = true;
+        StopWaitingFlag = true;
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pausesInSecond >= 0 && ConnectedFlag; }, 30000));
+    EXPECT_FALSE(rescued);
+    EXPECT_TRUE(waiting);
+    // A 20 ms poll makes about 50 of each; the margins leave room for a
+    // loaded machine.
+    EXPECT_LE(pausesInSecond, 2);
+    EXPECT_LE(wakeUps, 10);
+    w.close();
 }
 
 }  // namespace

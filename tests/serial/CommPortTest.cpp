@@ -11,8 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <grp.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -558,6 +560,58 @@ TEST_F(CommPortPty, HangUpEndsInErrorsNotInAHang)
     EXPECT_EQ(outcomes[4], "Read error (Error: " + std::to_string(EIO) + ") ");
     port.ClosePort();
     EXPECT_FALSE(port.IsOpen());
+}
+
+// What an owner's sleep on the descriptor sees: ready exactly while a byte
+// waits or the line has failed; a closed port leaves it quiet, not invalid.
+TEST_F(CommPortPty, TheInputWaitDescriptorIsReadyOnlyForInputOrAFailure)
+{
+    EXPECT_EQ(port.InputWaitDescriptor(), -1);
+    port.OpenPort();
+    const int fd = port.InputWaitDescriptor();
+    ASSERT_GE(fd, 0);
+    const auto ready = [fd](int ms) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, ms) == 1 && p.revents != 0;
+    };
+    struct Row {
+        const char* label;
+        std::function<void()> act;
+        bool ready;
+    };
+    std::uint8_t b = 0;
+    const Row rows[] = {
+        {"silent line", [] {}, false},
+        {"a byte", [&] { station.Send({0x10}); }, true},
+        {"the byte read", [&] { ASSERT_EQ(port.ReadBytes(&b, 1), 1); }, false},
+        {"a byte purged",
+         [&] {
+             station.Send({0x10});
+             ASSERT_TRUE(ready(5000));
+             port.PurgeInput();
+         },
+         false},
+        {"closed with a byte waiting",
+         [&] {
+             station.Send({0x10});
+             ASSERT_TRUE(ready(5000));
+             port.ClosePort();
+         },
+         false},
+        {"open again",
+         [&] {
+             port.OpenPort();
+             ASSERT_EQ(port.InputWaitDescriptor(), fd);
+         },
+         false},
+        {"hung up", [&] { station.HangUp(); }, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        row.act();
+        // Generous for the ready rows; the quiet ones cost their 200 ms.
+        EXPECT_EQ(ready(row.ready ? 5000 : 200), row.ready);
+    }
 }
 
 TEST_F(CommPortPty, AWriteWaitingForRoomEndsOnHangUpOrClose)
