@@ -8,8 +8,8 @@
 #include "Main.h"
 
 #include <QElapsedTimer>
-#include <QWindow>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>

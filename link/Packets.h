@@ -53,7 +53,8 @@ vostrel::TByteArray BuildPacket(std::uint8_t number, const vostrel::TByteArray& 
 // Writes the packet one byte per call with a 1 ms pause and a pass of message
 // processing after each. With doubleDle every 0x10 from index 2 to size-3 goes
 // out twice. Write results are ignored; port errors propagate.
-void SendPacket(vostrel::IBytePort& port, vostrel::ILinkHost& host, const vostrel::TByteArray& packet, bool logBytes, bool doubleDle);
+void SendPacket(vostrel::IBytePort& port, vostrel::ILinkHost& host, const vostrel::TByteArray& packet, bool logBytes,
+                bool doubleDle);
 
 // Busy-polls one byte at a time until an ETX is taken or 1500 ms have passed.
 vostrel::TByteArray CollectUntilEtx(vostrel::IBytePort& port, vostrel::ILinkHost& host);

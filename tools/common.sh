@@ -20,7 +20,7 @@ TEST_PACKAGES=(
   clang libclang-rt-14-dev
   procps
   desktop-file-utils appstream dpkg-dev file groff-base
-  ccache
+  ccache clang-format
 )
 
 # What the Windows part of the tests adds: the MinGW-w64 cross compiler,

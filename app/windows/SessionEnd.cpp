@@ -11,9 +11,8 @@ namespace vostrel {
 
 void CloseOnSessionEnd(QWidget& window)
 {
-    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager&) {
-        window.close();
-    });
+    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.close(); });
 }
 
 }  // namespace vostrel

@@ -21,8 +21,8 @@ double MsSince(Clock::time_point t)
 void Print(const char* what, std::vector<double> v, const char* unit)
 {
     std::sort(v.begin(), v.end());
-    std::printf("%-34s min %9.3f  median %9.3f  max %9.3f %s  (%zu runs)\n", what, v.front(), v[v.size() / 2],
-                v.back(), unit, v.size());
+    std::printf("%-34s min %9.3f  median %9.3f  max %9.3f %s  (%zu runs)\n", what, v.front(), v[v.size() / 2], v.back(),
+                unit, v.size());
 }
 
 }  // namespace

@@ -252,8 +252,8 @@ std::string DefaultDevicePath(const std::string& entry)
 {
     // "COMn" without a port behind it: the administrator's name, which then
     // fails to open; anything else is a path.
-    const bool comName = entry.size() > 3 && StartsWith(entry, "COM") &&
-                         std::all_of(entry.begin() + 3, entry.end(), IsDigit);
+    const bool comName =
+        entry.size() > 3 && StartsWith(entry, "COM") && std::all_of(entry.begin() + 3, entry.end(), IsDigit);
     return comName ? "/dev/" + entry : entry;
 }
 

@@ -110,7 +110,8 @@ TCommEventThread::TCommEventThread(TDeviceHandle device, std::uint32_t mask, TCu
 
 TCommEventThread::~TCommEventThread() = default;
 
-void TCommEventThread::CancelDeviceWaitLocked() {}
+void TCommEventThread::CancelDeviceWaitLocked()
+{}
 
 void TCommEventThread::NotifyWrite()
 {

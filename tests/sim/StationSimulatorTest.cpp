@@ -1,6 +1,6 @@
 // The simulator on real ptys, with this test playing the utility on the slave.
-#include "Packets.h"
 #include "StationSimulator.h"
+#include "Packets.h"
 #include "SlaveEnd.h"
 
 #include <gtest/gtest.h>

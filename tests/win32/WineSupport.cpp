@@ -1,7 +1,7 @@
 #include "WineSupport.h"
 
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <cstdlib>
 
