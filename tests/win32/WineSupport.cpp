@@ -1,7 +1,9 @@
 #include "WineSupport.h"
 
-#include <tlhelp32.h>
+// windows.h first: the tool-help header builds on its types.
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdlib>
 
