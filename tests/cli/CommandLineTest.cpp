@@ -78,7 +78,7 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
         EXPECT_EQ(line.Error.empty(), c.Command != TCommand::None) << line.Error;
     }
     const TCommandLine read = ParseCommandLine(cases[0].Args);
-    EXPECT_EQ(read.Port, "COM1");
+    EXPECT_EQ(read.Ports, std::vector<std::string>{"COM1"});
     EXPECT_EQ(read.Output, "f.txt");
     EXPECT_TRUE(read.Verbose);
     EXPECT_EQ(ParseCommandLine(cases[8].Args).Files, std::vector<std::string>{"-f.txt"});
