@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Copies.h"
+#include "FineTimer.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -9,31 +10,9 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-// After <windows.h>, which it needs.
-#include <mmsystem.h>
-
-namespace {
-
-// Sleep lasts a whole timer tick (about 15.6 ms) unless this process itself
-// asks for 1 ms: the pauses between a packet's bytes and the polls would
-// stretch many times over. Given back at exit.
-struct TFineTimer {
-    TFineTimer() { ::timeBeginPeriod(1); }
-    ~TFineTimer() { ::timeEndPeriod(1); }
-    TFineTimer(const TFineTimer&) = delete;
-    TFineTimer& operator=(const TFineTimer&) = delete;
-};
-
-}  // namespace
-#endif
-
 int main(int argc, char* argv[])
 {
-#ifdef _WIN32
-    const TFineTimer fineTimer;
-#endif
+    const vostrel::TFineTimer fineTimer;
     QCoreApplication app(argc, argv);
     vostrel::SetApplicationNames();
     vostrel::PrepareConsole();
