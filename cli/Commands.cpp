@@ -16,7 +16,12 @@
 #include <QString>
 
 #include <algorithm>
+#include <cctype>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 namespace vostrel {
 
@@ -56,6 +61,7 @@ bool OutputLost(const TCliContext& context)
 
 void PrintLine(std::FILE* out, const std::string& line)
 {
+    const std::lock_guard<std::mutex> hold(OutputLock());
     std::fprintf(out, "%s\n", line.c_str());
     std::fflush(out);
 }
@@ -111,6 +117,53 @@ std::string Joined(const std::vector<std::string>& parts, const std::string& sep
     for (const std::string& p : parts)
         out += (out.empty() ? "" : separator) + p;
     return out;
+}
+
+// "k: AA → BB" for each byte from..to-1 that differs.
+std::string ByteChanges(const TByteArray& a, const TByteArray& b, std::size_t from, std::size_t to)
+{
+    std::vector<std::string> bytes;
+    for (std::size_t k = from; k < to && k < a.size() && k < b.size(); ++k) {
+        if (a[k] != b[k])
+            bytes.push_back(std::to_string(k) + ": " + HexLine(a, k, 1) + " → " + HexLine(b, k, 1));
+    }
+    return Joined(bytes, ", ");
+}
+
+// What a station read back holds otherwise than it was sent: the fields of
+// bytes 0–17 as they decode (the bytes themselves where no field shows it),
+// and the calibration bytes on their own.
+std::vector<std::string> ReadBackDifferences(const TByteArray& sent, const TByteArray& back)
+{
+    TParameterSet a, b;
+    DecodeBlock(sent, TParameterSet{}, a);
+    DecodeBlock(back, TParameterSet{}, b);
+    std::vector<std::string> out = ChangedFields(a, b);
+    const std::string user = ByteChanges(sent, back, 0, kBlockUserBytes);
+    if (out.empty() && !user.empty())
+        out.push_back("байты 0–17: " + user);
+    const std::string calibration = ByteChanges(sent, back, kBlockUserBytes, kBlockSize);
+    if (!calibration.empty())
+        out.push_back("калибровочные байты " + calibration);
+    return out;
+}
+
+// read on several ports: a file for each, the port's name before the
+// extension ("bench.txt" on COM2 → "bench-COM2.txt", on /dev/ttyUSB0 →
+// "bench-ttyUSB0.txt").
+std::string OutputForPort(const std::string& output, const std::string& port, bool several)
+{
+    if (!several)
+        return output;
+    std::string tag = port.substr(port.find_last_of("/\\") + 1);
+    for (char& c : tag) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
+            c = '_';
+    }
+    const std::size_t slash = output.find_last_of("/\\");
+    const std::size_t dot = output.find_last_of('.');
+    const bool extension = dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
+    return extension ? output.substr(0, dot) + "-" + tag + output.substr(dot) : output + "-" + tag;
 }
 
 std::string ShowText(const TParamFile& file)
@@ -173,10 +226,14 @@ private:
 // programming, and the goodbye when the run ends.
 class TStationSession {
 public:
-    TStationSession(const TCliContext& context, const TCommandLine& line)
-        : m_context(context), m_progress(context.Err, context.Terminal), m_host(m_progress, line.Verbose),
-          m_bytes(m_port.Comm()), m_driver(
-                                      m_bytes, m_host, [this] { return StopWaiting(); }, context.Timings)
+    // several: other ports share the streams, so every progress line names
+    // this one.
+    TStationSession(const TCliContext& context, const std::string& portName, bool verbose, bool several)
+        : m_context(context), m_progress(context.Err, context.Terminal, several ? "[" + portName + "] " : ""),
+          m_host(m_progress, verbose), m_bytes(m_port.Comm()),
+          m_driver(
+              m_bytes, m_host, [this] { return StopWaiting(); }, context.Timings),
+          m_portName(portName)
     {
         m_driver.OnStep = [this](TStationDriver::TStep step) {
             switch (step) {
@@ -191,7 +248,6 @@ public:
                 break;
             }
         };
-        m_portName = line.Port;
         m_host.SetLine(m_port.Comm());
     }
 
@@ -216,22 +272,20 @@ public:
             m_driver.ArmDelay();
             if (m_context.Stop())
                 return false;
-            switch (m_driver.WaitAndRead(m_port.Path(), block)) {
-            case TStationDriver::TRead::Read:
+            const TStationDriver::TRead read = m_driver.WaitAndRead(m_port.Path(), block);
+            if (read == TStationDriver::TRead::Read) {
                 m_progress.Clear();
                 return true;
-            case TStationDriver::TRead::Interrupted:
-                return false;
-            case TStationDriver::TRead::BadGreeting:
-                m_progress.Note(std::string("Вместо приветствия станции пришёл неправильный пакет.") + kAgain);
-                break;
-            case TStationDriver::TRead::Missing:
-                m_progress.Note(std::string("Станция не прислала свои параметры.") + kAgain);
-                break;
-            case TStationDriver::TRead::Damaged:
-                m_progress.Note(kDamagedAnswerText);
-                break;
             }
+            if (read == TStationDriver::TRead::Interrupted)
+                return false;
+            ++m_refused;
+            if (read == TStationDriver::TRead::BadGreeting)
+                m_progress.Note(std::string("Вместо приветствия станции пришёл неправильный пакет.") + kAgain);
+            else if (read == TStationDriver::TRead::Missing)
+                m_progress.Note(std::string("Станция не прислала свои параметры.") + kAgain);
+            else
+                m_progress.Note(kDamagedAnswerText);
         }
     }
 
@@ -263,6 +317,28 @@ public:
     }
 
     void ThankYouPause() { m_driver.ThankYouPause(); }
+
+    enum class TVerified { Same, Differs, Stopped };
+
+    // After programming: the window's thank-you pause and the next wait on
+    // this port, for the same station put into programming mode again; what
+    // it holds is kept as a copy, compared with sent, and the station gets
+    // its goodbye. The port stays open for the next station.
+    TVerified Verify(const TByteArray& sent, std::vector<std::string>& differences)
+    {
+        m_driver.ThankYouPause();
+        if (m_context.Stop())
+            return TVerified::Stopped;
+        m_progress.Note("Для проверки переведите станцию на порту " + m_port.Name() +
+                        " в режим программирования ещё раз (кнопки «Ф» и «СК»).");
+        TByteArray back;
+        if (!NextStation(back))
+            return TVerified::Stopped;
+        ShowAndKeep("read", back);
+        differences = ReadBackDifferences(sent, back);
+        m_driver.Goodbye();
+        return differences.empty() ? TVerified::Same : TVerified::Differs;
+    }
 
     // The goodbye (packet 00 only while connected) and the port closed.
     void Finish()
@@ -299,6 +375,8 @@ public:
 
     const std::string& PortName() const { return m_port.Name(); }
     TCliHost& Host() { return m_host; }
+    // Greetings and answers refused on this port; the station was asked again.
+    int Refused() const { return m_refused; }
 
 private:
     const TCliContext& m_context;
@@ -309,37 +387,217 @@ private:
     TStationDriver m_driver;
     std::string m_portName;
     TParameterSet m_editors;  // the window's start-up values
+    int m_refused = 0;
 };
 
-int RunRead(const TCommandLine& line, const TCliContext& context)
+// What one port did, for the summary and the exit code.
+struct TPortRun {
+    std::string Port;
+    int Code = ExitCode::Done;
+    bool StoppedWaiting = false;  // stopped while waiting for a new station
+    int Programmed = 0;
+    int Verified = 0;
+    int NotVerified = 0;
+    int Refused = 0;
+    std::string Trouble;  // why the port gave up, short
+    std::string File;     // read: where the parameters went
+};
+
+// Opens the ports one after another on this thread (a COMn name looks at the
+// system's ports), then runs work on each port that opened, on a thread of its
+// own when there are several: a station never waits for another port.
+std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& context,
+                                 const std::function<void(TStationSession&, TPortRun&)>& work)
 {
-    TStationSession session(context, line);
-    if (!session.Open())
-        return ExitCode::PortFailed;
+    const bool several = line.Ports.size() > 1;
+    std::vector<TPortRun> runs(line.Ports.size());
+    std::vector<std::unique_ptr<TStationSession>> sessions;
+    for (std::size_t k = 0; k < line.Ports.size(); ++k) {
+        runs[k].Port = line.Ports[k];
+        sessions.push_back(std::make_unique<TStationSession>(context, line.Ports[k], line.Verbose, several));
+        if (!sessions[k]->Open()) {
+            runs[k].Code = ExitCode::PortFailed;
+            runs[k].Trouble = "порт не открылся";
+            sessions[k].reset();
+        }
+    }
+    const auto run = [&](std::size_t k) {
+        try {
+            work(*sessions[k], runs[k]);
+        } catch (...) {
+            // work reports the port's own failures; anything else ends only this port.
+            runs[k].Code = ExitCode::PortFailed;
+            runs[k].Trouble = "внутренняя ошибка";
+            sessions[k]->Finish();
+        }
+        runs[k].Refused = sessions[k]->Refused();
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t k = 0; k < sessions.size(); ++k) {
+        if (!sessions[k])
+            continue;
+        if (!several) {
+            run(k);
+            continue;
+        }
+        try {
+            threads.emplace_back(run, k);
+        } catch (const std::system_error&) {
+            run(k);  // no thread to be had: this port goes on here
+        }
+    }
+    for (std::thread& t : threads)
+        t.join();
+    return runs;
+}
+
+// The worst that happened on any port: a failure before a stop, a stop before
+// success. A series stopped while waiting ends well once any station was
+// programmed.
+int CombinedCode(const std::vector<TPortRun>& runs, bool each)
+{
+    int programmed = 0;
+    for (const TPortRun& r : runs)
+        programmed += r.Programmed;
+    std::vector<int> codes;
+    for (const TPortRun& r : runs)
+        codes.push_back(each && r.StoppedWaiting && r.Code == ExitCode::Interrupted && programmed > 0 ? ExitCode::Done
+                                                                                                      : r.Code);
+    for (const int worst : {ExitCode::PortFailed, ExitCode::NotVerified, ExitCode::NotWritten, ExitCode::Interrupted}) {
+        if (std::find(codes.begin(), codes.end(), worst) != codes.end())
+            return worst;
+    }
+    const auto other = std::find_if(codes.begin(), codes.end(), [](int c) { return c != ExitCode::Done; });
+    return other != codes.end() ? *other : ExitCode::Done;
+}
+
+void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context)
+{
+    PrintLine(context.Out, "Итог:");
+    for (const TPortRun& r : runs) {
+        std::string text = "  " + r.Port + "  ";
+        if (line.Command == TCommand::Read) {
+            text += !r.File.empty()                   ? "прочитано в " + r.File
+                    : r.Code == ExitCode::Interrupted ? "не прочитано: прервано"
+                                                      : "не прочитано";
+        } else {
+            const int failed = r.NotVerified + (r.Trouble.empty() ? 0 : 1);
+            text += "запрограммировано " + std::to_string(r.Programmed);
+            if (line.Verify)
+                text += ", проверено " + std::to_string(r.Verified);
+            text += ", отклонено " + std::to_string(r.Refused) + ", сбоев " + std::to_string(failed);
+        }
+        if (!r.Trouble.empty())
+            text += " (" + r.Trouble + ")";
+        PrintLine(context.Out, text);
+    }
+}
+
+// Reads the station back and says whether it holds what it was sent; false
+// when a stop came before it was read.
+bool VerifyStation(TStationSession& session, const TByteArray& sent, const std::string& what, TPortRun& run,
+                   const TCliContext& context)
+{
+    std::vector<std::string> differences;
+    const TStationSession::TVerified verified = session.Verify(sent, differences);
+    std::string result;
+    if (verified == TStationSession::TVerified::Stopped) {
+        result = "не проверена: прервано";
+    } else if (verified == TStationSession::TVerified::Same) {
+        ++run.Verified;
+        result = "проверено";
+    } else {
+        ++run.NotVerified;
+        result = "проверка не пройдена: " + Joined(differences, "; ");
+    }
+    PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + what + ": " + result);
+    return verified != TStationSession::TVerified::Stopped;
+}
+
+void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, const TCliContext& context)
+{
     TParamFile file;
     try {
         TByteArray block;
         if (!session.NextStation(block)) {
             session.Finish();
-            return ExitCode::Interrupted;
+            run.Code = ExitCode::Interrupted;
+            return;
         }
         file.Set = session.ShowAndKeep("read", block);
         file.Note = "прочитано из станции на порту " + session.PortText() + " " + Now();
         session.Finish();
     } catch (const std::exception& e) {
-        return session.PortFailure(e);
+        run.Code = session.PortFailure(e);
+        run.Trouble = "отказ порта";
+        return;
     }
 
-    QSaveFile out(QString::fromUtf8(line.Output));
+    QSaveFile out(QString::fromUtf8(output));
     const std::string text = FormatParamFile(file);
     if (!out.open(QIODevice::WriteOnly) || out.write(text.data(), static_cast<qint64>(text.size())) < 0 ||
         !out.commit()) {
-        PrintLine(context.Err, "Не удалось записать файл " + line.Output + ": " + ToUtf8(out.errorString()));
-        return ExitCode::NotWritten;
+        PrintLine(context.Err, "Не удалось записать файл " + output + ": " + ToUtf8(out.errorString()));
+        run.Code = ExitCode::NotWritten;
+        run.Trouble = "файл не записан";
+        return;
     }
     // Also after a late Ctrl+C: the station was read and has had its goodbye.
-    PrintLine(context.Err, "Параметры станции записаны в файл " + line.Output);
-    return ExitCode::Done;
+    PrintLine(context.Err, "Параметры станции записаны в файл " + output);
+    run.File = output;
+}
+
+int RunRead(const TCommandLine& line, const TCliContext& context)
+{
+    const bool several = line.Ports.size() > 1;
+    const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
+        ReadOn(session, run, OutputForPort(line.Output, run.Port, several), context);
+    });
+    if (several)
+        PrintSummary(runs, line, context);
+    return CombinedCode(runs, false);
+}
+
+void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, const TCommandLine& line,
+               const TCliContext& context)
+{
+    run.Code = ExitCode::Interrupted;
+    try {
+        for (;;) {
+            TByteArray block;
+            if (!session.NextStation(block)) {
+                run.StoppedWaiting = true;
+                break;
+            }
+            const TParameterSet shown = session.ShowAndKeep("read", block, kProgramsWithoutCopy);
+            if (context.Stop())
+                break;
+            const TByteArray sent = ProgrammingBlock(plan.Set, session.Host());
+            TParameterSet programmed;
+            if (!session.Program(sent, programmed))
+                break;
+            ++run.Programmed;
+            const std::string station = "станция " + std::to_string(run.Programmed);
+            const std::vector<std::string> changes = ChangedFields(shown, programmed);
+            PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station + ": " +
+                                       (changes.empty() ? "без изменений" : Joined(changes, "; ")));
+            if (line.Verify && !VerifyStation(session, sent, station, run, context))
+                break;
+            if (!line.Each) {
+                run.Code = ExitCode::Done;
+                break;
+            }
+            if (!line.Verify)
+                session.ThankYouPause();
+        }
+        session.Finish();
+    } catch (const std::exception& e) {
+        run.Code = session.PortFailure(e);
+        run.Trouble = "отказ порта";
+        return;
+    }
+    if (run.NotVerified > 0)
+        run.Code = ExitCode::NotVerified;
 }
 
 int RunProgram(const TCommandLine& line, const TCliContext& context)
@@ -355,43 +613,11 @@ int RunProgram(const TCommandLine& line, const TCliContext& context)
         PrintLine(context.Err, line.Files[0] + ": " + DescribeParamFileError(limits));
         return ExitCode::BadFile;
     }
-
-    TStationSession session(context, line);
-    if (!session.Open())
-        return ExitCode::PortFailed;
-    int stations = 0;
-    try {
-        for (;;) {
-            TByteArray block;
-            if (!session.NextStation(block)) {
-                session.Finish();
-                // A series ends with Ctrl+C while waiting: no station was left half-way.
-                return line.Each && stations > 0 ? ExitCode::Done : ExitCode::Interrupted;
-            }
-            const TParameterSet shown = session.ShowAndKeep("read", block, kProgramsWithoutCopy);
-            if (context.Stop()) {
-                session.Finish();
-                return ExitCode::Interrupted;
-            }
-            const TByteArray sent = ProgrammingBlock(file.Set, session.Host());
-            TParameterSet programmed;
-            if (!session.Program(sent, programmed)) {
-                session.Finish();
-                return ExitCode::Interrupted;
-            }
-            ++stations;
-            const std::vector<std::string> changes = ChangedFields(shown, programmed);
-            PrintLine(context.Out, Now() + "  " + session.PortName() + "  станция " + std::to_string(stations) + ": " +
-                                       (changes.empty() ? "без изменений" : Joined(changes, "; ")));
-            if (!line.Each)
-                break;
-            session.ThankYouPause();
-        }
-        session.Finish();
-    } catch (const std::exception& e) {
-        return session.PortFailure(e);
-    }
-    return ExitCode::Done;
+    const std::vector<TPortRun> runs = OnEachPort(
+        line, context, [&](TStationSession& session, TPortRun& run) { ProgramOn(session, run, file, line, context); });
+    if (line.Ports.size() > 1)
+        PrintSummary(runs, line, context);
+    return CombinedCode(runs, line.Each);
 }
 
 bool IsYes(std::string answer)
@@ -420,9 +646,10 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
         return ExitCode::BadFile;
     }
 
-    TStationSession session(context, line);
+    TStationSession session(context, line.Ports[0], line.Verbose, false);
     if (!session.Open())
         return ExitCode::PortFailed;
+    TPortRun run;
     try {
         TByteArray block;
         if (!session.NextStation(block)) {
@@ -445,11 +672,14 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
         PrintLine(context.Out, "  байты 0–17 копии:   " + HexLine(*copy.Raw, 0, kBlockUserBytes));
 
         if (!line.Yes) {
-            std::fputs("Записать копию в станцию? [д/н] ", context.Err);
-            std::fflush(context.Err);
+            {
+                const std::lock_guard<std::mutex> hold(OutputLock());
+                std::fputs("Записать копию в станцию? [д/н] ", context.Err);
+                std::fflush(context.Err);
+            }
             const std::optional<std::string> answer = context.AskLine();
             if (!answer)
-                std::fputs("\n", context.Err);
+                PrintLine(context.Err, "");
             if (!answer || !IsYes(*answer)) {
                 const bool stopped = context.Stop();
                 if (!stopped)
@@ -469,11 +699,15 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
             return ExitCode::Interrupted;
         }
         PrintLine(context.Out, Now() + "  " + session.PortName() + "  копия записана в станцию");
+        if (line.Verify && !VerifyStation(session, sent, "копия", run, context)) {
+            session.Finish();
+            return ExitCode::Interrupted;
+        }
         session.Finish();
     } catch (const std::exception& e) {
         return session.PortFailure(e);
     }
-    return ExitCode::Done;
+    return run.NotVerified > 0 ? ExitCode::NotVerified : ExitCode::Done;
 }
 
 int RunShow(const TCommandLine& line, const TCliContext& context)
@@ -498,14 +732,8 @@ int RunDiff(const TCommandLine& line, const TCliContext& context)
         return ExitCode::BadFile;
     }
     std::vector<std::string> changes = ChangedFields(a.Set, b.Set);
-    if (a.Raw && b.Raw && *a.Raw != *b.Raw) {
-        std::vector<std::string> bytes;
-        for (std::size_t k = 0; k < a.Raw->size() && k < b.Raw->size(); ++k) {
-            if ((*a.Raw)[k] != (*b.Raw)[k])
-                bytes.push_back(std::to_string(k) + ": " + HexLine(*a.Raw, k, 1) + " → " + HexLine(*b.Raw, k, 1));
-        }
-        changes.push_back("Блок: байты " + Joined(bytes, ", "));
-    }
+    if (a.Raw && b.Raw && *a.Raw != *b.Raw)
+        changes.push_back("Блок: байты " + ByteChanges(*a.Raw, *b.Raw, 0, a.Raw->size()));
     for (const std::string& c : changes)
         PrintLine(context.Out, c);
     return changes.empty() ? ExitCode::Done : ExitCode::Differ;
@@ -532,6 +760,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             out.Each = true;
         } else if (a == "-y" || a == "--yes") {
             out.Yes = true;
+        } else if (a == "--verify") {
+            out.Verify = true;
         } else if (a == "-v" || a == "--verbose") {
             out.Verbose = true;
         } else if (a == "-o" || a == "--output") {
@@ -565,9 +795,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
         const char* Usage;
     };
     static const TShape kShapes[] = {
-        {"read", TCommand::Read, 1, true, "read ПОРТ -o ФАЙЛ"},
-        {"program", TCommand::Program, 2, true, "program ПОРТ ФАЙЛ [--each]"},
-        {"restore", TCommand::Restore, 2, true, "restore ПОРТ КОПИЯ [--yes]"},
+        {"read", TCommand::Read, 1, true, "read ПОРТ[,ПОРТ...] -o ФАЙЛ"},
+        {"program", TCommand::Program, 2, true, "program ПОРТ[,ПОРТ...] ФАЙЛ [--each] [--verify]"},
+        {"restore", TCommand::Restore, 2, true, "restore ПОРТ КОПИЯ [--yes] [--verify]"},
         {"show", TCommand::Show, 1, false, "show ФАЙЛ"},
         {"diff", TCommand::Diff, 2, false, "diff A B"},
         {"help", TCommand::Help, 0, false, "help"},
@@ -585,10 +815,29 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
     }
     std::vector<std::string> operands(positional.begin() + 1, positional.end());
     if (shape->Port) {
-        out.Port = operands.front();
+        const std::string list = operands.front();
         operands.erase(operands.begin());
-        if (out.Port.empty()) {
-            out.Error = "не указан порт; " + usage;
+        for (std::size_t from = 0;;) {
+            const std::size_t comma = list.find(',', from);
+            std::string port = list.substr(from, comma - from);
+            port.erase(0, port.find_first_not_of(' '));
+            port.erase(port.find_last_not_of(' ') + 1);
+            port = NormalisedPortName(port);
+            if (port.empty()) {
+                out.Error = (list.empty() ? "не указан порт; " : "пустое имя порта в списке «" + list + "»; ") + usage;
+                return out;
+            }
+            if (std::find(out.Ports.begin(), out.Ports.end(), port) != out.Ports.end()) {
+                out.Error = "порт " + port + " указан дважды";
+                return out;
+            }
+            out.Ports.push_back(port);
+            if (comma == std::string::npos)
+                break;
+            from = comma + 1;
+        }
+        if (out.Ports.size() > 1 && shape->Command == TCommand::Restore) {
+            out.Error = "копия восстанавливается в одну станцию: укажите один порт";
             return out;
         }
     }
@@ -609,6 +858,19 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
         out.Error = "--yes только для команды restore";
         return out;
     }
+    if (out.Verify && shape->Command != TCommand::Program && shape->Command != TCommand::Restore) {
+        out.Error = "--verify только для команд program и restore";
+        return out;
+    }
+    // Two ports whose files would have the same name would write over each other.
+    for (std::size_t k = 0; read && k < out.Ports.size(); ++k) {
+        for (std::size_t j = 0; j < k; ++j) {
+            if (OutputForPort(out.Output, out.Ports[j], true) == OutputForPort(out.Output, out.Ports[k], true)) {
+                out.Error = "у портов " + out.Ports[j] + " и " + out.Ports[k] + " вышло бы одно имя файла";
+                return out;
+            }
+        }
+    }
     out.Command = shape->Command;
     out.Files = std::move(operands);
     return out;
@@ -619,13 +881,13 @@ std::string HelpText(const std::string& copiesFolder)
     return "vostrel-cli — программатор радиостанций Vostrel без окна.\n"
            "\n"
            "Использование:\n"
-           "  vostrel-cli read ПОРТ -o ФАЙЛ\n"
+           "  vostrel-cli read ПОРТ[,ПОРТ...] -o ФАЙЛ\n"
            "      дождаться станции, прочитать её параметры в ФАЙЛ, попрощаться с ней\n"
-           "  vostrel-cli program ПОРТ ФАЙЛ [--each]\n"
+           "  vostrel-cli program ПОРТ[,ПОРТ...] ФАЙЛ [--each] [--verify]\n"
            "      дождаться станции и записать в неё значения из ФАЙЛА так, как их записало\n"
            "      бы окно (частоты по сетке, калибровочные байты); с --each — станцию за\n"
            "      станцией, по строке на каждую, пока не нажато Ctrl+C\n"
-           "  vostrel-cli restore ПОРТ КОПИЯ [--yes]\n"
+           "  vostrel-cli restore ПОРТ КОПИЯ [--yes] [--verify]\n"
            "      записать в станцию байты 0–17 копии в точности такими, какими они были\n"
            "      прочитаны, с вычисленными по ним калибровочными байтами; прежде показать,\n"
            "      что изменится, и спросить (без вопроса с --yes)\n"
@@ -636,11 +898,18 @@ std::string HelpText(const std::string& copiesFolder)
            "\n"
            "ПОРТ: COM1 … COM6 — как в списке портов окна (/dev/COMn, если он есть, иначе\n"
            "n-й имеющийся последовательный порт), или путь к устройству (/dev/ttyUSB0).\n"
+           "Несколько портов через запятую (COM1,COM2,COM4) работают одновременно, каждый\n"
+           "со своей станцией; строки о ходе работы начинаются с [ПОРТ], в конце — итог по\n"
+           "портам. read пишет по файлу на порт: ФАЙЛ-ПОРТ (станции.txt → станции-COM1.txt).\n"
+           "Отказ одного порта не останавливает другие.\n"
            "\n"
            "Параметры:\n"
            "  -o, --output ФАЙЛ  куда записать прочитанные параметры (read)\n"
            "  --each             программировать станции одну за другой (program)\n"
            "  -y, --yes          не спрашивать подтверждения (restore)\n"
+           "  --verify           после программирования прочитать станцию ещё раз (её нужно\n"
+           "                     снова перевести в режим программирования) и сравнить с\n"
+           "                     отправленным: «проверено» или каждое отличие (program, restore)\n"
            "  -v, --verbose      печатать журнал обмена со станцией\n"
            "  -h, --help         эта справка\n"
            "\n"
@@ -652,10 +921,11 @@ std::string HelpText(const std::string& copiesFolder)
            "Если копию записать нельзя, об этом сказано, а программирование продолжается.\n"
            "\n"
            "Ctrl+C во время ожидания закрывает порт; станции, которая на связи, сначала\n"
-           "посылается пакет завершения, как при закрытии окна.\n"
+           "посылается пакет завершения, как при закрытии окна (на каждом порту).\n"
            "\n"
            "Коды завершения:\n"
-           "  0    выполнено (и серия program --each, завершённая Ctrl+C во время ожидания)\n"
+           "  0    выполнено (и серия program --each, завершённая Ctrl+C во время ожидания,\n"
+           "       если запрограммирована хотя бы одна станция)\n"
            "  1    ошибка в командной строке\n"
            "  2    файл не прочитан или содержит ошибку (названы строка и поле)\n"
            "  3    порт не открылся или отказал во время обмена\n"
@@ -663,7 +933,9 @@ std::string HelpText(const std::string& copiesFolder)
            "  5    read: файл не записан\n"
            "  6    diff: файлы различаются\n"
            "  7    вывод не дошёл (канал вывода закрыт); начатый обмен со станцией завершён\n"
-           "  130  прервано (Ctrl+C, сигнал завершения)\n";
+           "  8    --verify: станция прочитана не такой, какой её запрограммировали\n"
+           "  130  прервано (Ctrl+C, сигнал завершения)\n"
+           "С несколькими портами код — худший из портов: 3, затем 8, 5, 130.\n";
 }
 
 // A run whose output was lost says so, unless it has worse to say.

@@ -23,6 +23,7 @@ inline constexpr int NotProgrammed = 4;  // the operator declined a restore
 inline constexpr int NotWritten = 5;     // read: the output file could not be written
 inline constexpr int Differ = 6;         // diff: the files differ
 inline constexpr int OutputLost = 7;     // the output could not be written; the exchange begun was finished
+inline constexpr int NotVerified = 8;    // --verify: a station read back otherwise than it was programmed
 inline constexpr int Interrupted = 130;  // Ctrl+C or a termination signal
 }  // namespace ExitCode
 
@@ -30,11 +31,12 @@ enum class TCommand { None, Help, Read, Program, Restore, Show, Diff };
 
 struct TCommandLine {
     TCommand Command = TCommand::None;
-    std::string Port;                // read, program, restore
+    std::vector<std::string> Ports;  // read, program: one or more; restore: one
     std::vector<std::string> Files;  // program: FILE; restore: COPY; show: FILE; diff: A B
     std::string Output;              // read: -o FILE
     bool Each = false;               // program --each
     bool Yes = false;                // restore --yes
+    bool Verify = false;             // program, restore --verify: read each station back
     bool Verbose = false;            // the exchange log on the error stream
     std::string Error;               // Russian; not empty: a usage error
 };

@@ -12,6 +12,12 @@ std::size_t Utf8Length(const std::string& text)
     return n;
 }
 
+std::mutex& OutputLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 void TProgress::Draw(const std::string& text)
 {
     // Blanks over the rest of the old line: no terminal control sequences,
@@ -24,6 +30,7 @@ void TProgress::Draw(const std::string& text)
         line += '\r';
         line += text;
     }
+    const std::lock_guard<std::mutex> hold(OutputLock());
     std::fputs(line.c_str(), m_out);
     std::fflush(m_out);
     m_drawnWidth = width;
@@ -40,7 +47,8 @@ void TProgress::Status(const std::string& text, bool counting)
     if (m_terminal) {
         Draw(text);
     } else {
-        std::fprintf(m_out, "%s\n", text.c_str());
+        const std::lock_guard<std::mutex> hold(OutputLock());
+        std::fprintf(m_out, "%s%s\n", m_prefix.c_str(), text.c_str());
         std::fflush(m_out);
     }
 }
@@ -66,8 +74,11 @@ int TProgress::MsUntilTick() const
 void TProgress::Note(const std::string& line)
 {
     Erase();
-    std::fprintf(m_out, "%s\n", line.c_str());
-    std::fflush(m_out);
+    {
+        const std::lock_guard<std::mutex> hold(OutputLock());
+        std::fprintf(m_out, "%s%s\n", m_prefix.c_str(), line.c_str());
+        std::fflush(m_out);
+    }
     // The step goes on: show it again below the note.
     if (m_terminal && !m_status.empty())
         Draw(m_status);
@@ -79,6 +90,7 @@ void TProgress::Erase()
         std::string blank(1, '\r');
         blank.append(m_drawnWidth, ' ');
         blank += '\r';
+        const std::lock_guard<std::mutex> hold(OutputLock());
         std::fputs(blank.c_str(), m_out);
         std::fflush(m_out);
         m_drawnWidth = 0;

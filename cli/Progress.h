@@ -5,13 +5,19 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <utility>
 
 namespace vostrel {
 
 class TProgress {
 public:
-    TProgress(std::FILE* out, bool terminal) : m_out(out), m_terminal(terminal) {}
+    // prefix begins every line: the port's name where several ports share
+    // the stream, which then gets plain lines even on a terminal.
+    TProgress(std::FILE* out, bool terminal, std::string prefix = "")
+        : m_out(out), m_terminal(terminal && prefix.empty()), m_prefix(std::move(prefix))
+    {}
     ~TProgress() { Clear(); }
 
     // A new step; counting marks a wait whose seconds are shown as they pass.
@@ -31,12 +37,17 @@ private:
 
     std::FILE* m_out;
     bool m_terminal;
+    std::string m_prefix;
     std::string m_status;
     bool m_counting = false;
     std::uint32_t m_since = 0;
     std::uint32_t m_shownSeconds = 0;
     std::size_t m_drawnWidth = 0;  // characters on the terminal's status line
 };
+
+// Held for each line written to the program's streams: ports running side by
+// side never mix their lines.
+std::mutex& OutputLock();
 
 // Characters (not bytes) of UTF-8 text.
 std::size_t Utf8Length(const std::string& text);

@@ -686,6 +686,8 @@ void StationSimulator::HandlePacket(const TByteArray& line, SimClock::time_point
     } else if (p.Number == kPacketProgram && p.CrcOk && p.Data.size() == static_cast<std::size_t>(kBlockSize)) {
         if (m_config.KeepsProgrammed) {
             m_config.Block = p.Data;
+            if (m_config.StoreFlip >= 0 && m_config.StoreFlip < kBlockSize)
+                m_config.Block[static_cast<std::size_t>(m_config.StoreFlip)] ^= 0x04;
             EventLocked("keeps the programmed block");
         }
     } else if (p.Number == kPacketClosing && p.CrcOk) {

@@ -70,6 +70,9 @@ struct StationConfig {
     // As a station does, the block of a good packet 09 is answered from then
     // on; false keeps answering Block (or what SetBlock gave) whatever came.
     bool KeepsProgrammed = true;
+    // A faulty memory: the kept block has this byte (0..33) with bit 2
+    // flipped; -1 keeps it whole.
+    int StoreFlip = -1;
     std::uint32_t NoiseSeed = 1;
     // Called on the simulator's thread for every byte, both directions.
     std::function<void(const LineByte&)> OnByte;

@@ -28,6 +28,7 @@ void Usage(std::FILE* to)
                "                      programming (without it the station answers with\n"
                "                      what it was last programmed with)\n"
                "  --link PATH         make PATH a symlink to the slave pty while running\n"
+               "  --store-fault N     keep a programmed block with byte N's bit 2 flipped\n"
                "  --answer-delay MS   delay from packet 08 to packet 01 (default 50)\n"
                "  --greet-delay MS    delay from the purge to the greeting (default 100)\n"
                "  --pace              send each byte in its line time (10 bits at 4800 bit/s,\n"
@@ -110,6 +111,10 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "vostrel-station: --block needs %d bytes in hex\n", kBlockSize);
                 return 2;
             }
+        } else if (arg == "--store-fault" && hasValue && ParseNumber(argv[i + 1], number) && number >= 0 &&
+                   number < kBlockSize) {
+            config.StoreFlip = static_cast<int>(number);
+            ++i;
         } else if (arg == "--link" && hasValue) {
             linkPath = argv[++i];
         } else if (arg == "--fault" && hasValue) {

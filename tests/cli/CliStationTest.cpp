@@ -71,6 +71,36 @@ std::vector<fs::path> Copies(const fs::path& data, const std::string& suffix)
     return out;
 }
 
+// Polls pred for up to ms: for conditions over several simulators.
+bool Eventually(const std::function<bool()>& pred, int ms)
+{
+    for (int waited = 0; !pred(); waited += 50) {
+        if (waited > ms)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+// The one line of text that holds both parts.
+std::string LineWith(const std::string& text, const std::string& a, const std::string& b)
+{
+    for (const std::string& l : Lines(text)) {
+        if (l.find(a) != std::string::npos && l.find(b) != std::string::npos)
+            return l;
+    }
+    return {};
+}
+
 class CliStation : public ::testing::Test {
 protected:
     void SetUp() override
@@ -397,6 +427,134 @@ TEST_F(CliStation, OutputNobodyReadsNeverStopsTheExchange)
     std::string lock = "/run/lock/LCK.." + station.SlavePath().substr(5);
     std::replace(lock.begin(), lock.end() - 1, '/', '_');
     EXPECT_FALSE(fs::exists(lock)) << lock;
+}
+
+TEST_F(CliStation, PortsProgramSideBySideAndOneHangingUpEndsOnlyItself)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator first(config), second(config), broken(config);
+    broken.SetFault(StationFault::HangUp);
+    TParamFile plan;
+    plan.Set = OffGridWorkedSet();
+    WriteText(dir / "plan.txt", FormatParamFile(plan));
+
+    auto run = Start({"program", first.SlavePath() + "," + second.SlavePath() + "," + broken.SlavePath(),
+                      (dir / "plan.txt").string(), "--each"});
+    // Both go on after the third port failed in their first exchange.
+    const bool twoEach = Eventually(
+        [&] { return first.ProgrammedBlocks().size() >= 2 && second.ProgrammedBlocks().size() >= 2; }, 60000);
+    run->Signal(SIGINT);
+    ASSERT_EQ(run->Wait(15000), ExitCode::PortFailed) << run->Err();
+    ASSERT_TRUE(twoEach) << run->Err();
+    EXPECT_NE(run->Err().find("Ошибка порта " + broken.SlavePath() + ": "), std::string::npos) << run->Err();
+
+    for (const StationSimulator* station : {&first, &second}) {
+        const auto programmed = station->ProgrammedBlocks();
+        for (const ReceivedPacket& p : programmed) {
+            EXPECT_TRUE(p.CrcOk);
+            EXPECT_EQ(p.Data, kWorkedBlock);
+        }
+        // The summary counts what the station saw.
+        const std::string summary = LineWith(run->Out(), "  " + station->SlavePath() + "  ", "запрограммировано");
+        EXPECT_NE(summary.find("запрограммировано " + std::to_string(programmed.size()) + ", отклонено 0, сбоев 0"),
+                  std::string::npos)
+            << run->Out();
+    }
+    EXPECT_TRUE(broken.ProgrammedBlocks().empty());
+    EXPECT_NE(LineWith(run->Out(), broken.SlavePath(), "сбоев 1 (отказ порта)"), "") << run->Out();
+    // Side by side, not one after the other: an exchange alone takes over a second.
+    const auto apart = first.ProgrammedBlocks()[0].End - second.ProgrammedBlocks()[0].End;
+    EXPECT_LT(std::chrono::abs(apart), 700ms);
+}
+
+TEST_F(CliStation, ReadingSeveralPortsWritesAFileForEach)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator first(config);
+    config.Block = kWorkedBlock;
+    StationSimulator second(config);
+
+    auto run = Start({"read", first.SlavePath() + "," + second.SlavePath(), "-o", (dir / "bench.txt").string()});
+    ASSERT_EQ(run->Wait(20000), 0) << run->Err();
+    const auto fileOf = [&](const StationSimulator& s) {
+        return dir / ("bench-" + s.SlavePath().substr(s.SlavePath().rfind('/') + 1) + ".txt");
+    };
+    EXPECT_EQ(ReadParamFile(fileOf(first)).Set, ShownSet(DefaultStationBlock(), TParameterSet{}));
+    EXPECT_EQ(ReadParamFile(fileOf(second)).Set, ShownSet(kWorkedBlock, TParameterSet{}));
+    EXPECT_FALSE(fs::exists(dir / "bench.txt"));
+    EXPECT_EQ(first.GoodbyeCount() + second.GoodbyeCount(), 2);
+}
+
+TEST_F(CliStation, CtrlCSaysGoodbyeToTheConnectedStationAndLeavesTheWaitingPort)
+{
+    std::atomic<TCliRun*> cli{nullptr};
+    std::atomic<int> fromUtility{0};
+    StationConfig config;
+    config.GreetOnWait = true;
+    // Ctrl+C as the confirmation's last byte arrives: the answer is still to
+    // be read, the station connected afterwards.
+    config.OnByte = [&](const LineByte& b) {
+        if (!b.FromStation && ++fromUtility == 7 && cli.load() != nullptr)
+            cli.load()->Signal(SIGINT);
+    };
+    StationSimulator connected(config);
+    StationSimulator waiting;  // never greets
+    TParamFile plan;
+    plan.Set = OffGridWorkedSet();
+    WriteText(dir / "plan.txt", FormatParamFile(plan));
+
+    auto run = Start({"program", connected.SlavePath() + "," + waiting.SlavePath(), (dir / "plan.txt").string()});
+    cli = run.get();
+    EXPECT_EQ(run->Wait(20000), ExitCode::Interrupted) << run->Err();
+    cli = nullptr;
+
+    const auto packets = connected.Packets();
+    ASSERT_EQ(packets.size(), 2u) << run->Err();
+    EXPECT_EQ(packets[0].Number, kPacketConfirm);
+    EXPECT_EQ(packets[1].Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
+    EXPECT_TRUE(waiting.ReceivedBytes().empty());
+    EXPECT_GE(waiting.PurgeCount(), 1);
+}
+
+TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator good(config);
+    config.StoreFlip = 5;  // a frequency byte
+    StationSimulator badField(config);
+    config.StoreFlip = 20;  // a calibration byte
+    StationSimulator badCalibration(config);
+    TParamFile plan;
+    plan.Set = OffGridWorkedSet();
+    WriteText(dir / "plan.txt", FormatParamFile(plan));
+
+    auto run = Start({"program", good.SlavePath() + "," + badField.SlavePath() + "," + badCalibration.SlavePath(),
+                      (dir / "plan.txt").string(), "--verify"});
+    ASSERT_EQ(run->Wait(40000), ExitCode::NotVerified) << run->Err();
+
+    const std::string out = run->Out();
+    EXPECT_NE(LineWith(out, good.SlavePath(), "станция 1: проверено"), "") << out;
+    const std::string field = LineWith(out, badField.SlavePath(), "станция 1: проверка не пройдена: ");
+    EXPECT_NE(field.find("кГц"), std::string::npos) << out;
+    EXPECT_EQ(field.find("калибровочные"), std::string::npos) << out;
+    const std::string calibration = LineWith(out, badCalibration.SlavePath(), "станция 1: проверка не пройдена: ");
+    char change[16];
+    std::snprintf(change, sizeof change, "%02X → %02X", kWorkedBlock[20], kWorkedBlock[20] ^ 0x04);
+    EXPECT_NE(calibration.find(std::string("калибровочные байты 20: ") + change), std::string::npos) << out;
+    EXPECT_EQ(calibration.find("кГц"), std::string::npos) << out;
+
+    for (const StationSimulator* station : {&good, &badField, &badCalibration}) {
+        ASSERT_EQ(station->ProgrammedBlocks().size(), 1u);
+        EXPECT_EQ(station->ProgrammedBlocks()[0].Data, kWorkedBlock);
+        // Read, programmed, read back, and the goodbye after the reading back.
+        EXPECT_EQ(station->AnswerCount(), 2);
+        EXPECT_EQ(station->GoodbyeCount(), 1);
+        EXPECT_EQ(station->Packets().back().Number, kPacketClosing);
+    }
+    EXPECT_EQ(Copies(dir / "data", "_read.txt").size(), 6u);
 }
 
 }  // namespace vostrel

@@ -70,6 +70,12 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
         {"help anywhere", {"program", "--help"}, TCommand::Help},
         {"nothing", {}, TCommand::None},
         {"unknown option", {"show", "f.txt", "--force"}, TCommand::None},
+        {"several ports", {"program", "COM1, com2,/dev/ttyUSB0", "f.txt", "--verify"}, TCommand::Program},
+        {"a port twice", {"program", "COM1,com1", "f.txt"}, TCommand::None},
+        {"an empty port in the list", {"read", "COM1,,COM2", "-o", "f.txt"}, TCommand::None},
+        {"several ports to restore", {"restore", "COM1,COM2", "c.txt"}, TCommand::None},
+        {"--verify on read", {"read", "COM1", "-o", "f.txt", "--verify"}, TCommand::None},
+        {"two ports, one file name", {"read", "/dev/a/ttyS0,/dev/b/ttyS0", "-o", "f.txt"}, TCommand::None},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -78,10 +84,11 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
         EXPECT_EQ(line.Error.empty(), c.Command != TCommand::None) << line.Error;
     }
     const TCommandLine read = ParseCommandLine(cases[0].Args);
-    EXPECT_EQ(read.Port, "COM1");
+    EXPECT_EQ(read.Ports, std::vector<std::string>{"COM1"});
     EXPECT_EQ(read.Output, "f.txt");
     EXPECT_TRUE(read.Verbose);
     EXPECT_EQ(ParseCommandLine(cases[8].Args).Files, std::vector<std::string>{"-f.txt"});
+    EXPECT_EQ(ParseCommandLine(cases[14].Args).Ports, (std::vector<std::string>{"COM1", "COM2", "/dev/ttyUSB0"}));
 
     // A usage error says so, points to the help and sends nothing anywhere.
     const TCaptured usage = RunCli({"program", "COM1"});
