@@ -228,7 +228,9 @@ int main(int argc, char* argv[])
                 "rates, each from its median cycle, so that start-up and a slow first station do not count;\n"
                 "beside it the span figure, all cycles from the first to the last packet 09 of any port,\n"
                 "which also counts how far apart the ports began. CPU: the CLI's user + system time over\n"
-                "the whole run (start-up and waits too), per programmed station and as cores busy.\n",
+                "the whole run (start-up and waits too), per programmed station and as cores busy on\n"
+                "average. Each port reads its greeting and answer window without sleeping between bytes,\n"
+                "so that time grows with what the cores can give it, not only with the stations.\n",
                 stations, static_cast<long long>(PacedStation().GreetDelay.count()));
 
     bool allDone = true;
@@ -270,9 +272,9 @@ int main(int argc, char* argv[])
                     target, 100.0 * rateSum / target);
         std::printf("  span: %.2f stations per minute (%.1f %%), %zu cycles in %.1f s\n", spanRate,
                     100.0 * spanRate / target, cycleCount, Ms(last - first) / 1000.0);
-        std::printf("  CPU: vostrel-cli %.3f s in %.1f s (%.1f %% of one core), %.1f ms per station of %zu;"
+        std::printf("  CPU: vostrel-cli %.3f s in %.1f s (%.2f cores busy), %.1f ms per station of %zu;"
                     " the simulators %.3f s\n",
-                    run.CliCpu, run.WallS, 100.0 * run.CliCpu / run.WallS,
+                    run.CliCpu, run.WallS, run.CliCpu / run.WallS,
                     1000.0 * run.CliCpu / static_cast<double>(run.Programmed), run.Programmed, run.BenchCpu);
     }
     std::filesystem::remove_all(dir);
