@@ -1,9 +1,12 @@
-// Stations per minute of "vostrel-cli program --each" against the paced
-// simulator (4800 bit/s, a station greeting as soon as a wait begins), beside
-// the limit of the line itself: the greeting, the confirmation, the answer
-// window and programming at 4800 bit/s plus the pauses of the sequence.
-// Prints numbers, asserts nothing.
-//   vostrel-bench-cli-series [stations=4]
+// Stations per minute of "vostrel-cli program --each" against paced
+// simulators (4800 bit/s, a station greeting as soon as a wait begins), one
+// per pty, all driven by one vostrel-cli given the ptys as a comma-separated
+// port list; beside it the limit of the line itself (the greeting, the
+// confirmation, the answer window and programming at 4800 bit/s plus the
+// pauses of the sequence) times the number of ports, and the CLI's CPU time.
+// Prints numbers, asserts nothing; exits 1 only when the stations were not all
+// programmed in time.
+//   vostrel-bench-cli-series [stations-per-port=4] [port counts, default 1,2,4]
 #include "Packets.h"
 #include "ParamBlock.h"
 #include "ParamFile.h"
@@ -16,8 +19,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -34,6 +41,18 @@ double Ms(SimClock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
+double Seconds(const timeval& t)
+{
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+double CpuSeconds(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return Seconds(u.ru_utime) + Seconds(u.ru_stime);
+}
+
 // Bytes of a packet on the line, each 0x10 from index 2 to size-3 twice.
 std::size_t LineBytes(const TByteArray& packet, bool doubled)
 {
@@ -43,15 +62,123 @@ std::size_t LineBytes(const TByteArray& packet, bool doubled)
     return n;
 }
 
+std::vector<int> ParsePortCounts(const char* text)
+{
+    std::vector<int> counts;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        const int n = std::atoi(item.c_str());
+        if (n >= 1 && n <= 16)
+            counts.push_back(n);
+    }
+    return counts;
+}
+
+struct TRun {
+    int Ports = 0;
+    bool Done = false;
+    int ExitedEarly = -1;  // the CLI's wait status when it ended before being interrupted
+    std::vector<std::vector<SimClock::time_point>> Ends;  // per port, the first packets 09
+    std::size_t Programmed = 0;                           // all packets 09, up to the interrupt
+    double CliCpu = 0;                                    // seconds, user + system
+    double BenchCpu = 0;                                  // the simulators' threads and this loop
+    double WallS = 0;
+};
+
+TRun RunSeries(int ports, int stations, const std::filesystem::path& dir, const std::filesystem::path& file)
+{
+    TRun run;
+    run.Ports = ports;
+    StationConfig config = PacedStation();
+    config.GreetOnWait = true;
+    std::vector<std::unique_ptr<StationSimulator>> sims;
+    std::string portList;
+    for (int p = 0; p < ports; ++p) {
+        sims.push_back(std::make_unique<StationSimulator>(config));
+        portList += (p ? "," : "") + sims.back()->SlavePath();
+    }
+
+    // A data folder per run, so that no run finds another's state.
+    const std::filesystem::path data = dir / ("data-" + std::to_string(ports));
+    std::filesystem::create_directories(data);
+    std::vector<std::string> env{"XDG_DATA_HOME=" + data.string()};
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::string(*e).rfind("XDG_DATA_HOME=", 0) != 0)
+            env.emplace_back(*e);
+    }
+    std::vector<std::string> args{VOSTREL_CLI, "program", portList, file.string(), "--each"};
+    std::vector<char*> a, e;
+    for (auto& s : args)
+        a.push_back(s.data());
+    a.push_back(nullptr);
+    for (auto& s : env)
+        e.push_back(s.data());
+    e.push_back(nullptr);
+
+    const double childCpu0 = CpuSeconds(RUSAGE_CHILDREN);
+    const double selfCpu0 = CpuSeconds(RUSAGE_SELF);
+    const auto start = SimClock::now();
+    const int quietOut = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(quietOut, STDOUT_FILENO);
+        dup2(quietOut, STDERR_FILENO);
+        execve(a[0], a.data(), e.data());
+        _exit(127);
+    }
+    ::close(quietOut);
+
+    // Waits on each port in turn under one deadline: all of them must get
+    // there. Short slices, so that a CLI that gave up is noticed.
+    const auto deadline = start + std::chrono::milliseconds(stations * 20000);
+    bool reaped = false;
+    int status = 0;
+    for (const auto& sim : sims) {
+        const auto enough = [&] { return sim->ProgrammedBlocks().size() >= static_cast<std::size_t>(stations); };
+        while (!enough() && SimClock::now() < deadline && !reaped) {
+            sim->WaitFor(enough, 250ms);
+            reaped = waitpid(pid, &status, WNOHANG) == pid;
+        }
+    }
+    run.Done = std::all_of(sims.begin(), sims.end(), [&](const auto& sim) {
+        return sim->ProgrammedBlocks().size() >= static_cast<std::size_t>(stations);
+    });
+    if (reaped) {
+        run.ExitedEarly = status;
+    } else {
+        kill(pid, SIGINT);
+        waitpid(pid, nullptr, 0);
+    }
+    run.WallS = Ms(SimClock::now() - start) / 1000.0;
+    run.CliCpu = CpuSeconds(RUSAGE_CHILDREN) - childCpu0;
+    run.BenchCpu = CpuSeconds(RUSAGE_SELF) - selfCpu0;
+
+    for (const auto& sim : sims) {
+        const auto programmed = sim->ProgrammedBlocks();
+        run.Programmed += programmed.size();
+        std::vector<SimClock::time_point> ends;
+        for (std::size_t k = 0; k < programmed.size() && k < static_cast<std::size_t>(stations); ++k)
+            ends.push_back(programmed[k].End);
+        run.Ends.push_back(std::move(ends));
+    }
+    return run;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
     const int stations = argc > 1 ? std::max(2, std::atoi(argv[1])) : 4;
+    const std::vector<int> portCounts = ParsePortCounts(argc > 2 ? argv[2] : "1,2,4");
+    if (portCounts.empty()) {
+        std::fprintf(stderr, "usage: vostrel-bench-cli-series [stations-per-port=4] [port counts, default 1,2,4]\n");
+        return 1;
+    }
 
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("vostrel-bench-cli-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir / "data");
+    std::filesystem::create_directories(dir);
     TParamFile file;
     file.Set.StepCode = 0;
     file.Set.RxFreq = {145575.0L, 150000.0L};
@@ -64,49 +191,6 @@ int main(int argc, char* argv[])
     std::ofstream(dir / "series.txt") << FormatParamFile(file);
     TNullLog quiet;
     const TByteArray block = ProgrammingBlock(file.Set, quiet);
-
-    StationConfig config = PacedStation();
-    config.GreetOnWait = true;
-    StationSimulator station(config);
-
-    std::vector<std::string> env{"XDG_DATA_HOME=" + (dir / "data").string()};
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("XDG_DATA_HOME=", 0) != 0)
-            env.emplace_back(*e);
-    }
-    std::vector<std::string> args{VOSTREL_CLI, "program", station.SlavePath(), (dir / "series.txt").string(), "--each"};
-    std::vector<char*> a, e;
-    for (auto& s : args)
-        a.push_back(s.data());
-    a.push_back(nullptr);
-    for (auto& s : env)
-        e.push_back(s.data());
-    e.push_back(nullptr);
-    const int quietOut = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(quietOut, STDOUT_FILENO);
-        dup2(quietOut, STDERR_FILENO);
-        execve(a[0], a.data(), e.data());
-        _exit(127);
-    }
-    const bool done =
-        station.WaitFor([&] { return station.ProgrammedBlocks().size() >= static_cast<std::size_t>(stations); },
-                        std::chrono::milliseconds(stations * 20000));
-    kill(pid, SIGINT);
-    waitpid(pid, nullptr, 0);
-    std::filesystem::remove_all(dir);
-    if (!done) {
-        std::fprintf(stderr, "only %zu of %d stations were programmed\n", station.ProgrammedBlocks().size(), stations);
-        return 1;
-    }
-
-    const auto programmed = station.ProgrammedBlocks();
-    std::vector<double> cycles;
-    for (std::size_t k = 1; k < programmed.size(); ++k)
-        cycles.push_back(Ms(programmed[k].End - programmed[k - 1].End));
-    std::sort(cycles.begin(), cycles.end());
-    const double median = cycles[cycles.size() / 2];
 
     // The line's own cycle: what 4800 bit/s and the sequence's pauses take.
     const double byteMs = 10.0 * 1000.0 / 4800.0;  // start bit, 8 data bits, stop bit
@@ -136,11 +220,63 @@ int main(int argc, char* argv[])
     }
     std::printf("  %-50s %8.1f ms  (answer on the line: %zu bytes, %.1f ms)\n", "total", limit, answer.size(),
                 static_cast<double>(answer.size()) * byteMs);
-    std::printf("\nprogram --each, %d stations on the paced simulator (it greets %lld ms after a wait's purge,\n"
-                "which the line's limit does not count):\n",
-                stations, static_cast<long long>(config.GreetDelay.count()));
-    std::printf("  cycle median %.1f ms, min %.1f ms, max %.1f ms\n", median, cycles.front(), cycles.back());
-    std::printf("  %.2f stations per minute; the line's limit %.2f (%.1f %%)\n", 60000.0 / median, 60000.0 / limit,
-                100.0 * limit / median);
-    return 0;
+    const double lineRate = 60000.0 / limit;
+    std::printf("  the line's limit: %.2f stations per minute per port\n", lineRate);
+    std::printf("\nprogram --each, %d stations per port, one vostrel-cli for all the ports, each port on its own\n"
+                "paced simulator (it greets %lld ms after a wait's purge, which the line's limit does not count).\n"
+                "Per port: the median cycle between consecutive packets 09. All ports: the sum of the ports'\n"
+                "rates, each from its median cycle, so that start-up and a slow first station do not count;\n"
+                "beside it the span figure, all cycles from the first to the last packet 09 of any port,\n"
+                "which also counts how far apart the ports began. CPU: the CLI's user + system time over\n"
+                "the whole run (start-up and waits too), per programmed station and as cores busy on\n"
+                "average. Each port reads its greeting and answer window without sleeping between bytes,\n"
+                "so that time grows with what the cores can give it, not only with the stations.\n",
+                stations, static_cast<long long>(PacedStation().GreetDelay.count()));
+
+    bool allDone = true;
+    for (const int ports : portCounts) {
+        const TRun run = RunSeries(ports, stations, dir, dir / "series.txt");
+        std::printf("\n%d port%s:\n", ports, ports == 1 ? "" : "s");
+        if (!run.Done) {
+            allDone = false;
+            std::size_t got = 0;
+            for (const auto& ends : run.Ends)
+                got += ends.size();
+            if (run.ExitedEarly >= 0 && WIFEXITED(run.ExitedEarly))
+                std::printf("  vostrel-cli ended by itself with code %d; ", WEXITSTATUS(run.ExitedEarly));
+            else
+                std::printf("  ");
+            std::printf("only %zu of %d stations were programmed\n", got, stations * ports);
+            continue;
+        }
+        double rateSum = 0;
+        std::size_t cycleCount = 0;
+        SimClock::time_point first = run.Ends[0].front(), last = run.Ends[0].back();
+        for (std::size_t p = 0; p < run.Ends.size(); ++p) {
+            const auto& ends = run.Ends[p];
+            std::vector<double> cycles;
+            for (std::size_t k = 1; k < ends.size(); ++k)
+                cycles.push_back(Ms(ends[k] - ends[k - 1]));
+            std::sort(cycles.begin(), cycles.end());
+            const double median = cycles[cycles.size() / 2];
+            rateSum += 60000.0 / median;
+            cycleCount += cycles.size();
+            first = std::min(first, ends.front());
+            last = std::max(last, ends.back());
+            std::printf("  port %zu: cycle median %.1f ms, min %.1f ms, max %.1f ms, %.2f stations per minute\n", p + 1,
+                        median, cycles.front(), cycles.back(), 60000.0 / median);
+        }
+        const double target = lineRate * ports;
+        const double spanRate = 60000.0 * static_cast<double>(cycleCount) / Ms(last - first);
+        std::printf("  all ports: %.2f stations per minute; the line's limit x %d = %.2f (%.1f %%)\n", rateSum, ports,
+                    target, 100.0 * rateSum / target);
+        std::printf("  span: %.2f stations per minute (%.1f %%), %zu cycles in %.1f s\n", spanRate,
+                    100.0 * spanRate / target, cycleCount, Ms(last - first) / 1000.0);
+        std::printf("  CPU: vostrel-cli %.3f s in %.1f s (%.2f cores busy), %.1f ms per station of %zu;"
+                    " the simulators %.3f s\n",
+                    run.CliCpu, run.WallS, run.CliCpu / run.WallS,
+                    1000.0 * run.CliCpu / static_cast<double>(run.Programmed), run.Programmed, run.BenchCpu);
+    }
+    std::filesystem::remove_all(dir);
+    return allDone ? 0 : 1;
 }
