@@ -11,7 +11,9 @@ namespace vostrel {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Lock-free, so safe in the handler, and seen by every port's thread.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 // Written by the handler, so a sleep on the line ends with the interrupt even
 // when it comes just before the sleep begins. Never drained: the interrupt
 // stays.
@@ -19,7 +21,7 @@ int g_wakePipe[2] = {-1, -1};
 
 void OnSignal(int)
 {
-    g_interrupted = 1;
+    g_interrupted = true;
     const int saved = errno;
     if (g_wakePipe[1] >= 0) {
         const char b = 1;
@@ -52,7 +54,7 @@ void InstallInterruptHandlers()
 
 bool Interrupted()
 {
-    return g_interrupted != 0;
+    return g_interrupted;
 }
 
 bool WaitReadableOrInterrupt(int descriptor, int timeoutMs)
