@@ -229,8 +229,7 @@ int main(int argc, char* argv[])
                 "beside it the span figure, all cycles from the first to the last packet 09 of any port,\n"
                 "which also counts how far apart the ports began. CPU: the CLI's user + system time over\n"
                 "the whole run (start-up and waits too), per programmed station and as cores busy on\n"
-                "average. Each port reads its greeting and answer window without sleeping between bytes,\n"
-                "so that time grows with what the cores can give it, not only with the stations.\n",
+                "average.\n",
                 stations, static_cast<long long>(PacedStation().GreetDelay.count()));
 
     bool allDone = true;

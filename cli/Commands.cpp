@@ -214,6 +214,13 @@ public:
         if (!WaitReadableOrInterrupt(fd, m_progress.MsUntilTick()))
             Sleep(20);
     }
+    // Sleeps until the next byte instead of looking for it again at once;
+    // where it cannot (Windows), the collection looks again at once.
+    void IdleInCollection(std::uint32_t msLeft) override
+    {
+        if (m_line != nullptr)
+            WaitReadableOrInterrupt(m_line->InputWaitDescriptor(), static_cast<int>(msLeft));
+    }
     void SetLine(TComm& line) { m_line = &line; }
 
 private:

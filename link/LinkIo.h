@@ -43,6 +43,10 @@ public:
     // line may have failed or a stop may have been asked for; the wait then
     // looks. A host that cannot sleep on the line polls every 20 ms.
     virtual void WaitForInput() { Sleep(20); }
+    // A pass of a collection that found no byte, with msLeft of its window:
+    // a host may sleep until the next byte or msLeft, which changes nothing
+    // the line sees. The window's host looks again at once.
+    virtual void IdleInCollection(std::uint32_t msLeft) { static_cast<void>(msLeft); }
 };
 
 // A log that keeps nothing, for exchanges nobody reads the log of.

@@ -137,14 +137,19 @@ TByteArray CollectUntilEtx(IBytePort& port, ILinkHost& host)
     const std::uint32_t start = host.GetTickCount();
     TByteArray collected;
     for (;;) {
-        if (TakeOneByte(port, host, collected) && collected.back() == kEtx) {
+        const bool took = TakeOneByte(port, host, collected);
+        if (took && collected.back() == kEtx) {
             break;
         }
         const std::uint32_t now = host.GetTickCount();
         host.ProcessMessages();
         // Unsigned 32-bit difference: the counter's wrap does no harm.
-        if (static_cast<std::uint32_t>(now - start) > kLimitMs) {
+        const std::uint32_t spent = static_cast<std::uint32_t>(now - start);
+        if (spent > kLimitMs) {
             break;
+        }
+        if (!took) {
+            host.IdleInCollection(kLimitMs + 1 - spent);
         }
     }
     return collected;
@@ -160,11 +165,15 @@ TByteArray CollectFor(IBytePort& port, ILinkHost& host, std::uint32_t windowMs)
     const std::uint32_t start = host.GetTickCount();
     TByteArray collected;
     for (;;) {
-        TakeOneByte(port, host, collected);
+        const bool took = TakeOneByte(port, host, collected);
         const std::uint32_t now = host.GetTickCount();
         host.ProcessMessages();
-        if (static_cast<std::uint32_t>(now - start) > windowMs) {
+        const std::uint32_t spent = static_cast<std::uint32_t>(now - start);
+        if (spent > windowMs) {
             break;
+        }
+        if (!took) {
+            host.IdleInCollection(windowMs + 1 - spent);
         }
     }
     return collected;
