@@ -260,12 +260,11 @@ public:
 
     ~TStationSession() { m_progress.Clear(); }
 
+    // False leaves Failure() to be told.
     bool Open()
     {
-        if (!m_port.Open(m_portName, m_context.LockDir)) {
-            PrintLine(m_context.Err, m_port.Failure());
+        if (!m_port.Open(m_portName, m_context.LockDir))
             return false;
-        }
         // As the window after a pick: three short pauses before the timer.
         m_host.Sleep(30);
         return true;
@@ -381,6 +380,9 @@ public:
     }
 
     const std::string& PortName() const { return m_port.Name(); }
+    // The device the name reached, also when it did not open.
+    const std::string& DevicePath() const { return m_port.Path(); }
+    const std::string& Failure() const { return m_port.Failure(); }
     TCliHost& Host() { return m_host; }
     // Greetings and answers refused on this port; the station was asked again.
     int Refused() const { return m_refused; }
@@ -423,8 +425,16 @@ std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& co
         runs[k].Port = line.Ports[k];
         sessions.push_back(std::make_unique<TStationSession>(context, line.Ports[k], line.Verbose, several));
         if (!sessions[k]->Open()) {
+            // Two names of one device: the second finds it held, by this very command.
+            const auto twin = std::find_if(sessions.begin(), sessions.end() - 1, [&](const auto& open) {
+                return open && SameDevice(open->DevicePath(), sessions[k]->DevicePath());
+            });
+            const std::string twinName = twin != sessions.end() - 1 ? (*twin)->PortName() : "";
+            PrintLine(context.Err, twinName.empty() ? sessions[k]->Failure()
+                                                    : "Порт " + runs[k].Port + " — то же устройство, что и порт " +
+                                                          twinName + ": станция на нём одна, работа идёт там.");
             runs[k].Code = ExitCode::PortFailed;
-            runs[k].Trouble = "порт не открылся";
+            runs[k].Trouble = twinName.empty() ? "порт не открылся" : "то же устройство, что " + twinName;
             sessions[k].reset();
         }
     }
@@ -654,8 +664,10 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
     }
 
     TStationSession session(context, line.Ports[0], line.Verbose, false);
-    if (!session.Open())
+    if (!session.Open()) {
+        PrintLine(context.Err, session.Failure());
         return ExitCode::PortFailed;
+    }
     TPortRun run;
     try {
         TByteArray block;

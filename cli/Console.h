@@ -29,6 +29,9 @@ void PrepareConsole();
 // pipe or a file (plain lines).
 bool IsTerminal(std::FILE* stream);
 
+// Whether two paths name one device (a link and its target, two links).
+bool SameDevice(const std::string& a, const std::string& b);
+
 // One line from standard input without its line end; nothing when an
 // interrupt came first or the input ended.
 std::optional<std::string> ReadAnswerLine();

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <future>
 #include <io.h>
@@ -59,6 +60,19 @@ void PrepareConsole()
 bool IsTerminal(std::FILE* stream)
 {
     return _isatty(_fileno(stream)) != 0;
+}
+
+bool SameDevice(const std::string& a, const std::string& b)
+{
+    // "\\.\COM3" and "com3" are one port.
+    const auto bare = [](std::string s) {
+        if (s.rfind("\\\\.\\", 0) == 0)
+            s.erase(0, 4);
+        for (char& c : s)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return s;
+    };
+    return bare(a) == bare(b);
 }
 
 std::optional<std::string> ReadAnswerLine()

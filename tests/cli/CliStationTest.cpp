@@ -476,8 +476,12 @@ TEST_F(CliStation, ReadingSeveralPortsWritesAFileForEach)
     config.Block = kWorkedBlock;
     StationSimulator second(config);
 
-    auto run = Start({"read", first.SlavePath() + "," + second.SlavePath(), "-o", (dir / "bench.txt").string()});
-    ASSERT_EQ(run->Wait(20000), 0) << run->Err();
+    // A third name for the first device is refused as such, and the others go on.
+    fs::create_symlink(first.SlavePath(), dir / "again");
+    auto run = Start({"read", first.SlavePath() + "," + second.SlavePath() + "," + (dir / "again").string(), "-o",
+                      (dir / "bench.txt").string()});
+    ASSERT_EQ(run->Wait(20000), ExitCode::PortFailed) << run->Err();
+    EXPECT_NE(run->Err().find("то же устройство, что и порт " + first.SlavePath()), std::string::npos) << run->Err();
     const auto fileOf = [&](const StationSimulator& s) {
         return dir / ("bench-" + s.SlavePath().substr(s.SlavePath().rfind('/') + 1) + ".txt");
     };
