@@ -215,11 +215,13 @@ public:
             Sleep(20);
     }
     // Sleeps until the next byte instead of looking for it again at once;
-    // where it cannot (Windows), the collection looks again at once.
+    // where it cannot sleep on the line (Windows), 1 ms, under a byte's time
+    // at 4800 bit/s, so no more than one byte waits.
     void IdleInCollection(std::uint32_t msLeft) override
     {
-        if (m_line != nullptr)
-            WaitReadableOrInterrupt(m_line->InputWaitDescriptor(), static_cast<int>(msLeft));
+        const int fd = m_line != nullptr ? m_line->InputWaitDescriptor() : -1;
+        if (!WaitReadableOrInterrupt(fd, static_cast<int>(msLeft)))
+            Sleep(1);
     }
     void SetLine(TComm& line) { m_line = &line; }
 
