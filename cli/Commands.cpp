@@ -66,8 +66,14 @@ void PrintLine(std::FILE* out, const std::string& line)
     std::fflush(out);
 }
 
-bool LoadParamFile(const std::string& path, TParamFile& file, std::string& error)
+// Reads and checks a parameter file; a failure is told on err, naming the
+// file and, for a refused one, its line and field.
+bool LoadParamFile(const std::string& path, TParamFile& file, std::FILE* err)
 {
+    const auto refuse = [&](const std::string& why) {
+        PrintLine(err, why);
+        return false;
+    };
     QFile f(QString::fromUtf8(path));
     if (!f.open(QIODevice::ReadOnly)) {
         const QFileInfo info(f.fileName());
@@ -75,19 +81,14 @@ bool LoadParamFile(const std::string& path, TParamFile& file, std::string& error
                                 : info.isDir()       ? "это папка"
                                 : !info.isReadable() ? "нет прав на чтение"
                                                      : ToUtf8(f.errorString());
-        error = "Не удалось прочитать файл " + path + ": " + why;
-        return false;
+        return refuse("Не удалось прочитать файл " + path + ": " + why);
     }
     const QByteArray data = f.read(static_cast<qint64>(kMaxParamFileBytes) + 1);
-    if (static_cast<std::size_t>(data.size()) > kMaxParamFileBytes) {
-        error = "Файл " + path + " слишком велик для файла параметров";
-        return false;
-    }
+    if (static_cast<std::size_t>(data.size()) > kMaxParamFileBytes)
+        return refuse("Файл " + path + " слишком велик для файла параметров");
     TParamFileError parseError;
-    if (!ParseParamFile(std::string_view(data.constData(), static_cast<std::size_t>(data.size())), file, parseError)) {
-        error = path + ": " + DescribeParamFileError(parseError);
-        return false;
-    }
+    if (!ParseParamFile(std::string_view(data.constData(), static_cast<std::size_t>(data.size())), file, parseError))
+        return refuse(path + ": " + DescribeParamFileError(parseError));
     return true;
 }
 
@@ -622,11 +623,8 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
 int RunProgram(const TCommandLine& line, const TCliContext& context)
 {
     TParamFile file;
-    std::string error;
-    if (!LoadParamFile(line.Files[0], file, error)) {
-        PrintLine(context.Err, error);
+    if (!LoadParamFile(line.Files[0], file, context.Err))
         return ExitCode::BadFile;
-    }
     TParamFileError limits;
     if (!CheckEditorLimits(file.Set, limits)) {
         PrintLine(context.Err, line.Files[0] + ": " + DescribeParamFileError(limits));
@@ -653,11 +651,8 @@ bool IsYes(std::string answer)
 int RunRestore(const TCommandLine& line, const TCliContext& context)
 {
     TParamFile copy;
-    std::string error;
-    if (!LoadParamFile(line.Files[0], copy, error)) {
-        PrintLine(context.Err, error);
+    if (!LoadParamFile(line.Files[0], copy, context.Err))
         return ExitCode::BadFile;
-    }
     if (!copy.Raw || copy.Raw->size() != static_cast<std::size_t>(kBlockSize)) {
         PrintLine(context.Err, line.Files[0] +
                                    ": в файле нет байтов копии (строки «Блок»); восстановить можно только копию, "
@@ -734,11 +729,8 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
 int RunShow(const TCommandLine& line, const TCliContext& context)
 {
     TParamFile file;
-    std::string error;
-    if (!LoadParamFile(line.Files[0], file, error)) {
-        PrintLine(context.Err, error);
+    if (!LoadParamFile(line.Files[0], file, context.Err))
         return ExitCode::BadFile;
-    }
     std::fputs(ShowText(file).c_str(), context.Out);
     std::fflush(context.Out);
     return ExitCode::Done;
@@ -747,11 +739,8 @@ int RunShow(const TCommandLine& line, const TCliContext& context)
 int RunDiff(const TCommandLine& line, const TCliContext& context)
 {
     TParamFile a, b;
-    std::string error;
-    if (!LoadParamFile(line.Files[0], a, error) || !LoadParamFile(line.Files[1], b, error)) {
-        PrintLine(context.Err, error);
+    if (!LoadParamFile(line.Files[0], a, context.Err) || !LoadParamFile(line.Files[1], b, context.Err))
         return ExitCode::BadFile;
-    }
     std::vector<std::string> changes = ChangedFields(a.Set, b.Set);
     if (a.Raw && b.Raw && *a.Raw != *b.Raw)
         changes.push_back("Блок: байты " + ByteChanges(*a.Raw, *b.Raw, 0, a.Raw->size()));
