@@ -186,13 +186,11 @@ private:
     // Sleeps ms while the window keeps painting; input waits until after.
     void PauseHoldingInput(std::uint32_t ms);
     void ShowDamagedAnswer();
-    void SendLinkPacket(const vostrel::TByteArray& packet, bool logBytes, bool doubleDle);
     template <class F>
     void RunGuarded(F&& step);
     void SerialFailure(const QString& text);
-    // True when the running step must give up: the window is closing, or a
-    // port change has happened since the step began.
-    bool Abandoned(unsigned generation) const;
+    // The window as the station exchange's host for one handler's run.
+    class TExchangeHost;
 
     vostrel::TWindowOptions m_options;
     vostrel::TCommBytePort ComPortIo{ComPort};  // ComPort for the device link

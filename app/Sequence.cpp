@@ -6,6 +6,7 @@
 
 #include "Packets.h"
 #include "ParamBlock.h"
+#include "StationExchange.h"
 
 #include "NumEdit.h"
 #include "Panels.h"
@@ -32,8 +33,6 @@ using namespace vostrel;
 
 namespace {
 
-const char* const kBadPacket = "Полученный пакет - неправильный";
-
 const QString kReadCopyLost =
     QStringLiteral("Параметры станции показаны, программировать её можно, но прежние параметры не сохранены: "
                    "если новые окажутся неверными, вернуть их будет неоткуда. До программирования сохраните их "
@@ -43,10 +42,74 @@ const QString kSentCopyLost =
 
 }  // namespace
 
-bool TfmMain::Abandoned(unsigned generation) const
-{
-    return m_closing || generation != m_portGeneration;
-}
+// The window as the exchange's host, for one handler's run: the exchange
+// gives up once the window closes or the port has changed since the run
+// began, since a newer run then owns the port.
+class TfmMain::TExchangeHost : public IExchangeHost {
+public:
+    explicit TExchangeHost(TfmMain& window) : w(window), m_generation(window.m_portGeneration) {}
+
+    void AppendLog(const std::string& line) override { w.AppendLog(line); }
+    void ProcessMessages() override { w.ProcessMessages(); }
+    std::uint32_t GetTickCount() override { return w.GetTickCount(); }
+    void Sleep(std::uint32_t ms) override { w.Sleep(ms); }
+    void WaitForInput() override { w.WaitForLineOrMessage(); }
+
+    bool StopWaiting() override { return StopWaitingFlag || !w.ComPort.IsOpen(); }
+    bool Abandoned() override { return w.m_closing || m_generation != w.m_portGeneration; }
+    bool Connected() override { return ConnectedFlag; }
+    void SetConnected(bool connected) override { ConnectedFlag = connected; }
+
+    void Step(TExchangeStep step) override
+    {
+        switch (step) {
+        case TExchangeStep::Waiting:
+            StopWaitingFlag = false;
+            break;
+        case TExchangeStep::Greeted:
+            w.cbPort->hide();
+            w.CoverProgrButton(false);
+            w.butProgr->setEnabled(false);
+            break;
+        case TExchangeStep::Closing:
+            StopWaitingFlag = true;
+            break;
+        default:
+            break;
+        }
+    }
+
+    // The port's wake-up goes quiet with the last wait that needs it: an
+    // unread byte must not keep waking the window after the wait.
+    void InputWaitBegins() override { ++w.m_lineWaits; }
+    void InputWaitOver() override
+    {
+        if (--w.m_lineWaits == 0 && w.m_lineWake)
+            w.m_lineWake->setEnabled(false);
+    }
+
+    // Packets are never cut short or interleaved: a close that arrives while
+    // one goes out waits until its last byte is written, also when the send
+    // fails.
+    void SendBegins() override { w.m_sending = true; }
+    void SendEnded() override
+    {
+        w.m_sending = false;
+        if (!w.m_closeDeferred)
+            return;
+        w.m_closeDeferred = false;
+        QTimer::singleShot(0, &w, &QWidget::close);
+    }
+
+    // Beside the copy read: what the station holds from now on.
+    void KeepSent(const TByteArray& block) override { SentCopy = w.KeepCopy("sent", block); }
+
+    TCopySaved SentCopy;
+
+private:
+    TfmMain& w;
+    unsigned m_generation;
+};
 
 // A serial error must never reach the toolkit's event dispatch: it ends the
 // handler, and the window goes back to where a port can be picked.
@@ -87,26 +150,6 @@ void TfmMain::SerialFailure(const QString& text)
     box.exec();
 }
 
-// Packets are never cut short or interleaved: a close that arrives while one
-// goes out waits until its last byte is written.
-void TfmMain::SendLinkPacket(const TByteArray& packet, bool logBytes, bool doubleDle)
-{
-    // Also when the send fails: the close the operator asked for still comes.
-    struct TSending {
-        TfmMain& w;
-        explicit TSending(TfmMain& window) : w(window) { w.m_sending = true; }
-        ~TSending()
-        {
-            w.m_sending = false;
-            if (!w.m_closeDeferred)
-                return;
-            w.m_closeDeferred = false;
-            QTimer::singleShot(0, &w, &QWidget::close);
-        }
-    } sending(*this);
-    SendPacket(ComPortIo, *this, packet, logBytes, doubleDle);
-}
-
 // ---- the wait for the station (one timer tick) ----
 
 void TfmMain::StartTimerTimer()
@@ -120,82 +163,23 @@ void TfmMain::StartTimerTimer()
 
 void TfmMain::WaitAndRead()
 {
-    ComPortIo.PurgeInput();
-    ConnectedFlag = false;
-    AppendLog(QStringLiteral("Начинаем ждать сообщение от станции на порту ") +
-              QString::fromStdString(ComPort.DeviceName()));
-    StopWaitingFlag = false;
-    const unsigned generation = m_portGeneration;
-
-    {
-        // The port's wake-up goes quiet with the last wait that needs it: an
-        // unread byte must not keep waking the window after the wait.
-        struct TWatching {
-            TfmMain& w;
-            explicit TWatching(TfmMain& window) : w(window) { ++w.m_lineWaits; }
-            ~TWatching()
-            {
-                if (--w.m_lineWaits == 0 && w.m_lineWake)
-                    w.m_lineWake->setEnabled(false);
-            }
-        } watching(*this);
-        for (;;) {
-            WaitForLineOrMessage();
-            if (StopWaitingFlag || !ComPort.IsOpen())
-                return;
-            if (ComPortIo.InputCount() >= 1)
-                break;
-        }
-    }
-
-    AppendLog("Что-то пришло.");
-    AppendLog("Читаем.");
-    const TByteArray greeting = CollectUntilEtx(ComPortIo, *this);
-    // A port change during the collection already started a new wait; what
-    // came in belongs to two ports and is dropped.
-    if (Abandoned(generation))
-        return;
-    if (!IsGreeting(greeting)) {
-        AppendLog(kBadPacket);
-        return;
-    }
-
-    ProcessMessages();
-    if (Abandoned(generation))
-        return;
-    cbPort->hide();
-    CoverProgrButton(false);
-    butProgr->setEnabled(false);
-
-    AppendLog("Посылаем пакет-подтверждение (пакет № 08)");
-    const TByteArray confirm = BuildPacket(kPacketConfirm, TByteArray{0x00});
-    Sleep(50);
-    ProcessMessages();
-    if (Abandoned(generation))
-        return;
-    SendLinkPacket(confirm, true, false);
-
-    AppendLog("Ждём ответ от станции (пакет № 01)");
-    ComPortIo.PurgeInput();
-    const TByteArray answer = CollectFor(ComPortIo, *this, 1000);
-    if (Abandoned(generation))
-        return;
+    TExchangeHost host(*this);
+    TStationExchange exchange(ComPortIo, host);
     TByteArray block;
-    const TAnswerStatus status = ExtractCheckedBlock(answer, block);
-    if (status == TAnswerStatus::Damaged) {
-        // Shown, a garbled byte would go back into the station at the next
-        // programming although nobody changed it.
-        AppendLog(kDamagedAnswerLine);
+    const TStationExchange::TRead read = exchange.WaitAndRead(ComPort.DeviceName(), block);
+    if (read == TStationExchange::TRead::Interrupted || read == TStationExchange::TRead::BadGreeting)
+        return;
+    if (read == TStationExchange::TRead::Damaged) {
         ReturnToWaiting();
         ShowDamagedAnswer();
         return;
     }
-
     TParameterSet set;
-    if (status != TAnswerStatus::Ok || !DecodeBlock(block, ReadParameters(), set)) {
+    if (read == TStationExchange::TRead::Missing || !DecodeBlock(block, ReadParameters(), set)) {
         // Nothing usable arrived: wait for the station again rather than
         // leave the operator with neither parameters nor a port list.
-        AppendLog(kBadPacket);
+        if (read != TStationExchange::TRead::Missing)
+            AppendLog(kBadPacketLine);
         ReturnToWaiting();
         return;
     }
@@ -213,7 +197,7 @@ void TfmMain::WaitAndRead()
     if (!copy.Ok)
         ShowCopyFailure(copy, kReadCopyLost);
     ProcessMessages();
-    if (Abandoned(generation))
+    if (host.Abandoned())
         return;
     ConnectedFlag = true;
     UpdateFileActions();
@@ -281,29 +265,19 @@ void TfmMain::butProgrClick()
 
 void TfmMain::Program()
 {
-    const unsigned generation = m_portGeneration;
+    TExchangeHost host(*this);
     butProgr->setEnabled(false);
     UpdateFileActions();
 
     const int step = panStep->Tag();
     for (TNumEdit* edit : {edZPCH1_RxFreq, edZPCH1_TxFreq, edZPCH2_RxFreq, edZPCH2_TxFreq})
         edit->SetValue(RoundToGrid(edit->Value(), step));
-    Sleep(30);
-    ProcessMessages();
-    if (Abandoned(generation))
+
+    TStationExchange exchange(ComPortIo, host);
+    TByteArray block;
+    if (!exchange.Program([&] { return EncodeBlock(ReadParameters(), *this); }, block))
         return;
 
-    const TByteArray block = EncodeBlock(ReadParameters(), *this);
-    const TByteArray packet = BuildPacket(kPacketProgram, block);
-    Sleep(30);
-    ProcessMessages();
-    if (Abandoned(generation))
-        return;
-    // Beside the copy read: what the station holds from now on.
-    const TCopySaved copy = KeepCopy("sent", block);
-    SendLinkPacket(packet, false, true);
-
-    ConnectedFlag = false;
     butProgr->setText(QStringLiteral("Ok"));
     ProcessMessages();
 
@@ -320,8 +294,8 @@ void TfmMain::Program()
     ProcessMessages();
 
     ReturnToWaiting();
-    if (!copy.Ok && !m_closing)
-        ShowCopyFailure(copy, kSentCopyLost);
+    if (!host.SentCopy.Ok && !m_closing)
+        ShowCopyFailure(host.SentCopy, kSentCopyLost);
 }
 
 // What the operator does during the thank-you page waits until it is over,
@@ -405,20 +379,9 @@ void TfmMain::closeEvent(QCloseEvent* e)
 
 void TfmMain::FormClose()
 {
-    ProcessMessages();
-    StopWaitingFlag = true;
-    Sleep(200);
-    ProcessMessages();
+    TExchangeHost host(*this);
     try {
-        if (ConnectedFlag) {
-            const TByteArray closing = BuildPacket(kPacketClosing, TByteArray{0x00});
-            Sleep(50);
-            ProcessMessages();
-            ConnectedFlag = false;
-            SendLinkPacket(closing, true, false);
-        }
-        Sleep(50);
-        ProcessMessages();
+        TStationExchange(ComPortIo, host).Goodbye();
     } catch (const std::exception&) {
         // The window goes away regardless; the port is closed below.
     }

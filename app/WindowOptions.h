@@ -7,6 +7,7 @@
 #include "CommLink.h"
 #include "Copies.h"
 #include "PortFinder.h"
+#include "StationExchange.h"
 
 #include <QDesktopServices>
 #include <QString>
@@ -40,9 +41,9 @@ struct TWindowOptions {
     std::function<std::uint32_t()> TickCount = vostrel::TickCount;
     std::function<void(std::uint32_t)> Sleep = SleepMs;
     // From a port's opening to the start of the wait.
-    int StartTimerMs = 555;
+    int StartTimerMs = static_cast<int>(kStartTimerMs);
     // How long the thank-you page blocks the window after programming.
-    std::uint32_t ThankYouMs = 5000;
+    std::uint32_t ThankYouMs = kThankYouMs;
     // The entries of the port list, read when the window is shown.
     std::function<QStringList()> PortNames = ComPortNames;
     // The device an entry of the list opens; empty: the entry as it stands.

@@ -39,10 +39,15 @@ public:
     // Millisecond counter; callers take differences on 32 bits.
     virtual std::uint32_t GetTickCount() = 0;
     virtual void Sleep(std::uint32_t ms) = 0;
-    // One pass of a wait for input: returns when input may have come, the
-    // line may have failed or a stop may have been asked for; the wait then
-    // looks. A host that cannot sleep on the line polls every 20 ms.
-    virtual void WaitForInput() { Sleep(20); }
+    // One pass of a wait for input: returns, having let pending messages
+    // through, when input may have come, the line may have failed or a stop
+    // may have been asked for; the wait then looks. A host that cannot sleep
+    // on the line polls every 20 ms.
+    virtual void WaitForInput()
+    {
+        Sleep(20);
+        ProcessMessages();
+    }
     // A pass of a collection that found no byte, with msLeft of its window:
     // a host may sleep until the next byte or msLeft, which changes nothing
     // the line sees. The window's host looks again at once.

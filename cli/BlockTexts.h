@@ -1,0 +1,29 @@
+// What a parameter set or a block says to the operator: the fields that
+// change, the bytes that differ, a parameter file shown as the window shows it.
+#pragma once
+
+#include "LinkIo.h"
+#include "ParamBlock.h"
+#include "ParamFile.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vostrel {
+
+// Upper-case hex bytes from..from+count-1, blank-separated.
+std::string HexLine(const TByteArray& bytes, std::size_t from, std::size_t count);
+std::string Joined(const std::vector<std::string>& parts, const std::string& separator);
+// "Name: before → after unit" for each field the window would show otherwise.
+std::vector<std::string> ChangedFields(const TParameterSet& before, const TParameterSet& after);
+// "k: AA → BB" for each byte from..to-1 that differs.
+std::string ByteChanges(const TByteArray& a, const TByteArray& b, std::size_t from, std::size_t to);
+// What a station read back holds otherwise than it was sent: the fields of
+// bytes 0–17 as they decode (the bytes themselves where no field shows it),
+// and the calibration bytes on their own.
+std::vector<std::string> ReadBackDifferences(const TByteArray& sent, const TByteArray& back);
+// A parameter file as "Name:  value" rows aligned, as show prints it.
+std::string ShowText(const TParamFile& file);
+
+}  // namespace vostrel

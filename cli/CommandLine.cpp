@@ -1,0 +1,254 @@
+#include "CommandLine.h"
+
+#include "CliPort.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+
+namespace vostrel {
+
+namespace {
+
+struct TShape {
+    const char* Name;
+    TCommand Command;
+    std::size_t Operands;  // after the command
+    bool Port;             // the first operand is a port
+    const char* Usage;
+    const char* Does;  // the help's lines under the usage; none for help itself
+};
+
+const TShape kCommands[] = {
+    {"read", TCommand::Read, 1, true, "read ПОРТ[,ПОРТ...] -o ФАЙЛ",
+     "дождаться станции, прочитать её параметры в ФАЙЛ, попрощаться с ней"},
+    {"program", TCommand::Program, 2, true, "program ПОРТ[,ПОРТ...] ФАЙЛ [--each] [--verify]",
+     "дождаться станции и записать в неё значения из ФАЙЛА так, как их записало\n"
+     "бы окно (частоты по сетке, калибровочные байты); с --each — станцию за\n"
+     "станцией, по строке на каждую, пока не нажато Ctrl+C"},
+    {"restore", TCommand::Restore, 2, true, "restore ПОРТ КОПИЯ [--yes] [--verify]",
+     "записать в станцию байты 0–17 копии в точности такими, какими они были\n"
+     "прочитаны, с вычисленными по ним калибровочными байтами; прежде показать,\n"
+     "что изменится, и спросить (без вопроса с --yes)"},
+    {"show", TCommand::Show, 1, false, "show ФАЙЛ", "показать файл параметров так, как его показало бы окно"},
+    {"diff", TCommand::Diff, 2, false, "diff A B", "перечислить параметры, которыми различаются два файла"},
+    {"help", TCommand::Help, 0, false, "help", ""},
+};
+
+// Where the operator reads on: the manual page and the operator's guide as
+// the package installs them; the Windows build ships neither.
+#ifdef _WIN32
+const char* const kMoreHelp = "Подробно — в руководстве оператора: docs/guide-ru.md в исходных текстах программы.\n";
+#else
+const char* const kMoreHelp = "Подробно: man vostrel-cli и руководство оператора\n"
+                              "  /usr/share/doc/vostrel/guide-ru.md.gz (zless; в исходных текстах docs/guide-ru.md).\n";
+#endif
+
+// Each command's usage and what it does, as the help lists them.
+std::string CommandsHelp()
+{
+    std::string out;
+    for (const TShape& shape : kCommands) {
+        if (*shape.Does == '\0')
+            continue;
+        out += std::string("  vostrel-cli ") + shape.Usage + "\n";
+        for (const char* line = shape.Does; *line != '\0';) {
+            const char* end = line;
+            while (*end != '\0' && *end != '\n')
+                ++end;
+            out += "      " + std::string(line, end) + "\n";
+            line = *end == '\n' ? end + 1 : end;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string OutputForPort(const std::string& output, const std::string& port, bool several)
+{
+    if (!several)
+        return output;
+    std::string tag = port.substr(port.find_last_of("/\\") + 1);
+    for (char& c : tag) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
+            c = '_';
+    }
+    const std::size_t slash = output.find_last_of("/\\");
+    const std::size_t dot = output.find_last_of('.');
+    const bool extension = dot != std::string::npos && dot > 0 && (slash == std::string::npos || dot > slash + 1);
+    return extension ? output.substr(0, dot) + "-" + tag + output.substr(dot) : output + "-" + tag;
+}
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args)
+{
+    TCommandLine out;
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    bool haveOutput = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            positional.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "-h" || a == "--help") {
+            out.Command = TCommand::Help;
+            return out;
+        } else if (a == "--each") {
+            out.Each = true;
+        } else if (a == "-y" || a == "--yes") {
+            out.Yes = true;
+        } else if (a == "--verify") {
+            out.Verify = true;
+        } else if (a == "-v" || a == "--verbose") {
+            out.Verbose = true;
+        } else if (a == "-o" || a == "--output") {
+            if (i + 1 >= args.size()) {
+                out.Error = "после " + a + " нужно имя файла";
+                return out;
+            }
+            out.Output = args[++i];
+            haveOutput = true;
+        } else if (a.rfind("--output=", 0) == 0) {
+            out.Output = a.substr(9);
+            haveOutput = true;
+        } else if (a.rfind("-o", 0) == 0) {
+            out.Output = a.substr(2);
+            haveOutput = true;
+        } else {
+            out.Error = "неизвестный параметр " + a;
+            return out;
+        }
+    }
+    if (positional.empty()) {
+        out.Error = "не указана команда";
+        return out;
+    }
+
+    const auto shape = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const TShape& s) { return positional[0] == s.Name; });
+    if (shape == std::end(kCommands)) {
+        out.Error = "неизвестная команда " + positional[0];
+        return out;
+    }
+    const std::string usage = std::string("использование: vostrel-cli ") + shape->Usage;
+    if (positional.size() - 1 != shape->Operands) {
+        out.Error = usage;
+        return out;
+    }
+    std::vector<std::string> operands(positional.begin() + 1, positional.end());
+    if (shape->Port) {
+        const std::string list = operands.front();
+        operands.erase(operands.begin());
+        for (std::size_t from = 0;;) {
+            const std::size_t comma = list.find(',', from);
+            std::string port = list.substr(from, comma - from);
+            port.erase(0, port.find_first_not_of(' '));
+            port.erase(port.find_last_not_of(' ') + 1);
+            port = NormalisedPortName(port);
+            if (port.empty()) {
+                out.Error = (list.empty() ? "не указан порт; " : "пустое имя порта в списке «" + list + "»; ") + usage;
+                return out;
+            }
+            if (std::find(out.Ports.begin(), out.Ports.end(), port) != out.Ports.end()) {
+                out.Error = "порт " + port + " указан дважды";
+                return out;
+            }
+            out.Ports.push_back(port);
+            if (comma == std::string::npos)
+                break;
+            from = comma + 1;
+        }
+        if (out.Ports.size() > 1 && shape->Command == TCommand::Restore) {
+            out.Error = "копия восстанавливается в одну станцию: укажите один порт";
+            return out;
+        }
+    }
+    if (std::any_of(operands.begin(), operands.end(), [](const std::string& f) { return f.empty(); })) {
+        out.Error = "пустое имя файла; " + usage;
+        return out;
+    }
+    const bool read = shape->Command == TCommand::Read;
+    if (read != haveOutput || (read && out.Output.empty())) {
+        out.Error = read ? "не указан файл (-o ФАЙЛ); " + usage : "-o только для команды read";
+        return out;
+    }
+    if (out.Each && shape->Command != TCommand::Program) {
+        out.Error = "--each только для команды program";
+        return out;
+    }
+    if (out.Yes && shape->Command != TCommand::Restore) {
+        out.Error = "--yes только для команды restore";
+        return out;
+    }
+    if (out.Verify && shape->Command != TCommand::Program && shape->Command != TCommand::Restore) {
+        out.Error = "--verify только для команд program и restore";
+        return out;
+    }
+    // Two ports whose files would have the same name would write over each other.
+    for (std::size_t k = 0; read && k < out.Ports.size(); ++k) {
+        for (std::size_t j = 0; j < k; ++j) {
+            if (OutputForPort(out.Output, out.Ports[j], true) == OutputForPort(out.Output, out.Ports[k], true)) {
+                out.Error = "у портов " + out.Ports[j] + " и " + out.Ports[k] + " вышло бы одно имя файла";
+                return out;
+            }
+        }
+    }
+    out.Command = shape->Command;
+    out.Files = std::move(operands);
+    return out;
+}
+
+std::string HelpText(const std::string& copiesFolder)
+{
+    return "vostrel-cli — программатор радиостанций Vostrel без окна.\n"
+           "\n"
+           "Использование:\n" +
+           CommandsHelp() +
+           "\n"
+           "ПОРТ: COM1 … COM6 — как в списке портов окна (/dev/COMn, если он есть, иначе\n"
+           "n-й имеющийся последовательный порт), или путь к устройству (/dev/ttyUSB0).\n"
+           "Несколько портов через запятую (COM1,COM2,COM4) работают одновременно, каждый\n"
+           "со своей станцией; строки о ходе работы начинаются с [ПОРТ], в конце — итог по\n"
+           "портам. read пишет по файлу на порт: ФАЙЛ-ПОРТ (станции.txt → станции-COM1.txt).\n"
+           "Отказ одного порта не останавливает другие.\n"
+           "\n"
+           "Параметры:\n"
+           "  -o, --output ФАЙЛ  куда записать прочитанные параметры (read)\n"
+           "  --each             программировать станции одну за другой (program)\n"
+           "  -y, --yes          не спрашивать подтверждения (restore)\n"
+           "  --verify           после программирования прочитать станцию ещё раз (её нужно\n"
+           "                     снова перевести в режим программирования) и сравнить с\n"
+           "                     отправленным: «проверено» или каждое отличие (program, restore)\n"
+           "  -v, --verbose      печатать журнал обмена со станцией\n"
+           "  -h, --help         эта справка\n"
+           "\n"
+           "Перед программированием каждой станции её параметры сохраняются копией, после\n"
+           "него — отправленные байты; папка копий:\n"
+           "  " +
+           copiesFolder +
+           "\n"
+           "Если копию записать нельзя, об этом сказано, а программирование продолжается.\n"
+           "\n"
+           "Ctrl+C во время ожидания закрывает порт; станции, которая на связи, сначала\n"
+           "посылается пакет завершения, как при закрытии окна (на каждом порту).\n"
+           "\n"
+           "Коды завершения:\n"
+           "  0    выполнено (и серия program --each, завершённая Ctrl+C во время ожидания,\n"
+           "       если запрограммирована хотя бы одна станция)\n"
+           "  1    ошибка в командной строке\n"
+           "  2    файл не прочитан или содержит ошибку (названы строка и поле)\n"
+           "  3    порт не открылся или отказал во время обмена\n"
+           "  4    станция не запрограммирована: восстановление отклонено\n"
+           "  5    read: файл не записан\n"
+           "  6    diff: файлы различаются\n"
+           "  7    вывод не дошёл (канал вывода закрыт); начатый обмен со станцией завершён\n"
+           "  8    --verify: станция прочитана не такой, какой её запрограммировали\n"
+           "  130  прервано (Ctrl+C, сигнал завершения)\n"
+           "С несколькими портами код — худший из портов: 3, затем 8, 5, 130.\n"
+           "\n" +
+           kMoreHelp;
+}
+
+}  // namespace vostrel

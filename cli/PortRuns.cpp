@@ -1,0 +1,104 @@
+#include "PortRuns.h"
+
+#include "Output.h"
+
+#include <algorithm>
+#include <memory>
+#include <system_error>
+#include <thread>
+
+namespace vostrel {
+
+std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& context,
+                                 const std::function<void(TStationSession&, TPortRun&)>& work)
+{
+    const bool several = line.Ports.size() > 1;
+    std::vector<TPortRun> runs(line.Ports.size());
+    std::vector<std::unique_ptr<TStationSession>> sessions;
+    for (std::size_t k = 0; k < line.Ports.size(); ++k) {
+        runs[k].Port = line.Ports[k];
+        sessions.push_back(std::make_unique<TStationSession>(context, line.Ports[k], line.Verbose, several));
+        if (!sessions[k]->Open()) {
+            // Two names of one device: the second finds it held, by this very command.
+            const auto twin = std::find_if(sessions.begin(), sessions.end() - 1, [&](const auto& open) {
+                return open && SameDevice(open->DevicePath(), sessions[k]->DevicePath());
+            });
+            const std::string twinName = twin != sessions.end() - 1 ? (*twin)->PortName() : "";
+            PrintLine(context.Err, twinName.empty() ? sessions[k]->Failure()
+                                                    : "Порт " + runs[k].Port + " — то же устройство, что и порт " +
+                                                          twinName + ": станция на нём одна, работа идёт там.");
+            runs[k].Code = ExitCode::PortFailed;
+            runs[k].Trouble = twinName.empty() ? "порт не открылся" : "то же устройство, что " + twinName;
+            sessions[k].reset();
+        }
+    }
+    const auto run = [&](std::size_t k) {
+        try {
+            work(*sessions[k], runs[k]);
+        } catch (...) {
+            // work reports the port's own failures; anything else ends only this port.
+            runs[k].Code = ExitCode::PortFailed;
+            runs[k].Trouble = "внутренняя ошибка";
+            sessions[k]->Finish();
+        }
+        runs[k].Refused = sessions[k]->Refused();
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t k = 0; k < sessions.size(); ++k) {
+        if (!sessions[k])
+            continue;
+        if (!several) {
+            run(k);
+            continue;
+        }
+        try {
+            threads.emplace_back(run, k);
+        } catch (const std::system_error&) {
+            run(k);  // no thread to be had: this port goes on here
+        }
+    }
+    for (std::thread& t : threads)
+        t.join();
+    return runs;
+}
+
+int CombinedCode(const std::vector<TPortRun>& runs, bool each)
+{
+    int programmed = 0;
+    for (const TPortRun& r : runs)
+        programmed += r.Programmed;
+    std::vector<int> codes;
+    for (const TPortRun& r : runs)
+        codes.push_back(each && r.StoppedWaiting && r.Code == ExitCode::Interrupted && programmed > 0 ? ExitCode::Done
+                                                                                                      : r.Code);
+    for (const int worst : {ExitCode::PortFailed, ExitCode::NotVerified, ExitCode::NotWritten, ExitCode::Interrupted}) {
+        if (std::find(codes.begin(), codes.end(), worst) != codes.end())
+            return worst;
+    }
+    const auto other = std::find_if(codes.begin(), codes.end(), [](int c) { return c != ExitCode::Done; });
+    return other != codes.end() ? *other : ExitCode::Done;
+}
+
+void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context)
+{
+    PrintLine(context.Out, "Итог:");
+    for (const TPortRun& r : runs) {
+        std::string text = "  " + r.Port + "  ";
+        if (line.Command == TCommand::Read) {
+            text += !r.File.empty()                   ? "прочитано в " + r.File
+                    : r.Code == ExitCode::Interrupted ? "не прочитано: прервано"
+                                                      : "не прочитано";
+        } else {
+            const int failed = r.NotVerified + (r.Trouble.empty() ? 0 : 1);
+            text += "запрограммировано " + std::to_string(r.Programmed);
+            if (line.Verify)
+                text += ", проверено " + std::to_string(r.Verified);
+            text += ", отклонено " + std::to_string(r.Refused) + ", сбоев " + std::to_string(failed);
+        }
+        if (!r.Trouble.empty())
+            text += " (" + r.Trouble + ")";
+        PrintLine(context.Out, text);
+    }
+}
+
+}  // namespace vostrel

@@ -1,0 +1,150 @@
+#include "Session.h"
+
+#include "BlockTexts.h"
+#include "Copies.h"
+#include "Output.h"
+#include "Packets.h"
+#include "PortError.h"
+
+namespace vostrel {
+
+namespace {
+
+const char* const kAgain = " Переведите станцию в режим программирования ещё раз (кнопки «Ф» и «СК»).";
+
+}  // namespace
+
+TStationSession::TStationSession(const TCliContext& context, const std::string& portName, bool verbose, bool several)
+    : m_context(context), m_progress(context.Err, context.Terminal, several ? "[" + portName + "] " : ""),
+      m_host(m_progress, verbose, [this] { return StopWaiting(); }), m_bytes(m_port.Comm()),
+      m_exchange(m_bytes, m_host), m_portName(portName)
+{
+    m_host.OnStep = [this](TExchangeStep step) {
+        switch (step) {
+        case TExchangeStep::Waiting:
+            m_progress.Status("Ожидание сообщения от станции на порту " + m_port.Name() + " ...", true);
+            break;
+        case TExchangeStep::Arrived:
+            m_progress.Status("Станция на связи: чтение параметров ...");
+            break;
+        case TExchangeStep::Programming:
+            m_progress.Status("Программирование ...");
+            break;
+        default:
+            break;
+        }
+    };
+    m_host.SetLine(m_port.Comm());
+}
+
+bool TStationSession::Open()
+{
+    if (!m_port.Open(m_portName, m_context.LockDir))
+        return false;
+    // As the window after a pick: three short pauses before the timer.
+    m_host.Sleep(30);
+    return true;
+}
+
+bool TStationSession::NextStation(TByteArray& block)
+{
+    for (;;) {
+        m_host.Pause(m_context.Timings.StartTimerMs);
+        if (m_context.Stop())
+            return false;
+        const TStationExchange::TRead read = m_exchange.WaitAndRead(m_port.Path(), block);
+        if (read == TStationExchange::TRead::Read) {
+            // From here the station waits for packet 09 or the closing
+            // packet, also when a stop came during its answer.
+            m_host.SetConnected(true);
+            m_progress.Clear();
+            return true;
+        }
+        if (read == TStationExchange::TRead::Interrupted)
+            return false;
+        ++m_refused;
+        if (read == TStationExchange::TRead::BadGreeting)
+            m_progress.Note(std::string("Вместо приветствия станции пришёл неправильный пакет.") + kAgain);
+        else if (read == TStationExchange::TRead::Missing)
+            m_progress.Note(std::string("Станция не прислала свои параметры.") + kAgain);
+        else
+            m_progress.Note(kDamagedAnswerText);
+    }
+}
+
+TParameterSet TStationSession::ShowAndKeep(const std::string& kind, const TByteArray& block, const std::string& goingOn)
+{
+    const TParameterSet previous = m_editors;
+    m_editors = ShownSet(block, previous);
+    const TCopySaved saved = SaveCopy(QString::fromUtf8(m_context.CopiesFolder),
+                                      CopyOfBlock(kind, QString::fromStdString(PortText()), block, previous));
+    if (!saved.Ok)
+        m_progress.Note(ToUtf8(saved.Reason) + goingOn);
+    else if (kind == "read")
+        m_progress.Note("Копия параметров станции: " + ToUtf8(saved.Path));
+    return m_editors;
+}
+
+bool TStationSession::Program(const std::function<TByteArray()>& encode, TByteArray& sent, TParameterSet& programmed)
+{
+    const bool done = m_exchange.Program(encode, sent);
+    m_progress.Clear();
+    if (done)
+        programmed = ShowAndKeep("sent", sent);
+    return done;
+}
+
+void TStationSession::ThankYouPause()
+{
+    m_host.Pause(m_context.Timings.ThankYouMs);
+}
+
+TStationSession::TVerified TStationSession::Verify(const TByteArray& sent, std::vector<std::string>& differences)
+{
+    ThankYouPause();
+    if (m_context.Stop())
+        return TVerified::Stopped;
+    m_progress.Note("Для проверки переведите станцию на порту " + m_port.Name() +
+                    " в режим программирования ещё раз (кнопки «Ф» и «СК»).");
+    TByteArray back;
+    if (!NextStation(back))
+        return TVerified::Stopped;
+    ShowAndKeep("read", back);
+    differences = ReadBackDifferences(sent, back);
+    m_exchange.Goodbye();
+    return differences.empty() ? TVerified::Same : TVerified::Differs;
+}
+
+void TStationSession::Finish()
+{
+    m_progress.Clear();
+    try {
+        m_exchange.Goodbye();
+    } catch (const std::exception&) {
+        // The port is being given up anyway.
+    }
+    m_port.Close();
+}
+
+int TStationSession::PortFailure(const std::exception& e)
+{
+    m_progress.Clear();
+    const auto* comm = dynamic_cast<const ECommError*>(&e);
+    PrintLine(m_context.Err,
+              ToUtf8(PortFailureText(QString::fromStdString(m_port.Name()), comm != nullptr ? comm->ErrorCode : 0,
+                                     QString::fromLocal8Bit(e.what()))));
+    Finish();
+    return ExitCode::PortFailed;
+}
+
+bool TStationSession::StopWaiting()
+{
+    return m_context.Stop() || (OutputLost(m_context) && !m_host.Connected());
+}
+
+std::string TStationSession::PortText() const
+{
+    return m_port.Path() == m_port.Name() ? m_port.Name() : m_port.Name() + " (" + m_port.Path() + ")";
+}
+
+}  // namespace vostrel

@@ -1,0 +1,79 @@
+// One port and the stations met on it: waiting, reading, the copies and
+// programming, and the goodbye when the run ends.
+#pragma once
+
+#include "CliHost.h"
+#include "CliPort.h"
+#include "CommLink.h"
+#include "Context.h"
+#include "ParamBlock.h"
+#include "Progress.h"
+#include "StationExchange.h"
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vostrel {
+
+class TStationSession {
+public:
+    // several: other ports share the streams, so every progress line names
+    // this one.
+    TStationSession(const TCliContext& context, const std::string& portName, bool verbose, bool several);
+    ~TStationSession() { m_progress.Clear(); }
+    TStationSession(const TStationSession&) = delete;
+    TStationSession& operator=(const TStationSession&) = delete;
+
+    // False leaves Failure() to be told.
+    bool Open();
+    // Waits until a station's parameters are read, going back to waiting
+    // after anything unusable; false when stopped first.
+    bool NextStation(TByteArray& block);
+    // What the window's editors hold once they show block, kept as a copy of
+    // the given kind ("read" or "sent"); a copy that cannot be written is
+    // reported, with goingOn after the reason, and never stops the run.
+    TParameterSet ShowAndKeep(const std::string& kind, const TByteArray& block, const std::string& goingOn = "");
+    // Programs the block encode returns, which sent receives; afterwards the
+    // editors hold what was sent, and its copy is kept. False when a stop
+    // came first: nothing sent, still connected.
+    bool Program(const std::function<TByteArray()>& encode, TByteArray& sent, TParameterSet& programmed);
+    void ThankYouPause();
+
+    enum class TVerified { Same, Differs, Stopped };
+    // After programming: the window's thank-you pause and the next wait on
+    // this port, for the same station put into programming mode again; what
+    // it holds is kept as a copy, compared with sent, and the station gets
+    // its goodbye. The port stays open for the next station.
+    TVerified Verify(const TByteArray& sent, std::vector<std::string>& differences);
+    // The goodbye (packet 00 only while connected) and the port closed.
+    void Finish();
+    // A failure of the port in the middle of an exchange.
+    int PortFailure(const std::exception& e);
+
+    // Lost output ends a wait, never an exchange begun: the station then
+    // gets its packet or its goodbye as ever.
+    bool StopWaiting();
+    std::string PortText() const;
+    const std::string& PortName() const { return m_port.Name(); }
+    // The device the name reached, also when it did not open.
+    const std::string& DevicePath() const { return m_port.Path(); }
+    const std::string& Failure() const { return m_port.Failure(); }
+    TCliHost& Host() { return m_host; }
+    // Greetings and answers refused on this port; the station was asked again.
+    int Refused() const { return m_refused; }
+
+private:
+    const TCliContext& m_context;
+    TProgress m_progress;
+    TCliHost m_host;
+    TCliPort m_port;
+    TCommBytePort m_bytes;
+    TStationExchange m_exchange;
+    std::string m_portName;
+    TParameterSet m_editors;  // the window's start-up values
+    int m_refused = 0;
+};
+
+}  // namespace vostrel

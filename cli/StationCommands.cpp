@@ -1,0 +1,237 @@
+#include "StationCommands.h"
+
+#include "BlockTexts.h"
+#include "FileCommands.h"
+#include "Output.h"
+#include "ParamFile.h"
+#include "PortRuns.h"
+#include "Progress.h"
+#include "Session.h"
+
+#include <QSaveFile>
+#include <QString>
+
+#include <mutex>
+
+namespace vostrel {
+
+namespace {
+
+const char* const kProgramsWithoutCopy = " Станция программируется и без копии.";
+
+// Reads the station back and says whether it holds what it was sent; false
+// when a stop came before it was read.
+bool VerifyStation(TStationSession& session, const TByteArray& sent, const std::string& what, TPortRun& run,
+                   const TCliContext& context)
+{
+    std::vector<std::string> differences;
+    const TStationSession::TVerified verified = session.Verify(sent, differences);
+    std::string result;
+    if (verified == TStationSession::TVerified::Stopped) {
+        result = "не проверена: прервано";
+    } else if (verified == TStationSession::TVerified::Same) {
+        ++run.Verified;
+        result = "проверено";
+    } else {
+        ++run.NotVerified;
+        result = "проверка не пройдена: " + Joined(differences, "; ");
+    }
+    PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + what + ": " + result);
+    return verified != TStationSession::TVerified::Stopped;
+}
+
+void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, const TCliContext& context)
+{
+    TParamFile file;
+    try {
+        TByteArray block;
+        if (!session.NextStation(block)) {
+            session.Finish();
+            run.Code = ExitCode::Interrupted;
+            return;
+        }
+        file.Set = session.ShowAndKeep("read", block);
+        file.Note = "прочитано из станции на порту " + session.PortText() + " " + Now();
+        session.Finish();
+    } catch (const std::exception& e) {
+        run.Code = session.PortFailure(e);
+        run.Trouble = "отказ порта";
+        return;
+    }
+
+    QSaveFile out(QString::fromUtf8(output));
+    const std::string text = FormatParamFile(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text.data(), static_cast<qint64>(text.size())) < 0 ||
+        !out.commit()) {
+        PrintLine(context.Err, "Не удалось записать файл " + output + ": " + ToUtf8(out.errorString()));
+        run.Code = ExitCode::NotWritten;
+        run.Trouble = "файл не записан";
+        return;
+    }
+    // Also after a late Ctrl+C: the station was read and has had its goodbye.
+    PrintLine(context.Err, "Параметры станции записаны в файл " + output);
+    run.File = output;
+}
+
+void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, const TCommandLine& line,
+               const TCliContext& context)
+{
+    run.Code = ExitCode::Interrupted;
+    try {
+        for (;;) {
+            TByteArray block;
+            if (!session.NextStation(block)) {
+                run.StoppedWaiting = true;
+                break;
+            }
+            const TParameterSet shown = session.ShowAndKeep("read", block, kProgramsWithoutCopy);
+            if (context.Stop())
+                break;
+            TByteArray sent;
+            TParameterSet programmed;
+            if (!session.Program([&] { return ProgrammingBlock(plan.Set, session.Host()); }, sent, programmed))
+                break;
+            ++run.Programmed;
+            const std::string station = "станция " + std::to_string(run.Programmed);
+            const std::vector<std::string> changes = ChangedFields(shown, programmed);
+            PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station + ": " +
+                                       (changes.empty() ? "без изменений" : Joined(changes, "; ")));
+            if (line.Verify && !VerifyStation(session, sent, station, run, context))
+                break;
+            if (!line.Each) {
+                run.Code = ExitCode::Done;
+                break;
+            }
+            if (!line.Verify)
+                session.ThankYouPause();
+        }
+        session.Finish();
+    } catch (const std::exception& e) {
+        run.Code = session.PortFailure(e);
+        run.Trouble = "отказ порта";
+        return;
+    }
+    if (run.NotVerified > 0)
+        run.Code = ExitCode::NotVerified;
+}
+
+bool IsYes(std::string answer)
+{
+    answer.erase(0, answer.find_first_not_of(" \t"));
+    answer.erase(answer.find_last_not_of(" \t") + 1);
+    for (const char* yes : {"y", "Y", "yes", "Yes", "YES", "д", "Д", "да", "Да", "ДА"}) {
+        if (answer == yes)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int RunRead(const TCommandLine& line, const TCliContext& context)
+{
+    const bool several = line.Ports.size() > 1;
+    const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
+        ReadOn(session, run, OutputForPort(line.Output, run.Port, several), context);
+    });
+    if (several)
+        PrintSummary(runs, line, context);
+    return CombinedCode(runs, false);
+}
+
+int RunProgram(const TCommandLine& line, const TCliContext& context)
+{
+    TParamFile file;
+    if (!LoadParamFile(line.Files[0], file, context.Err))
+        return ExitCode::BadFile;
+    TParamFileError limits;
+    if (!CheckEditorLimits(file.Set, limits)) {
+        PrintLine(context.Err, line.Files[0] + ": " + DescribeParamFileError(limits));
+        return ExitCode::BadFile;
+    }
+    const std::vector<TPortRun> runs = OnEachPort(
+        line, context, [&](TStationSession& session, TPortRun& run) { ProgramOn(session, run, file, line, context); });
+    if (line.Ports.size() > 1)
+        PrintSummary(runs, line, context);
+    return CombinedCode(runs, line.Each);
+}
+
+int RunRestore(const TCommandLine& line, const TCliContext& context)
+{
+    TParamFile copy;
+    if (!LoadParamFile(line.Files[0], copy, context.Err))
+        return ExitCode::BadFile;
+    if (!copy.Raw || copy.Raw->size() != static_cast<std::size_t>(kBlockSize)) {
+        PrintLine(context.Err, line.Files[0] +
+                                   ": в файле нет байтов копии (строки «Блок»); восстановить можно только копию, "
+                                   "для своих файлов служит команда program");
+        return ExitCode::BadFile;
+    }
+
+    TStationSession session(context, line.Ports[0], line.Verbose, false);
+    if (!session.Open()) {
+        PrintLine(context.Err, session.Failure());
+        return ExitCode::PortFailed;
+    }
+    TPortRun run;
+    try {
+        TByteArray block;
+        if (!session.NextStation(block)) {
+            session.Finish();
+            return ExitCode::Interrupted;
+        }
+        session.ShowAndKeep("read", block, kProgramsWithoutCopy);
+
+        // The values exactly as both blocks hold them, not as the editors would.
+        TParameterSet now, then;
+        DecodeBlock(block, TParameterSet{}, now);
+        DecodeBlock(*copy.Raw, TParameterSet{}, then);
+        const std::vector<std::string> changes = ChangedFields(now, then);
+        PrintLine(context.Out, "Станция на порту " + session.PortName() + " → копия " + line.Files[0] + ":");
+        for (const std::string& c : changes)
+            PrintLine(context.Out, "  " + c);
+        if (changes.empty())
+            PrintLine(context.Out, "  значения параметров совпадают");
+        PrintLine(context.Out, "  байты 0–17 станции: " + HexLine(block, 0, kBlockUserBytes));
+        PrintLine(context.Out, "  байты 0–17 копии:   " + HexLine(*copy.Raw, 0, kBlockUserBytes));
+
+        if (!line.Yes) {
+            {
+                const std::lock_guard<std::mutex> hold(OutputLock());
+                std::fputs("Записать копию в станцию? [д/н] ", context.Err);
+                std::fflush(context.Err);
+            }
+            const std::optional<std::string> answer = context.AskLine();
+            if (!answer)
+                PrintLine(context.Err, "");
+            if (!answer || !IsYes(*answer)) {
+                const bool stopped = context.Stop();
+                if (!stopped)
+                    PrintLine(context.Err, "Станция не изменена.");
+                session.Finish();
+                return stopped ? ExitCode::Interrupted : ExitCode::NotProgrammed;
+            }
+        }
+        if (context.Stop()) {
+            session.Finish();
+            return ExitCode::Interrupted;
+        }
+        TByteArray sent;
+        TParameterSet programmed;
+        if (!session.Program([&] { return WithCalibration(*copy.Raw, session.Host()); }, sent, programmed)) {
+            session.Finish();
+            return ExitCode::Interrupted;
+        }
+        PrintLine(context.Out, Now() + "  " + session.PortName() + "  копия записана в станцию");
+        if (line.Verify && !VerifyStation(session, sent, "копия", run, context)) {
+            session.Finish();
+            return ExitCode::Interrupted;
+        }
+        session.Finish();
+    } catch (const std::exception& e) {
+        return session.PortFailure(e);
+    }
+    return run.NotVerified > 0 ? ExitCode::NotVerified : ExitCode::Done;
+}
+
+}  // namespace vostrel
