@@ -1,5 +1,6 @@
 // What the port list's entries reach, and the window at each desktop scale.
 #include "AppTestSupport.h"
+#include "ChildGuard.h"
 #include "PortFinder.h"
 
 #include <QApplication>
@@ -69,6 +70,7 @@ TEST(PortEntries, APortAnotherProgramHoldsIsRefusedAndNamed)
         ::pause();
         ::_exit(0);
     }
+    const TChildGuard holding(holder);
     char ok = 0;
     ASSERT_EQ(::read(ready[0], &ok, 1), 1);
     ::close(ready[0]);
@@ -83,8 +85,6 @@ TEST(PortEntries, APortAnotherProgramHoldsIsRefusedAndNamed)
     const bool started = WaitStarted(w, 1);
     const bool open = w.ComPort.IsOpen();
     w.close();
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
     ASSERT_EQ(ok, 1);
     ASSERT_TRUE(started);
     EXPECT_FALSE(open);

@@ -2,6 +2,7 @@
 // the list shows, a pick never hangs under a wait, holders are looked up
 // aside and other programs' lock files are honoured.
 #include "AppTestSupport.h"
+#include "ChildGuard.h"
 
 #include "Packets.h"
 #include "StationSimulator.h"
@@ -282,24 +283,19 @@ TEST(PortPick, AnEarlierPicksTickNeverStartsAWaitInsideTheNext)
 // A child that stays alive until killed: a PID that is surely not ours.
 class TLiveProcess {
 public:
-    TLiveProcess() : m_pid(::fork())
+    TLiveProcess()
     {
-        if (m_pid == 0) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
             ::pause();
             ::_exit(0);
         }
+        m_child.Reset(pid);
     }
-    ~TLiveProcess()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    pid_t Pid() const { return m_pid; }
+    pid_t Pid() const { return m_child.Pid(); }
 
 private:
-    pid_t m_pid;
+    TChildGuard m_child;
 };
 
 pid_t GonePid()

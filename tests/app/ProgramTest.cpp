@@ -1,7 +1,9 @@
 // The built program itself, with its own timings, against a simulated station
 // that stands in for its "COM1" inside a private mount namespace.
+#include "ChildGuard.h"
 #include "Packets.h"
 #include "ParamFile.h"
+#include "SentAt.h"
 #include "StationSimulator.h"
 
 #include <gtest/gtest.h>
@@ -79,15 +81,7 @@ TEST(ProgramTest, ConfirmsReadsAndSaysGoodbyeOnItsOwnTimings)
         execve(script.c_str(), argv.data(), envp.data());
         _exit(127);
     }
-    auto reap = [&](int ms) {
-        int status = -1;
-        for (int i = 0; i < ms / 10; ++i) {
-            if (waitpid(pid, &status, WNOHANG) == pid)
-                return status;
-            usleep(10000);
-        }
-        return -1;
-    };
+    TChildGuard running(pid);
     auto confirmations = [&] {
         std::vector<ReceivedPacket> out;
         for (const ReceivedPacket& p : station.Packets()) {
@@ -98,37 +92,32 @@ TEST(ProgramTest, ConfirmsReadsAndSaysGoodbyeOnItsOwnTimings)
     };
 
     if (!station.WaitFor([&] { return confirmations().size() >= 1; }, 30000ms)) {
-        const int status = reap(100);
+        const int status = running.Wait(100);
         if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 77)
             GTEST_SKIP() << "this machine allows no private mount namespace, so the program's COM1 cannot be pointed "
                             "at the simulator";
-        kill(pid, SIGKILL);
-        reap(5000);
         FAIL() << "the program never confirmed a greeting";
     }
     // The second answer comes late in the program's reading window.
     station.SetAnswerDelay(800ms);
     const bool second = station.WaitFor([&] { return station.AnswerCount() >= 1; }, 15000ms);
     const auto confirms = confirmations();
-    if (!second || confirms.size() < 2) {
-        kill(pid, SIGKILL);
-        reap(5000);
-        FAIL() << "no second exchange after the silent one";
-    }
-    EXPECT_EQ(confirms[0].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
+    ASSERT_TRUE(second && confirms.size() >= 2) << "no second exchange after the silent one";
+    const TByteArray confirmLine{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03};
+    EXPECT_EQ(confirms[0].Line, confirmLine);
 
     // Greeting to confirmation: polled every 20 ms, confirmed 50 ms after the ETX.
     const auto trace = station.Trace();
-    for (const ReceivedPacket& confirm : confirms) {
-        const auto first = std::find_if(trace.begin(), trace.end(), [&](const LineByte& b) {
-            return !b.FromStation && b.Time >= confirm.End - 7 * kLineByteTime - 5ms;
-        });
-        ASSERT_NE(first, trace.end());
-        ASSERT_NE(first, trace.begin());
-        const auto etx = std::prev(first);
-        ASSERT_TRUE(etx->FromStation && etx->Byte == kEtx);
-        EXPECT_GE(Ms(first->Time - etx->Time), 49);
-        EXPECT_LE(Ms(first->Time - etx->Time), 400);
+    const std::vector<std::size_t> confirmAt = SentAt(trace, confirmLine);
+    ASSERT_GE(confirmAt.size(), confirms.size());
+    for (std::size_t k = 0; k < confirms.size(); ++k) {
+        SCOPED_TRACE("confirmation " + std::to_string(k));
+        ASSERT_GT(confirmAt[k], 0u);
+        const LineByte& first = trace[confirmAt[k]];
+        const LineByte& etx = trace[confirmAt[k] - 1];
+        ASSERT_TRUE(etx.FromStation && etx.Byte == kEtx);
+        EXPECT_GE(Ms(first.Time - etx.Time), 49);
+        EXPECT_LE(Ms(first.Time - etx.Time), 400);
     }
 
     // The silent exchange: the reading window (1000 ms), then the timer (555 ms)
@@ -155,18 +144,20 @@ TEST(ProgramTest, ConfirmsReadsAndSaysGoodbyeOnItsOwnTimings)
         10000ms));
     std::this_thread::sleep_until(confirms[1].End + 1000ms + 3000ms);
     const auto terminated = SimClock::now();
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    ASSERT_EQ(kill(running.Pid(), SIGTERM), 0);
     EXPECT_TRUE(station.WaitFor([&] { return station.GoodbyeCount() == 1; }, 10000ms))
         << "no goodbye: the late answer was not taken";
-    const int status = reap(15000);
-    if (status == -1)
-        kill(pid, SIGKILL), reap(5000);
+    const int status = running.Wait(15000);
     ASSERT_NE(status, -1) << "the program did not end after its window closed";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    const TByteArray goodbyeLine{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03};
     const auto after = station.Packets();
     ASSERT_GE(after.size(), 3u);
-    EXPECT_EQ(after.back().Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
-    const auto goodbyeStart = after.back().End - 6 * kLineByteTime;
+    EXPECT_EQ(after.back().Line, goodbyeLine);
+    const auto lastTrace = station.Trace();
+    const std::vector<std::size_t> goodbyeAt = SentAt(lastTrace, goodbyeLine);
+    ASSERT_FALSE(goodbyeAt.empty());
+    const auto goodbyeStart = lastTrace[goodbyeAt.back()].Time;
     EXPECT_GE(Ms(goodbyeStart - terminated), 240);
     EXPECT_LE(Ms(goodbyeStart - terminated), 2000);
 

@@ -2,6 +2,8 @@
 // a private data folder, its standard input, output and error.
 #pragma once
 
+#include "ChildGuard.h"
+
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -55,14 +57,15 @@ public:
         int output[2] = {-1, -1};
         if (out < 0 || err < 0 || pipe2(input, O_CLOEXEC) != 0 || (piped && pipe2(output, O_CLOEXEC) != 0))
             return;
-        m_pid = fork();
-        if (m_pid == 0) {
+        const pid_t pid = fork();
+        if (pid == 0) {
             dup2(input[0], STDIN_FILENO);
             dup2(piped ? output[1] : out, STDOUT_FILENO);
             dup2(piped ? output[1] : err, STDERR_FILENO);
             execve(a[0], a.data(), e.data());
             _exit(127);
         }
+        m_child.Reset(pid);
         close(out);
         close(err);
         close(input[0]);
@@ -79,20 +82,16 @@ public:
         CloseOutput();
         if (m_input >= 0)
             close(m_input);
-        if (m_pid > 0 && m_status == -1) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
     }
 
     TCliRun(const TCliRun&) = delete;
     TCliRun& operator=(const TCliRun&) = delete;
 
-    bool Started() const { return m_pid > 0; }
+    bool Started() const { return m_child.Pid() > 0; }
 
     void Type(const std::string& text) { [[maybe_unused]] const auto n = write(m_input, text.data(), text.size()); }
 
-    void Signal(int signal) const { kill(m_pid, signal); }
+    void Signal(int signal) const { m_child.Signal(signal); }
 
     // Reads the piped output until it holds text; false after ms without it.
     bool ReadUntil(const std::string& text, int ms)
@@ -121,14 +120,8 @@ public:
     // The exit code, -1 while running after ms, 128 + n for signal n.
     int Wait(int ms)
     {
-        for (int waited = 0; m_status == -1 && waited <= ms; waited += 10) {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
-                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            else
-                usleep(10000);
-        }
-        return m_status;
+        const int status = m_child.Wait(ms);
+        return status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
     std::string Out() const { return Read(m_out); }
@@ -144,11 +137,10 @@ private:
     }
 
     std::filesystem::path m_out, m_err;
-    pid_t m_pid = -1;
     int m_input = -1;
     int m_pipe = -1;
     std::string m_piped;
-    int m_status = -1;
+    TChildGuard m_child;  // last: stopped once the input and output are closed
 };
 
 }  // namespace vostrel

@@ -8,6 +8,7 @@
 #include "Packets.h"
 #include "ParamBlock.h"
 #include "ParamFile.h"
+#include "SentAt.h"
 #include "StationSimulator.h"
 
 #include <gtest/gtest.h>
@@ -144,17 +145,20 @@ TEST_F(CliStation, ReadRefusesADamagedAnswerAndSavesTheNextGoodOne)
 
     // On the line, the window's packets: two confirmations, each some 50 ms
     // after the greeting's ETX, and the goodbye.
+    const TByteArray confirmLine{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03};
     const auto packets = station.Packets();
     ASSERT_EQ(packets.size(), 3u);
     const auto trace = station.Trace();
+    const std::vector<std::size_t> confirmAt = SentAt(trace, confirmLine);
+    ASSERT_EQ(confirmAt.size(), 2u);
     for (std::size_t k = 0; k < 2; ++k) {
-        EXPECT_EQ(packets[k].Line, (TByteArray{0x10, 0x08, 0x00, 0x06, 0x70, 0x10, 0x03}));
-        const auto first = std::find_if(trace.begin(), trace.end(), [&](const LineByte& b) {
-            return !b.FromStation && b.Time <= packets[k].End && b.Time + 100ms >= packets[k].End;
-        });
-        ASSERT_NE(first, trace.begin());
-        ASSERT_TRUE(std::prev(first)->FromStation && std::prev(first)->Byte == kEtx);
-        EXPECT_GE(first->Time - std::prev(first)->Time, 49ms);
+        SCOPED_TRACE("confirmation " + std::to_string(k));
+        EXPECT_EQ(packets[k].Line, confirmLine);
+        ASSERT_GT(confirmAt[k], 0u);
+        const LineByte& first = trace[confirmAt[k]];
+        const LineByte& etx = trace[confirmAt[k] - 1];
+        ASSERT_TRUE(etx.FromStation && etx.Byte == kEtx);
+        EXPECT_GE(first.Time - etx.Time, 49ms);
     }
     EXPECT_EQ(packets[2].Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
 

@@ -3,6 +3,7 @@
 // on a made-up tree, and the holder lookup on a real pseudo-terminal held by a
 // child process.
 #include "PortFinder.h"
+#include "ChildGuard.h"
 #include "SysFiles.h"
 
 #include <gtest/gtest.h>
@@ -650,7 +651,8 @@ TEST(PortFinderTest, HoldersOfARealTerminal)
     const std::string link = std::string(dir) + "/COM1";
     ASSERT_EQ(::symlink(slave.c_str(), link.c_str()), 0);
 
-    const pid_t child = StartHolder(slave, "pty-holder");
+    TChildGuard holder(StartHolder(slave, "pty-holder"));
+    const pid_t child = holder.Pid();
     ASSERT_GT(child, 0);
     // The caller holding it too must not name itself.
     const int own = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
@@ -672,8 +674,7 @@ TEST(PortFinderTest, HoldersOfARealTerminal)
         EXPECT_EQ(PortHolders(row.Path), row.Expected);
     }
 
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    holder.Stop();
     {
         SCOPED_TRACE("after the child is gone");
         EXPECT_EQ(PortHolders(slave), std::vector<std::string>{});

@@ -2,6 +2,7 @@
 // temporary lock folder against live, gone and racing holders played by
 // child processes.
 #include "PortLock.h"
+#include "ChildGuard.h"
 
 #include <gtest/gtest.h>
 
@@ -114,8 +115,8 @@ public:
         int ready[2];
         if (::pipe(ready) != 0)
             return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
             ::close(ready[0]);
             ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
             ::prctl(PR_SET_NAME, name, 0, 0, 0);
@@ -130,29 +131,19 @@ public:
             for (;;)
                 ::pause();
         }
+        m_child.Reset(pid);
         ::close(ready[1]);
         char ok = 0;
         // Its name is set before anyone looks.
-        if (m_pid > 0 && ::read(ready[0], &ok, 1) != 1)
-            Stop();
+        if (pid > 0 && ::read(ready[0], &ok, 1) != 1)
+            m_child.Reset(-1);
         ::close(ready[0]);
     }
-    ~TSleeper() { Stop(); }
-    TSleeper(const TSleeper&) = delete;
-    TSleeper& operator=(const TSleeper&) = delete;
 
-    int Pid() const { return static_cast<int>(m_pid); }
+    int Pid() const { return static_cast<int>(m_child.Pid()); }
 
 private:
-    void Stop()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        m_pid = -1;
-    }
-    pid_t m_pid = -1;
+    TChildGuard m_child;
 };
 
 // A PID that was a process a moment ago and is surely gone.

@@ -1,5 +1,6 @@
 // The port component against real pseudo-terminals: the test holds the master
 // side and plays the station.
+#include "ChildGuard.h"
 #include "CommInt.h"
 #include "SerialTestSupport.h"
 #include "TermiosRate.h"
@@ -234,6 +235,7 @@ TEST_F(CommPortPty, DeviceIsHeldExclusively)
         ::pause();
         ::_exit(0);
     }
+    TChildGuard holder(child);
     char ok = 0;
     ASSERT_EQ(::read(ready[0], &ok, 1), 1);
     EXPECT_EQ(ok, '1');
@@ -241,8 +243,7 @@ TEST_F(CommPortPty, DeviceIsHeldExclusively)
     EXPECT_EQ(MessageOf([&] { port.OpenPort(); }, &code),
               "Error accessing specified device (Error: " + std::to_string(EWOULDBLOCK) + ") ");
     EXPECT_FALSE(port.IsOpen());
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    holder.Stop();
     ::close(ready[0]);
     ::close(ready[1]);
     port.OpenPort();

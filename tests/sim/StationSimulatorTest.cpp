@@ -1,5 +1,6 @@
 // The simulator on real ptys, with this test playing the utility on the slave.
 #include "StationSimulator.h"
+#include "ChildGuard.h"
 #include "Packets.h"
 #include "SlaveEnd.h"
 
@@ -94,7 +95,7 @@ TByteArray Confirm(SlaveEnd& slave, std::size_t expect, std::chrono::millisecond
 // vostrel-station run through the shell; its first line of output is the
 // slave path.
 struct StationProgram {
-    pid_t pid = -1;
+    TChildGuard child;
     std::FILE* out = nullptr;
     std::string path;
 
@@ -104,7 +105,7 @@ struct StationProgram {
         int fds[2];
         if (::pipe(fds) != 0)
             return false;
-        pid = ::fork();
+        const pid_t pid = ::fork();
         if (pid < 0)
             return false;
         if (pid == 0) {
@@ -112,6 +113,7 @@ struct StationProgram {
             ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
+        child.Reset(pid);
         ::close(fds[1]);
         out = ::fdopen(fds[0], "r");
         char line[256] = {};
@@ -122,18 +124,15 @@ struct StationProgram {
         return true;
     }
 
-    // SIGTERM, then everything it printed after the path, and its exit status.
+    // SIGTERM (SIGKILL if it does not end), then everything it printed after
+    // the path, and its exit status.
     std::string Stop(int& status)
     {
+        status = child.Stop();
         std::string rest;
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            char line[256];
-            while (out != nullptr && std::fgets(line, sizeof line, out) != nullptr)
-                rest += line;
-            ::waitpid(pid, &status, 0);
-            pid = -1;
-        }
+        char line[256];
+        while (out != nullptr && std::fgets(line, sizeof line, out) != nullptr)
+            rest += line;
         if (out != nullptr)
             std::fclose(out);
         out = nullptr;
