@@ -40,11 +40,12 @@ void TCliHost::WaitForInput()
 
 // Sleeps until the next byte instead of looking for it again at once; where
 // it cannot sleep on the line (Windows), 1 ms, under a byte's time at
-// 4800 bit/s, so no more than one byte waits.
+// 4800 bit/s, so no more than one byte waits. Not woken by Ctrl+C: the
+// collection runs to its end anyway, and a wake-up that stays would spin it.
 void TCliHost::IdleInCollection(std::uint32_t msLeft)
 {
     const int fd = m_line != nullptr ? m_line->InputWaitDescriptor() : -1;
-    if (!WaitReadableOrInterrupt(fd, static_cast<int>(msLeft)))
+    if (!WaitReadable(fd, static_cast<int>(msLeft)))
         Sleep(1);
 }
 

@@ -5,32 +5,44 @@
 #include "StationCommands.h"
 
 #include <cstdio>
+#include <exception>
+#include <string>
 
 namespace vostrel {
 
 namespace {
 
-// A run whose output was lost says so, unless it has worse to say.
+// A run whose output was lost says so, unless it has worse to say; where one
+// of the two streams still has a reader, in words too.
 int Told(int code, const TCliContext& context)
 {
+    FlushOutput();
     const bool ended = code == ExitCode::Done || (code == ExitCode::Interrupted && !context.Stop());
-    return ended && OutputLost(context) ? ExitCode::OutputLost : code;
+    if (!OutputLost())
+        return code;
+    for (std::FILE* stream : {context.Err, context.Out}) {
+        if (!StreamLost(stream)) {
+            PrintLine(stream, "vostrel-cli: вывод не дошёл до читателя (канал закрыт); начатый обмен со станцией "
+                              "завершён, но строки о нём потеряны.");
+            FlushOutput();
+            break;
+        }
+    }
+    return ended ? ExitCode::OutputLost : code;
 }
 
-}  // namespace
-
-int RunCommand(const TCommandLine& line, const TCliContext& context)
+int Run(const TCommandLine& line, const TCliContext& context)
 {
     switch (line.Command) {
     case TCommand::Help:
-        std::fputs(HelpText(context.CopiesFolder).c_str(), context.Out);
+        Emit(context.Out, HelpText(context.CopiesFolder));
         return ExitCode::Done;
     case TCommand::Read:
-        return Told(RunRead(line, context), context);
+        return RunRead(line, context);
     case TCommand::Program:
-        return Told(RunProgram(line, context), context);
+        return RunProgram(line, context);
     case TCommand::Restore:
-        return Told(RunRestore(line, context), context);
+        return RunRestore(line, context);
     case TCommand::Show:
         return RunShow(line, context);
     case TCommand::Diff:
@@ -41,6 +53,24 @@ int RunCommand(const TCommandLine& line, const TCliContext& context)
     PrintLine(context.Err, "vostrel-cli: " + (line.Error.empty() ? std::string("не указана команда") : line.Error) +
                                "\nСправка: vostrel-cli --help");
     return ExitCode::Usage;
+}
+
+}  // namespace
+
+int RunCommand(const TCommandLine& line, const TCliContext& context)
+{
+    int code = ExitCode::PortFailed;
+    try {
+        code = Run(line, context);
+    } catch (const std::exception& e) {
+        // Every port's session has closed its port on the way out.
+        PrintLine(context.Err, std::string("vostrel-cli: внутренняя ошибка: ") + e.what());
+    }
+    // Only an exchange with a station has lines worth saying were lost.
+    if (line.Command == TCommand::Read || line.Command == TCommand::Program || line.Command == TCommand::Restore)
+        return Told(code, context);
+    FlushOutput();
+    return code;
 }
 
 }  // namespace vostrel

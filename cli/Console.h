@@ -15,10 +15,17 @@ namespace vostrel {
 void InstallInterruptHandlers();
 bool Interrupted();
 // Sleeps until descriptor polls readable (input waits or the line failed),
-// an interrupt comes or timeoutMs pass (negative: no limit). False at once
-// where it cannot sleep so (Windows, no descriptor, no interrupt handlers):
-// the caller polls.
+// an interrupt or a wake-up comes or timeoutMs pass (negative: no limit);
+// once either has come, returns at once. False at once where it cannot sleep
+// so (Windows, no descriptor, no interrupt handlers): the caller polls.
 bool WaitReadableOrInterrupt(int descriptor, int timeoutMs);
+// Sleeps until descriptor polls readable or timeoutMs pass, whatever else
+// happens: for a collection, which runs to its end. False at once where it
+// cannot sleep so.
+bool WaitReadable(int descriptor, int timeoutMs);
+// Ends every wait of WaitReadableOrInterrupt, now and later, as an interrupt
+// does without being one (the output's reader has gone).
+void WakeWaits();
 // Tells a console-close handler that the goodbye is done and it may return.
 void MarkFinished();
 

@@ -41,8 +41,7 @@ int RunShow(const TCommandLine& line, const TCliContext& context)
     TParamFile file;
     if (!LoadParamFile(line.Files[0], file, context.Err))
         return ExitCode::BadFile;
-    std::fputs(ShowText(file).c_str(), context.Out);
-    std::fflush(context.Out);
+    Emit(context.Out, ShowText(file));
     return ExitCode::Done;
 }
 

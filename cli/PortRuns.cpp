@@ -3,8 +3,8 @@
 #include "Output.h"
 
 #include <algorithm>
+#include <exception>
 #include <memory>
-#include <system_error>
 #include <thread>
 
 namespace vostrel {
@@ -44,6 +44,11 @@ std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& co
         runs[k].Refused = sessions[k]->Refused();
     };
     std::vector<std::thread> threads;
+    try {
+        threads.reserve(sessions.size());
+    } catch (const std::exception&) {
+        // Each emplace below may still find room, or fails its own port.
+    }
     for (std::size_t k = 0; k < sessions.size(); ++k) {
         if (!sessions[k])
             continue;
@@ -53,8 +58,13 @@ std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& co
         }
         try {
             threads.emplace_back(run, k);
-        } catch (const std::system_error&) {
-            run(k);  // no thread to be had: this port goes on here
+        } catch (const std::exception&) {
+            // Run here, this port would keep the ports after it open and deaf
+            // until it ended: it fails on its own, before any station came.
+            PrintLine(context.Err, "Порт " + runs[k].Port + ": не удалось запустить его поток; порт закрыт.");
+            runs[k].Code = ExitCode::PortFailed;
+            runs[k].Trouble = "поток не запущен";
+            sessions[k]->Finish();
         }
     }
     for (std::thread& t : threads)

@@ -1,6 +1,9 @@
 #include "Progress.h"
 
 #include "CommLink.h"
+#include "Output.h"
+
+#include <utility>
 
 namespace vostrel {
 
@@ -10,12 +13,6 @@ std::size_t Utf8Length(const std::string& text)
     for (unsigned char c : text)
         n += (c & 0xC0) != 0x80 ? 1 : 0;
     return n;
-}
-
-std::mutex& OutputLock()
-{
-    static std::mutex lock;
-    return lock;
 }
 
 void TProgress::Draw(const std::string& text)
@@ -30,9 +27,7 @@ void TProgress::Draw(const std::string& text)
         line += '\r';
         line += text;
     }
-    const std::lock_guard<std::mutex> hold(OutputLock());
-    std::fputs(line.c_str(), m_out);
-    std::fflush(m_out);
+    Emit(m_out, std::move(line), true);
     m_drawnWidth = width;
 }
 
@@ -47,9 +42,7 @@ void TProgress::Status(const std::string& text, bool counting)
     if (m_terminal) {
         Draw(text);
     } else {
-        const std::lock_guard<std::mutex> hold(OutputLock());
-        std::fprintf(m_out, "%s%s\n", m_prefix.c_str(), text.c_str());
-        std::fflush(m_out);
+        Emit(m_out, m_prefix + text + "\n");
     }
 }
 
@@ -74,11 +67,7 @@ int TProgress::MsUntilTick() const
 void TProgress::Note(const std::string& line)
 {
     Erase();
-    {
-        const std::lock_guard<std::mutex> hold(OutputLock());
-        std::fprintf(m_out, "%s%s\n", m_prefix.c_str(), line.c_str());
-        std::fflush(m_out);
-    }
+    Emit(m_out, m_prefix + line + "\n");
     // The step goes on: show it again below the note.
     if (m_terminal && !m_status.empty())
         Draw(m_status);
@@ -90,9 +79,7 @@ void TProgress::Erase()
         std::string blank(1, '\r');
         blank.append(m_drawnWidth, ' ');
         blank += '\r';
-        const std::lock_guard<std::mutex> hold(OutputLock());
-        std::fputs(blank.c_str(), m_out);
-        std::fflush(m_out);
+        Emit(m_out, std::move(blank), true);
         m_drawnWidth = 0;
     }
 }

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -44,10 +43,6 @@ private:
     std::uint32_t m_shownSeconds = 0;
     std::size_t m_drawnWidth = 0;  // characters on the terminal's status line
 };
-
-// Held for each line written to the program's streams: ports running side by
-// side never mix their lines.
-std::mutex& OutputLock();
 
 // Characters (not bytes) of UTF-8 text.
 std::size_t Utf8Length(const std::string& text);

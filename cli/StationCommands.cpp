@@ -11,8 +11,6 @@
 #include <QSaveFile>
 #include <QString>
 
-#include <mutex>
-
 namespace vostrel {
 
 namespace {
@@ -196,11 +194,9 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
         PrintLine(context.Out, "  байты 0–17 копии:   " + HexLine(*copy.Raw, 0, kBlockUserBytes));
 
         if (!line.Yes) {
-            {
-                const std::lock_guard<std::mutex> hold(OutputLock());
-                std::fputs("Записать копию в станцию? [д/н] ", context.Err);
-                std::fflush(context.Err);
-            }
+            // The question is on the screen before the answer is read.
+            Emit(context.Err, "Записать копию в станцию? [д/н] ");
+            FlushOutput();
             const std::optional<std::string> answer = context.AskLine();
             if (!answer)
                 PrintLine(context.Err, "");

@@ -14,15 +14,16 @@ namespace {
 
 // Lock-free, so safe in the handler, and seen by every port's thread.
 std::atomic<bool> g_interrupted{false};
+std::atomic<bool> g_woken{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 // Written by the handler, so a sleep on the line ends with the interrupt even
 // when it comes just before the sleep begins. Never drained: the interrupt
-// stays.
+// stays, and only waits that end on it look at it, so nothing spins on it.
 int g_wakePipe[2] = {-1, -1};
 
-void OnSignal(int)
+void Wake()
 {
-    g_interrupted = true;
+    g_woken = true;
     const int saved = errno;
     if (g_wakePipe[1] >= 0) {
         const char b = 1;
@@ -31,7 +32,18 @@ void OnSignal(int)
     errno = saved;
 }
 
+void OnSignal(int)
+{
+    g_interrupted = true;
+    Wake();
+}
+
 }  // namespace
+
+void WakeWaits()
+{
+    Wake();
+}
 
 void InstallInterruptHandlers()
 {
@@ -62,11 +74,20 @@ bool WaitReadableOrInterrupt(int descriptor, int timeoutMs)
 {
     if (descriptor < 0 || g_wakePipe[0] < 0)
         return false;
-    if (Interrupted())
+    if (g_woken)
         return true;
     pollfd p[2] = {{descriptor, POLLIN, 0}, {g_wakePipe[0], POLLIN, 0}};
     // EINTR too is a reason to look.
     ::poll(p, 2, timeoutMs);
+    return true;
+}
+
+bool WaitReadable(int descriptor, int timeoutMs)
+{
+    if (descriptor < 0)
+        return false;
+    pollfd p{descriptor, POLLIN, 0};
+    ::poll(&p, 1, timeoutMs);
     return true;
 }
 

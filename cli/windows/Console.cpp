@@ -98,4 +98,14 @@ std::optional<std::string> ReadAnswerLine()
     return answer.get();
 }
 
+// The port offers nothing to sleep on here: the callers poll, and look at
+// the interrupt and the lost output on every pass.
+bool WaitReadable(int, int)
+{
+    return false;
+}
+
+void WakeWaits()
+{}
+
 }  // namespace vostrel
