@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include <unistd.h>
 
@@ -24,6 +22,7 @@ TEST(PortOpening, StepsRefuseAndWordTheFailure)
     // /dev/null stands for a real device: it has lock files and holders.
     const fs::path locks = fs::path(::testing::TempDir()) / ("portopening." + std::to_string(::getpid()));
     fs::create_directories(locks);
+    const std::string lockFile = (locks / "LCK..null").string();
     const std::vector<TPresentPort> present{{"/dev/null", TPresentPort::TKind::Usb, "1-1", "FTDI"}};
     TPortChoice reached;
     reached.Name = "COM1";
@@ -33,86 +32,52 @@ TEST(PortOpening, StepsRefuseAndWordTheFailure)
     away.Path.clear();
     away.Away = true;
     away.AwayFrom = "/dev/ttyUSB0";
-    const QString report = "COM1: " + PortToolTip(reached) + '\n' + PresentPortsText(present);
-    const QString held = "Причина: " + SystemErrorText(EBUSY) + ".\nПорт занят: его держит другая программа";
+    const QString report = "\n\nCOM1: " + PortToolTip(reached) + '\n' + PresentPortsText(present);
+    const QString held = "Причина: " + SystemErrorText(EBUSY) + ".\nПорт занят: его держит другая программа: ";
 
+    enum class TStep { None, NoRights, Message, Held, Locked };
     struct Row {
         const char* label;
-        QString name;
-        std::vector<TPortChoice> choices;
-        std::function<void(TPortOpening&)> steps;  // after Choose
+        const TPortChoice& choice;
+        TStep step;
         bool refused;
-        std::string path;
         QString details;  // the box's informative text
     };
-    const auto lockAndLook = [&](std::vector<std::string> holders) {
-        return [&, holders](TPortOpening& o) {
-            EXPECT_TRUE(o.Shared());
-            TPortLock lock = o.Lock(locks.string());
-            if (!o.Refused()) {
-                EXPECT_TRUE(lock.Held());
-                o.Unheld(holders);
-            }
-        };
-    };
     const Row rows[] = {
-        {"an away name opens nothing",
-         "COM1",
-         {away},
-         nullptr,
-         true,
-         "/dev/COM1",
-         AwayText(away) + '\n' + PresentPortsText(present)},
-        {"the open's code with its advice",
-         "COM1",
-         {reached},
-         [](TPortOpening& o) { o.Failed(EACCES, "ignored"); },
-         false,
-         "/dev/null",
+        {"an away name opens nothing", away, TStep::None, true, AwayText(away) + '\n' + PresentPortsText(present)},
+        {"the code with its advice", reached, TStep::NoRights, false,
          "Причина: " + SystemErrorText(EACCES) +
              ".\nНет прав на устройство: пользователь должен входить в группу, которой принадлежит устройство "
-             "(обычно dialout), затем войти в систему заново.\n\n" +
+             "(обычно dialout), затем войти в систему заново." +
              report},
-        {"the component's message without a code",
-         "/dev/null",
-         {reached},
-         [](TPortOpening& o) { o.Failed(0, " Timeout \n"); },
-         false,
-         "/dev/null",
-         "Причина: Timeout."},
-        {"a holder without a lock",
-         "/dev/null",
-         {},
-         lockAndLook({"minicom (PID 4242)", "cu (PID 7)"}),
-         true,
-         "/dev/null",
-         held + ": minicom (PID 4242), cu (PID 7)."},
-        {"a fresh lock file that names nobody",
-         "/dev/null",
-         {},
-         [&](TPortOpening& o) {
-             std::ofstream(locks / "LCK..null") << "garbage";
-             lockAndLook({"never asked"})(o);
-         },
-         true,
-         "/dev/null",
-         held + ": файл блокировки " + QString::fromStdString((locks / "LCK..null").string()) + '.'},
+        {"a message without a code", reached, TStep::Message, false, "Причина: Timeout." + report},
+        {"holders without a lock", reached, TStep::Held, true, held + "minicom (PID 4242), cu (PID 7)." + report},
+        {"a fresh lock that names nobody", reached, TStep::Locked, true,
+         held + "файл блокировки " + QString::fromStdString(lockFile) + '.' + report},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
-        TPortOpening opening(row.name);
-        EXPECT_EQ(opening.Choose(row.choices, present), row.choices.empty() || !row.choices.front().Away);
-        if (row.steps)
-            row.steps(opening);
+        TPortOpening opening(QStringLiteral("COM1"));
+        EXPECT_EQ(opening.Choose({row.choice}, present), !row.choice.Away);
+        EXPECT_EQ(opening.Path(), row.choice.Away ? "/dev/COM1" : "/dev/null");
+        if (row.step == TStep::NoRights || row.step == TStep::Message) {
+            opening.Failed(row.step == TStep::NoRights ? EACCES : 0, QStringLiteral(" Timeout \n"));
+        } else if (row.step != TStep::None) {
+            if (row.step == TStep::Locked)
+                std::ofstream(lockFile) << "garbage";
+            ASSERT_TRUE(opening.Shared());
+            const TPortLock lock = opening.Lock(locks.string());
+            EXPECT_EQ(lock.Held(), row.step == TStep::Held);
+            if (lock.Held())
+                opening.Unheld({"minicom (PID 4242)", "cu (PID 7)"});
+        }
         EXPECT_EQ(opening.Refused(), row.refused);
-        EXPECT_EQ(opening.Path(), row.path);
-        EXPECT_EQ(opening.FailureTitle(), "Не удалось открыть порт " + row.name);
+        EXPECT_EQ(opening.FailureTitle(), QStringLiteral("Не удалось открыть порт COM1"));
         EXPECT_EQ(opening.FailureDetails(), row.details);
         // The command line's one text: the reason under the title, the report after a blank line.
-        QString whole = opening.FailureDetails();
-        if (!whole.startsWith(QStringLiteral("Причина")))
-            whole.prepend('\n');
-        EXPECT_EQ(opening.FailureText(), opening.FailureTitle() + '\n' + whole);
+        const QString details = opening.FailureDetails();
+        EXPECT_EQ(opening.FailureText(),
+                  opening.FailureTitle() + (details.startsWith(QStringLiteral("Причина")) ? "\n" : "\n\n") + details);
     }
     fs::remove_all(locks);
 }
