@@ -175,23 +175,23 @@ void TfmMain::cbPortChange()
             // An entry the system does not name is opened as it stands.
             opening.Choose(choices, present);
         }
-        if (!opening.Refused())
-            ComPort.SetDeviceName(opening.Path());
-
         // Another program's lock file, or a program that keeps the port open
         // without locking it, would share the station's bytes with us: both
         // make a busy port. Only a real device has either.
-        if (!opening.Refused() && opening.Shared()) {
-            TPortLock lock = opening.Lock(m_options.LockDir);
-            if (!opening.Refused()) {
-                // A newer pick inside the lookup below closes the port and
-                // gives this up with it.
-                m_portLock = std::move(lock);
-                const auto holders =
-                    RunAside([lookup = m_options.PortHolders, path = opening.Path()] { return lookup(path); });
-                if (superseded())
-                    return;
-                opening.Unheld(holders);
+        if (!opening.Refused()) {
+            ComPort.SetDeviceName(opening.Path());
+            if (opening.Shared()) {
+                TPortLock lock = opening.Lock(m_options.LockDir);
+                if (!opening.Refused()) {
+                    // A newer pick inside the lookup below closes the port and
+                    // gives this up with it.
+                    m_portLock = std::move(lock);
+                    const auto holders =
+                        RunAside([lookup = m_options.PortHolders, path = opening.Path()] { return lookup(path); });
+                    if (superseded())
+                        return;
+                    opening.Unheld(holders);
+                }
             }
         }
         if (!opening.Refused()) {
