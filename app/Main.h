@@ -44,6 +44,7 @@ class TLinkLabel;
 class TNumEdit;
 class TPictureButton;
 class TPortList;
+class TPortOpening;
 class TSelector;
 class TTitleTab;
 
@@ -140,7 +141,6 @@ private:
     void CoverProgrButton(bool covered);
 
     // Port choice (PortChoice.cpp).
-    struct TPortAttempt;
     template <class F>
     auto RunAside(F&& job);
     template <class R>
@@ -156,7 +156,7 @@ private:
     void ShowPortTips(const std::vector<vostrel::TPortChoice>& choices);
     static const vostrel::TPortChoice* ChoiceFor(const std::vector<vostrel::TPortChoice>& choices,
                                                  const QString& entry);
-    void ShowPortFailure(const QString& name, const TPortAttempt& attempt);
+    void ShowPortFailure(const vostrel::TPortOpening& opening);
     // Closes ComPort and gives up what marks it as ours.
     void ClosePort();
 

@@ -4,6 +4,7 @@
 #include "Main.h"
 
 #include "ParamFile.h"
+#include "ParamFileLoad.h"
 
 #include "Panels.h"
 #include "PortList.h"
@@ -12,7 +13,6 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
@@ -213,21 +213,11 @@ void TfmMain::LoadParamsFromFile()
         return;
     m_fileFolder = QFileInfo(path).absolutePath();
 
-    const QString refused = QStringLiteral("Параметры не загружены из файла «%1».").arg(Native(path));
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        ShowFileBox(refused, QStringLiteral("Причина: ") + f.errorString());
-        return;
-    }
-    const QByteArray text = f.read(static_cast<qint64>(kMaxParamFileBytes) + 1);
-    if (static_cast<std::size_t>(text.size()) > kMaxParamFileBytes) {
-        ShowFileBox(refused, QStringLiteral("Это не файл параметров: он слишком велик."));
-        return;
-    }
     TParamFile file;
-    TParamFileError error;
-    if (!ParseParamFile(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), file, error)) {
-        ShowFileBox(refused, QString::fromStdString(DescribeParamFileError(error)));
+    const TParamFileLoad load = LoadParamFileAt(path.toStdString(), file);
+    if (!load.Loaded()) {
+        ShowFileBox(QStringLiteral("Параметры не загружены из файла «%1».").arg(Native(path)),
+                    QString::fromStdString(load.Text));
         return;
     }
     // Through the editors' own setters and rules; "Программирование" still

@@ -1,19 +1,17 @@
 // The choice of a port: what each entry of the list reaches, opening it, and
 // telling the operator why a port did not open.
 #include "Main.h"
-#include "PortError.h"
 #include "PortFinder.h"
 #include "PortList.h"
 #include "PortLock.h"
+#include "PortOpening.h"
 
 #include <QMessageBox>
 #include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <future>
 
 using namespace vostrel;
@@ -32,15 +30,6 @@ QString TrimmedControl(const QString& s)
 }
 
 }  // namespace
-
-// What one pick found out, for its failure box. Each pick keeps its own, so
-// a pick that runs inside another cannot change what the other reports.
-struct TfmMain::TPortAttempt {
-    int Error = 0;
-    QString Message;
-    QString Report;       // what the picked name reached
-    QStringList Holders;  // other programs holding the device
-};
 
 template <class R>
 void TfmMain::AwaitAside(const R& result)
@@ -153,8 +142,9 @@ void TfmMain::cbPortChange()
         ProcessMessages();
     };
 
-    TPortAttempt attempt;
-    QString name;
+    // Each pick words its own failure, so a pick that runs inside another
+    // cannot change what the other reports.
+    TPortOpening opening{QString()};
     try {
         StopWaitingFlag = true;
         ++m_portGeneration;
@@ -172,10 +162,10 @@ void TfmMain::cbPortChange()
             return;
 
         // The entry as it stands now, which is what the list shows.
-        name = TrimmedControl(cbPort->currentText());
-        std::string path = DefaultDevicePath(name.toStdString());
+        const QString name = TrimmedControl(cbPort->currentText());
+        opening = TPortOpening(name);
         if (m_options.DevicePath) {
-            path = m_options.DevicePath(name);
+            opening.SetPath(m_options.DevicePath(name));
         } else {
             std::vector<TPresentPort> present;
             const std::vector<TPortChoice> choices = ResolvePorts(&present);
@@ -183,57 +173,45 @@ void TfmMain::cbPortChange()
                 return;
             ShowPortTips(choices);
             // An entry the system does not name is opened as it stands.
-            if (const TPortChoice* choice = ChoiceFor(choices, name)) {
-                if (!choice->Path.empty())
-                    path = choice->Path;
-                attempt.Report =
-                    (choice->Away ? AwayText(*choice) : name + QStringLiteral(": ") + PortToolTip(*choice)) +
-                    QLatin1Char('\n') + PresentPortsText(present);
-                // The name waits for its own adapter; no other is opened in its place.
-                if (choice->Away)
-                    throw ECommError("", 0);
-            }
+            opening.Choose(choices, present);
         }
-        ComPort.SetDeviceName(path);
-
         // Another program's lock file, or a program that keeps the port open
         // without locking it, would share the station's bytes with us: both
         // make a busy port. Only a real device has either.
-        if (IsSharedDevice(path)) {
-            TPortLock lock = TPortLock::Acquire(m_options.LockDir, path);
-            if (lock.Outcome() == TPortLock::TOutcome::Busy) {
-                attempt.Holders << (lock.Holder().empty()
-                                        ? QStringLiteral("файл блокировки ") + QString::fromStdString(lock.LockPath())
-                                        : QString::fromStdString(lock.Holder()));
-                throw ECommError("Device is locked by another program", EBUSY);
+        if (!opening.Refused()) {
+            ComPort.SetDeviceName(opening.Path());
+            if (opening.Shared()) {
+                TPortLock lock = opening.Lock(m_options.LockDir);
+                if (!opening.Refused()) {
+                    // A newer pick inside the lookup below closes the port and
+                    // gives this up with it.
+                    m_portLock = std::move(lock);
+                    const auto holders =
+                        RunAside([lookup = m_options.PortHolders, path = opening.Path()] { return lookup(path); });
+                    if (superseded())
+                        return;
+                    opening.Unheld(holders);
+                }
             }
-            // A newer pick inside the lookup below closes the port and
-            // gives this up with it.
-            m_portLock = std::move(lock);
-            const auto holders = RunAside([lookup = m_options.PortHolders, path] { return lookup(path); });
-            if (superseded())
-                return;
-            for (const std::string& h : holders)
-                attempt.Holders << QString::fromStdString(h);
         }
-        if (!attempt.Holders.isEmpty())
-            throw ECommError("Device is held by another program", EBUSY);
-        // The system's open can take seconds (an outgoing Bluetooth port):
-        // the window goes on painting and taking picks meanwhile.
-        m_pendingOpen = std::async(std::launch::async, [open = m_options.OpenPort, this] { open(ComPort); }).share();
-        const std::shared_future<void> opened = m_pendingOpen;
-        AwaitAside(opened);
-        if (superseded())
-            return;
-        opened.get();
-        for (int i = 0; i < 3; ++i) {
-            pause(10);
+        if (!opening.Refused()) {
+            // The system's open can take seconds (an outgoing Bluetooth port):
+            // the window goes on painting and taking picks meanwhile.
+            m_pendingOpen =
+                std::async(std::launch::async, [open = m_options.OpenPort, this] { open(ComPort); }).share();
+            const std::shared_future<void> opened = m_pendingOpen;
+            AwaitAside(opened);
             if (superseded())
                 return;
+            opened.get();
+            for (int i = 0; i < 3; ++i) {
+                pause(10);
+                if (superseded())
+                    return;
+            }
         }
     } catch (const ECommError& e) {
-        attempt.Error = e.ErrorCode;
-        attempt.Message = QString::fromLocal8Bit(e.what());
+        opening.Failed(e.ErrorCode, QString::fromLocal8Bit(e.what()));
     } catch (...) {
         // Any other failure counts as a port that did not open.
     }
@@ -243,38 +221,18 @@ void TfmMain::cbPortChange()
         StartTimer->start();
     } else {
         m_portLock.Release();
-        ShowPortFailure(name, attempt);
+        ShowPortFailure(opening);
     }
 }
 
-void TfmMain::ShowPortFailure(const QString& name, const TPortAttempt& attempt)
+void TfmMain::ShowPortFailure(const TPortOpening& opening)
 {
     QMessageBox box(this);
     box.setObjectName(QStringLiteral("PortFailureBox"));
     box.setWindowTitle(QStringLiteral("Vostrel"));
-    box.setText(QStringLiteral("Не удалось открыть порт ") + name);
+    box.setText(opening.FailureTitle());
     box.setStandardButtons(QMessageBox::Ok);
-
-    QString reason;
-    if (attempt.Error > 0)
-        reason = SystemErrorText(attempt.Error);
-    else if (!attempt.Message.isEmpty())
-        reason = attempt.Message.trimmed();
-    QString info;
-    if (!reason.isEmpty()) {
-        info = QStringLiteral("Причина: ") + reason + QLatin1Char('.');
-        const TPortErrorKind kind = attempt.Error > 0 ? PortErrorKind(attempt.Error) : TPortErrorKind::Other;
-        if (kind == TPortErrorKind::NoRights) {
-            info += QStringLiteral("\nНет прав на устройство: пользователь должен входить в группу, "
-                                   "которой принадлежит устройство (обычно dialout), затем войти в систему заново.");
-        } else if (kind == TPortErrorKind::Busy) {
-            info += QStringLiteral("\nПорт занят: его держит другая программа");
-            info += attempt.Holders.isEmpty() ? QStringLiteral(".")
-                                              : QStringLiteral(": ") + attempt.Holders.join(", ") + '.';
-        }
-    }
-    if (!attempt.Report.isEmpty())
-        info += (info.isEmpty() ? QString() : QStringLiteral("\n\n")) + attempt.Report;
+    const QString info = opening.FailureDetails();
     if (!info.isEmpty())
         box.setInformativeText(info);
     box.exec();

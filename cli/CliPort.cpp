@@ -1,15 +1,13 @@
 #include "CliPort.h"
 
 #include "CommLink.h"
-#include "PortError.h"
 #include "PortFinder.h"
+#include "PortOpening.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 
 namespace vostrel {
 
@@ -44,72 +42,32 @@ bool TCliPort::Open(const std::string& name, const std::string& lockDir)
     Close();
     m_name = NormalisedPortName(name);
     m_failure.clear();
-    int error = 0;
-    QString message;
-    QString report;
-    QStringList holders;
+    TPortOpening opening(QString::fromStdString(m_name));
+    m_path = opening.Path();
     try {
-        m_path = DefaultDevicePath(m_name);
         const std::vector<TPresentPort> present = ListPresentPorts();
         // One fresh session per run: the name reaches what it reaches now.
         TPortBindings bindings;
-        const std::vector<TPortChoice> choices = FindPortChoices(present, &bindings);
-        const auto choice =
-            std::find_if(choices.begin(), choices.end(), [&](const TPortChoice& c) { return c.Name == m_name; });
-        if (choice != choices.end()) {
-            if (!choice->Path.empty())
-                m_path = choice->Path;
-            report = (choice->Away ? AwayText(*choice)
-                                   : QString::fromStdString(m_name) + QStringLiteral(": ") + PortToolTip(*choice)) +
-                     QLatin1Char('\n') + PresentPortsText(present);
-            if (choice->Away)
-                throw ECommError("", 0);
-        }
-        if (IsSharedDevice(m_path)) {
-            TPortLock lock = TPortLock::Acquire(lockDir, m_path);
-            if (lock.Outcome() == TPortLock::TOutcome::Busy) {
-                holders << (lock.Holder().empty()
-                                ? QStringLiteral("файл блокировки ") + QString::fromStdString(lock.LockPath())
-                                : QString::fromStdString(lock.Holder()));
-                throw ECommError("Device is locked by another program", EBUSY);
+        const bool reached = opening.Choose(FindPortChoices(present, &bindings), present);
+        m_path = opening.Path();
+        if (reached && opening.Shared()) {
+            TPortLock lock = opening.Lock(lockDir);
+            if (!opening.Refused()) {
+                m_lock = std::move(lock);
+                opening.Unheld(PortHolders(opening.Path()));
             }
-            m_lock = std::move(lock);
-            for (const std::string& h : PortHolders(m_path))
-                holders << QString::fromStdString(h);
         }
-        if (!holders.isEmpty())
-            throw ECommError("Device is held by another program", EBUSY);
-        OpenStationLine(m_comm, m_path);
+        if (!opening.Refused())
+            OpenStationLine(m_comm, m_path);
     } catch (const ECommError& e) {
-        error = e.ErrorCode;
-        message = QString::fromLocal8Bit(e.what());
+        opening.Failed(e.ErrorCode, QString::fromLocal8Bit(e.what()));
     } catch (const std::exception& e) {
-        message = QString::fromLocal8Bit(e.what());
+        opening.Failed(0, QString::fromLocal8Bit(e.what()));
     }
     if (m_comm.IsOpen())
         return true;
     m_lock.Release();
-
-    QString text = QStringLiteral("Не удалось открыть порт ") + QString::fromStdString(m_name);
-    QString reason;
-    if (error > 0)
-        reason = SystemErrorText(error);
-    else if (!message.trimmed().isEmpty())
-        reason = message.trimmed();
-    if (!reason.isEmpty()) {
-        text += QStringLiteral("\nПричина: ") + reason + QLatin1Char('.');
-        const TPortErrorKind kind = error > 0 ? PortErrorKind(error) : TPortErrorKind::Other;
-        if (kind == TPortErrorKind::NoRights) {
-            text += QStringLiteral("\nНет прав на устройство: пользователь должен входить в группу, "
-                                   "которой принадлежит устройство (обычно dialout), затем войти в систему заново.");
-        } else if (kind == TPortErrorKind::Busy) {
-            text += QStringLiteral("\nПорт занят: его держит другая программа");
-            text += holders.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + holders.join(", ") + '.';
-        }
-    }
-    if (!report.isEmpty())
-        text += QStringLiteral("\n\n") + report;
-    m_failure = text.toStdString();
+    m_failure = opening.FailureText().toStdString();
     return false;
 }
 

@@ -3,37 +3,16 @@
 #include "BlockTexts.h"
 #include "Output.h"
 
-#include <QFile>
-#include <QFileInfo>
-
-#include <string_view>
+#include "ParamFileLoad.h"
 
 namespace vostrel {
 
-// Reads and checks a parameter file; a failure is told on err, naming the
-// file and, for a refused one, its line and field.
 bool LoadParamFile(const std::string& path, TParamFile& file, std::FILE* err)
 {
-    const auto refuse = [&](const std::string& why) {
-        PrintLine(err, why);
-        return false;
-    };
-    QFile f(QString::fromUtf8(path));
-    if (!f.open(QIODevice::ReadOnly)) {
-        const QFileInfo info(f.fileName());
-        const std::string why = !info.exists()       ? "файла нет"
-                                : info.isDir()       ? "это папка"
-                                : !info.isReadable() ? "нет прав на чтение"
-                                                     : ToUtf8(f.errorString());
-        return refuse("Не удалось прочитать файл " + path + ": " + why);
-    }
-    const QByteArray data = f.read(static_cast<qint64>(kMaxParamFileBytes) + 1);
-    if (static_cast<std::size_t>(data.size()) > kMaxParamFileBytes)
-        return refuse("Файл " + path + " слишком велик для файла параметров");
-    TParamFileError parseError;
-    if (!ParseParamFile(std::string_view(data.constData(), static_cast<std::size_t>(data.size())), file, parseError))
-        return refuse(path + ": " + DescribeParamFileError(parseError));
-    return true;
+    const TParamFileLoad load = LoadParamFileAt(path, file);
+    if (!load.Loaded())
+        PrintLine(err, path + ": " + load.Text);
+    return load.Loaded();
 }
 
 int RunShow(const TCommandLine& line, const TCliContext& context)

@@ -11,8 +11,8 @@
 
 namespace vostrel {
 
-// Reads and checks a parameter file; a failure is told on err, naming the
-// file and, for a refused one, its line and field.
+// Reads and checks a parameter file; a failure is told on err after the
+// file's name, for a refused one with its line and field.
 bool LoadParamFile(const std::string& path, TParamFile& file, std::FILE* err);
 
 int RunShow(const TCommandLine& line, const TCliContext& context);

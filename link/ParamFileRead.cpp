@@ -232,7 +232,7 @@ bool vostrel::ParseParamFile(std::string_view text, TParamFile& out, TParamFileE
 {
     if (text.size() > kMaxParamFileBytes)
         return Fail(error, 0, "",
-                    "это не файл параметров: он слишком велик, больше " + std::to_string(kMaxParamFileBytes / 1024) +
+                    "Это не файл параметров: он слишком велик, больше " + std::to_string(kMaxParamFileBytes / 1024) +
                         " КиБ");
     TParamFile file;
     std::array<int, kFieldCount> fieldLine{};

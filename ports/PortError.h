@@ -15,7 +15,8 @@ TPortErrorKind PortErrorKind(int code);
 
 // A port that failed in the middle of an exchange, as the window and the
 // command-line programmer report it: the system's text for the code the
-// serial component kept, its own message only where it kept no code.
+// serial component kept, its own message only where it kept no code. A port
+// that did not open is told by TPortOpening (PortOpening.h).
 QString PortFailureText(const QString& name, int code, const QString& message);
 
 }  // namespace vostrel

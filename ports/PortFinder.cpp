@@ -1,7 +1,6 @@
 // The naming rule and the texts, the same on every system: which port each
 // name takes, the session's bindings, and what the operator reads about it.
 #include "PortFinder.h"
-#include "PortError.h"
 
 #include <QStringList>
 
@@ -356,12 +355,6 @@ QString PresentPortsText(const std::vector<TPresentPort>& present)
     }
     const QString lead = present.size() == 1 ? QStringLiteral("Найден порт: ") : QStringLiteral("Найдены порты: ");
     return lead + items.join(QStringLiteral(", ")) + QLatin1Char('.');
-}
-
-QString PortFailureText(const QString& name, int code, const QString& message)
-{
-    const QString reason = code > 0 ? SystemErrorText(code) : message.trimmed();
-    return QStringLiteral("Ошибка порта ") + name + QStringLiteral(": ") + reason + QLatin1Char('.');
 }
 
 }  // namespace vostrel
