@@ -24,9 +24,10 @@ class TCliRun {
 public:
     // Starts VOSTREL_CLI with args; env entries ("NAME=value") replace the
     // inherited ones of that name. Output goes to files in dir, or with piped
-    // both streams into one pipe that ReadUntil reads and CloseOutput ends.
+    // both streams into one pipe that ReadUntil reads and CloseOutput ends;
+    // errPipeBytes > 0 sends standard error alone into a pipe of that size.
     TCliRun(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& dir,
-            bool piped = false)
+            bool piped = false, int errPipeBytes = 0)
         : m_out(dir / "stdout.txt"), m_err(dir / "stderr.txt")
     {
         std::vector<std::string> environment = env;
@@ -55,13 +56,16 @@ public:
         const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         int input[2];
         int output[2] = {-1, -1};
-        if (out < 0 || err < 0 || pipe2(input, O_CLOEXEC) != 0 || (piped && pipe2(output, O_CLOEXEC) != 0))
+        const bool ownPipe = piped || errPipeBytes > 0;
+        if (out < 0 || err < 0 || pipe2(input, O_CLOEXEC) != 0 || (ownPipe && pipe2(output, O_CLOEXEC) != 0))
             return;
+        if (errPipeBytes > 0)
+            fcntl(output[1], F_SETPIPE_SZ, errPipeBytes);
         const pid_t pid = fork();
         if (pid == 0) {
             dup2(input[0], STDIN_FILENO);
             dup2(piped ? output[1] : out, STDOUT_FILENO);
-            dup2(piped ? output[1] : err, STDERR_FILENO);
+            dup2(ownPipe ? output[1] : err, STDERR_FILENO);
             execve(a[0], a.data(), e.data());
             _exit(127);
         }
@@ -70,7 +74,7 @@ public:
         close(err);
         close(input[0]);
         m_input = input[1];
-        if (piped) {
+        if (ownPipe) {
             close(output[1]);
             m_pipe = output[0];
             fcntl(m_pipe, F_SETFL, O_NONBLOCK);

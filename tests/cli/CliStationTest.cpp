@@ -18,6 +18,9 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <thread>
+
+#include <sys/resource.h>
 
 namespace vostrel {
 
@@ -563,6 +566,99 @@ TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
         EXPECT_EQ(station->Packets().back().Number, kPacketClosing);
     }
     EXPECT_EQ(Copies(dir / "data", "_read.txt").size(), 6u);
+}
+
+}  // namespace vostrel
+
+namespace vostrel {
+
+namespace {
+
+// The CPU time of the children reaped so far, in ms.
+long ChildrenCpuMs()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
+}
+
+// The worked set, which programs kWorkedBlock.
+void WritePlan(const fs::path& path)
+{
+    TParamFile plan;
+    plan.Set = WorkedSet();
+    WriteText(path, FormatParamFile(plan));
+}
+
+}  // namespace
+
+// A terminal paused with Ctrl+S, or "| less" left unread: standard error
+// takes 4 KiB and then nothing, while the exchange log goes on. Every station
+// on both ports still gets its packet 09 whole and on time.
+TEST_F(CliStation, AStalledOutputHoldsUpNoPort)
+{
+    StationConfig config = PacedStation();
+    config.GreetOnWait = true;
+    StationSimulator a(config);
+    StationSimulator b(config);
+    WritePlan(dir / "plan.txt");
+
+    TCliRun run({"-v", "program", a.SlavePath() + "," + b.SlavePath(), (dir / "plan.txt").string(), "--each"}, env, dir,
+                false, 4096);
+    ASSERT_TRUE(run.Started());
+    const auto twoEach = [&] { return a.ProgrammedBlocks().size() >= 2 && b.ProgrammedBlocks().size() >= 2; };
+    EXPECT_TRUE(Eventually(twoEach, 40000));
+    run.Signal(SIGINT);
+    // Read at last, the output lets the program end.
+    run.ReadUntil("\x7F never printed", 30000);
+    EXPECT_EQ(run.Wait(15000), ExitCode::Done);
+    for (const StationSimulator* s : {&a, &b}) {
+        for (const ReceivedPacket& p : s->ProgrammedBlocks()) {
+            EXPECT_TRUE(p.CrcOk);
+            EXPECT_EQ(p.Data, kWorkedBlock);
+        }
+    }
+}
+
+// Nothing is printed while the command waits; the reader of its output goes
+// away all the same, and the command ends within about a second.
+TEST_F(CliStation, AReaderThatLeftEndsAWaitingCommand)
+{
+    StationSimulator silent;
+    WritePlan(dir / "plan.txt");
+    TCliRun run({"program", silent.SlavePath(), (dir / "plan.txt").string()}, env, dir, true);
+    ASSERT_TRUE(run.ReadUntil("Ожидание", 15000));
+    std::this_thread::sleep_for(300ms);
+    run.CloseOutput();
+    EXPECT_EQ(run.Wait(5000), ExitCode::OutputLost);
+    EXPECT_TRUE(silent.ReceivedBytes().empty());
+}
+
+// Ctrl+C while the answer of a station that never answers is awaited: the
+// answer's window runs out asleep, then the station gets its goodbye.
+TEST_F(CliStation, CtrlCInTheAnswerWindowDoesNotSpin)
+{
+    std::atomic<TCliRun*> cli{nullptr};
+    std::atomic<int> fromUtility{0};
+    StationConfig config;
+    config.GreetOnWait = true;
+    config.OnByte = [&](const LineByte& byte) {
+        if (!byte.FromStation && ++fromUtility == 7 && cli.load() != nullptr)
+            cli.load()->Signal(SIGINT);
+    };
+    StationSimulator mute(config);
+    mute.SetFault(StationFault::Silence, -1, true);
+    WritePlan(dir / "plan.txt");
+
+    const long before = ChildrenCpuMs();
+    {
+        auto run = Start({"program", mute.SlavePath(), (dir / "plan.txt").string()});
+        cli = run.get();
+        EXPECT_EQ(run->Wait(20000), ExitCode::Interrupted) << run->Err();
+        cli = nullptr;
+    }
+    // The whole run, start-up included; a spin takes most of the second.
+    EXPECT_LT(ChildrenCpuMs() - before, 400);
 }
 
 }  // namespace vostrel
