@@ -86,6 +86,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
     std::vector<std::string> positional;
     bool optionsEnded = false;
     bool haveOutput = false;
+    bool haveLog = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (optionsEnded || a.size() < 2 || a[0] != '-') {
@@ -110,6 +111,16 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             }
             out.Output = args[++i];
             haveOutput = true;
+        } else if (a == "--log") {
+            if (i + 1 >= args.size()) {
+                out.Error = "после --log нужно имя файла";
+                return out;
+            }
+            out.Log = args[++i];
+            haveLog = true;
+        } else if (a.rfind("--log=", 0) == 0) {
+            out.Log = a.substr(6);
+            haveLog = true;
         } else if (a.rfind("--output=", 0) == 0) {
             out.Output = a.substr(9);
             haveOutput = true;
@@ -186,6 +197,19 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
         out.Error = "--verify только для команд program и restore";
         return out;
     }
+    if (haveLog && (read || shape->Command == TCommand::Program || shape->Command == TCommand::Restore)) {
+        // The record goes after what was read or programmed, never into it.
+        bool clash = out.Log.empty() || std::find(operands.begin(), operands.end(), out.Log) != operands.end();
+        for (std::size_t k = 0; read && k < out.Ports.size(); ++k)
+            clash = clash || OutputForPort(out.Output, out.Ports[k], out.Ports.size() > 1) == out.Log;
+        if (clash) {
+            out.Error = out.Log.empty() ? "пустое имя файла журнала" : "журнал " + out.Log + " — это файл команды";
+            return out;
+        }
+    } else if (haveLog) {
+        out.Error = "--log только для команд read, program и restore";
+        return out;
+    }
     // Two ports whose files would have the same name would write over each other.
     for (std::size_t k = 0; read && k < out.Ports.size(); ++k) {
         for (std::size_t j = 0; j < k; ++j) {
@@ -221,6 +245,10 @@ std::string HelpText(const std::string& copiesFolder)
            "  --verify           после программирования прочитать станцию ещё раз (её нужно\n"
            "                     снова перевести в режим программирования) и сравнить с\n"
            "                     отправленным: «проверено» или каждое отличие (program, restore)\n"
+           "  --log ФАЙЛ         дописывать в ФАЙЛ строку на каждое событие: станция\n"
+           "                     прочитана, запрограммирована, проверена, ответ отклонён,\n"
+           "                     остановка, итог (read, program, restore); CSV в UTF-8,\n"
+           "                     разделитель «;», открывается в электронной таблице\n"
            "  -v, --verbose      печатать журнал обмена со станцией\n"
            "  -h, --help         эта справка\n"
            "\n"
@@ -241,7 +269,7 @@ std::string HelpText(const std::string& copiesFolder)
            "  2    файл не прочитан или содержит ошибку (названы строка и поле)\n"
            "  3    порт не открылся или отказал во время обмена\n"
            "  4    станция не запрограммирована: восстановление отклонено\n"
-           "  5    read: файл не записан\n"
+           "  5    read: файл не записан; --log: журнал не открылся\n"
            "  6    diff: файлы различаются\n"
            "  7    вывод не дошёл (канал вывода закрыт); начатый обмен со станцией завершён\n"
            "  8    --verify: станция прочитана не такой, какой её запрограммировали\n"

@@ -14,6 +14,7 @@ struct TCommandLine {
     std::vector<std::string> Ports;  // read, program: one or more; restore: one
     std::vector<std::string> Files;  // program: FILE; restore: COPY; show: FILE; diff: A B
     std::string Output;              // read: -o FILE
+    std::string Log;                 // read, program, restore: --log FILE, the record
     bool Each = false;               // program --each
     bool Yes = false;                // restore --yes
     bool Verify = false;             // program, restore --verify: read each station back

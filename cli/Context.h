@@ -14,6 +14,8 @@
 
 namespace vostrel {
 
+class TRecord;
+
 // The exit codes, as --help and the manual page give them.
 namespace ExitCode {
 inline constexpr int Done = 0;
@@ -21,7 +23,7 @@ inline constexpr int Usage = 1;
 inline constexpr int BadFile = 2;        // a file unreadable or refused
 inline constexpr int PortFailed = 3;     // the port did not open or failed during the exchange
 inline constexpr int NotProgrammed = 4;  // the operator declined a restore
-inline constexpr int NotWritten = 5;     // read: the output file could not be written
+inline constexpr int NotWritten = 5;     // read: the output file could not be written; --log: the record not opened
 inline constexpr int Differ = 6;         // diff: the files differ
 inline constexpr int OutputLost = 7;     // the output could not be written; the exchange begun was finished
 inline constexpr int NotVerified = 8;    // --verify: a station read back otherwise than it was programmed
@@ -44,6 +46,7 @@ struct TCliContext {
     TCliTimings Timings;
     std::function<bool()> Stop = Interrupted;
     std::function<std::optional<std::string>()> AskLine = ReadAnswerLine;
+    TRecord* Record = nullptr;  // --log: where each event is recorded
 };
 
 }  // namespace vostrel

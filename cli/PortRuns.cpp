@@ -1,6 +1,7 @@
 #include "PortRuns.h"
 
 #include "Output.h"
+#include "Record.h"
 
 #include <algorithm>
 #include <exception>
@@ -18,7 +19,9 @@ std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& co
     for (std::size_t k = 0; k < line.Ports.size(); ++k) {
         runs[k].Port = line.Ports[k];
         sessions.push_back(std::make_unique<TStationSession>(context, line.Ports[k], line.Verbose, several));
-        if (!sessions[k]->Open()) {
+        const bool opened = sessions[k]->Open();
+        runs[k].Device = sessions[k]->DevicePath();
+        if (!opened) {
             // Two names of one device: the second finds it held, by this very command.
             const auto twin = std::find_if(sessions.begin(), sessions.end() - 1, [&](const auto& open) {
                 return open && SameDevice(open->DevicePath(), sessions[k]->DevicePath());
@@ -89,26 +92,43 @@ int CombinedCode(const std::vector<TPortRun>& runs, bool each)
     return other != codes.end() ? *other : ExitCode::Done;
 }
 
+namespace {
+
+// What one port did, as the summary says it after the port's name.
+std::string SummaryOf(const TPortRun& r, const TCommandLine& line)
+{
+    std::string text;
+    if (line.Command == TCommand::Read) {
+        text += !r.File.empty()                   ? "прочитано в " + r.File
+                : r.Code == ExitCode::Interrupted ? "не прочитано: прервано"
+                                                  : "не прочитано";
+    } else {
+        const int failed = r.NotVerified + (r.Trouble.empty() ? 0 : 1);
+        text += "запрограммировано " + std::to_string(r.Programmed);
+        if (line.Verify)
+            text += ", проверено " + std::to_string(r.Verified);
+        text += ", отклонено " + std::to_string(r.Refused) + ", сбоев " + std::to_string(failed);
+    }
+    if (!r.Trouble.empty())
+        text += " (" + r.Trouble + ")";
+    return text;
+}
+
+}  // namespace
+
 void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context)
 {
     PrintLine(context.Out, "Итог:");
-    for (const TPortRun& r : runs) {
-        std::string text = "  " + r.Port + "  ";
-        if (line.Command == TCommand::Read) {
-            text += !r.File.empty()                   ? "прочитано в " + r.File
-                    : r.Code == ExitCode::Interrupted ? "не прочитано: прервано"
-                                                      : "не прочитано";
-        } else {
-            const int failed = r.NotVerified + (r.Trouble.empty() ? 0 : 1);
-            text += "запрограммировано " + std::to_string(r.Programmed);
-            if (line.Verify)
-                text += ", проверено " + std::to_string(r.Verified);
-            text += ", отклонено " + std::to_string(r.Refused) + ", сбоев " + std::to_string(failed);
-        }
-        if (!r.Trouble.empty())
-            text += " (" + r.Trouble + ")";
-        PrintLine(context.Out, text);
-    }
+    for (const TPortRun& r : runs)
+        PrintLine(context.Out, "  " + r.Port + "  " + SummaryOf(r, line));
+}
+
+void RecordSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context)
+{
+    if (context.Record == nullptr)
+        return;
+    for (const TPortRun& r : runs)
+        context.Record->Append({r.Port, r.Device, 0, RecordEvent::Summary, SummaryOf(r, line), {}, ""});
 }
 
 }  // namespace vostrel

@@ -15,6 +15,7 @@ namespace vostrel {
 // What one port did, for the summary and the exit code.
 struct TPortRun {
     std::string Port;
+    std::string Device;  // what the port's name reached
     int Code = ExitCode::Done;
     bool StoppedWaiting = false;  // stopped while waiting for a new station
     int Programmed = 0;
@@ -37,5 +38,7 @@ std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& co
 int CombinedCode(const std::vector<TPortRun>& runs, bool each);
 
 void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context);
+// The summary's rows at the end of the record, when there is one.
+void RecordSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context);
 
 }  // namespace vostrel

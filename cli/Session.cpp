@@ -5,6 +5,9 @@
 #include "Output.h"
 #include "Packets.h"
 #include "PortError.h"
+#include "Record.h"
+
+#include <QFileInfo>
 
 namespace vostrel {
 
@@ -69,6 +72,9 @@ bool TStationSession::NextStation(TByteArray& block)
             m_progress.Note(std::string("Станция не прислала свои параметры.") + kAgain);
         else
             m_progress.Note(kDamagedAnswerText);
+        Record(RecordEvent::Refused, read == TStationExchange::TRead::BadGreeting ? "неправильное приветствие"
+                                     : read == TStationExchange::TRead::Missing ? "нет параметров станции"
+                                                                                : "ответ повреждён");
     }
 }
 
@@ -78,6 +84,8 @@ TParameterSet TStationSession::ShowAndKeep(const std::string& kind, const TByteA
     m_editors = ShownSet(block, previous);
     const TCopySaved saved = SaveCopy(QString::fromUtf8(m_context.CopiesFolder),
                                       CopyOfBlock(kind, QString::fromStdString(PortText()), block, previous));
+    if (saved.Ok)
+        m_copies.push_back(ToUtf8(QFileInfo(saved.Path).fileName()));
     if (!saved.Ok)
         m_progress.Note(ToUtf8(saved.Reason) + goingOn);
     else if (kind == "read")
@@ -130,16 +138,30 @@ int TStationSession::PortFailure(const std::exception& e)
 {
     m_progress.Clear();
     const auto* comm = dynamic_cast<const ECommError*>(&e);
-    PrintLine(m_context.Err,
-              ToUtf8(PortFailureText(QString::fromStdString(m_port.Name()), comm != nullptr ? comm->ErrorCode : 0,
-                                     QString::fromLocal8Bit(e.what()))));
+    const std::string text =
+        ToUtf8(PortFailureText(QString::fromStdString(m_port.Name()), comm != nullptr ? comm->ErrorCode : 0,
+                               QString::fromLocal8Bit(e.what())));
+    PrintLine(m_context.Err, text);
     Finish();
+    Record(RecordEvent::PortFailed, text);
     return ExitCode::PortFailed;
 }
 
 bool TStationSession::StopWaiting()
 {
     return m_context.Stop() || (OutputLost(m_context) && !m_host.Connected());
+}
+
+bool TStationSession::Record(const char* event, const std::string& details, const std::string& note)
+{
+    try {
+        std::vector<std::string> copies;
+        copies.swap(m_copies);
+        return m_context.Record == nullptr ||
+               m_context.Record->Append({PortName(), DevicePath(), m_station, event, details, copies, note});
+    } catch (const std::exception&) {
+        return false;  // no memory for the row: as a row not written
+    }
 }
 
 std::string TStationSession::PortText() const

@@ -64,6 +64,14 @@ public:
     // Greetings and answers refused on this port; the station was asked again.
     int Refused() const { return m_refused; }
 
+    // The number on this port of the station the rows are about (refused
+    // answers and a failure too); 1 until set.
+    void SetStation(int number) { m_station = number; }
+    // A row about this port's station in the record when --log keeps one,
+    // naming the copies kept since the last row. Never throws; false when the
+    // record could not take it.
+    bool Record(const char* event, const std::string& details = "", const std::string& note = "");
+
 private:
     const TCliContext& m_context;
     TProgress m_progress;
@@ -74,6 +82,8 @@ private:
     std::string m_portName;
     TParameterSet m_editors;  // the window's start-up values
     int m_refused = 0;
+    int m_station = 1;
+    std::vector<std::string> m_copies;  // file names, for the next row
 };
 
 }  // namespace vostrel

@@ -6,6 +6,7 @@
 #include "ParamFile.h"
 #include "PortRuns.h"
 #include "Progress.h"
+#include "Record.h"
 #include "Session.h"
 
 #include <QSaveFile>
@@ -16,6 +17,29 @@ namespace vostrel {
 namespace {
 
 const char* const kProgramsWithoutCopy = " Станция программируется и без копии.";
+
+// The context with the record --log asks for; false, said, when it cannot be
+// opened: before any port is.
+bool WithRecord(const TCommandLine& line, TRecord& record, TCliContext& context)
+{
+    if (line.Log.empty())
+        return true;
+    if (!record.Open(line.Log)) {
+        PrintLine(context.Err, "Не удалось открыть журнал " + line.Log + ": " + record.Failure());
+        return false;
+    }
+    context.Record = &record;
+    return true;
+}
+
+// Once a port's work ended on a stop.
+void RecordStop(TStationSession& session, const TPortRun& run, bool verify)
+{
+    const bool unverified = verify && run.Verified + run.NotVerified < run.Programmed;
+    session.Record(RecordEvent::Stopped, run.StoppedWaiting ? "во время ожидания станции"
+                                         : unverified       ? "до проверки"
+                                                            : "до программирования");
+}
 
 // Reads the station back and says whether it holds what it was sent; false
 // when a stop came before it was read.
@@ -30,9 +54,11 @@ bool VerifyStation(TStationSession& session, const TByteArray& sent, const std::
     } else if (verified == TStationSession::TVerified::Same) {
         ++run.Verified;
         result = "проверено";
+        session.Record(RecordEvent::Verified);
     } else {
         ++run.NotVerified;
         result = "проверка не пройдена: " + Joined(differences, "; ");
+        session.Record(RecordEvent::NotVerified, Joined(differences, "; "));
     }
     PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + what + ": " + result);
     return verified != TStationSession::TVerified::Stopped;
@@ -46,6 +72,8 @@ void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, 
         if (!session.NextStation(block)) {
             session.Finish();
             run.Code = ExitCode::Interrupted;
+            run.StoppedWaiting = true;
+            RecordStop(session, run, false);
             return;
         }
         file.Set = session.ShowAndKeep("read", block);
@@ -64,11 +92,13 @@ void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, 
         PrintLine(context.Err, "Не удалось записать файл " + output + ": " + ToUtf8(out.errorString()));
         run.Code = ExitCode::NotWritten;
         run.Trouble = "файл не записан";
+        session.Record(RecordEvent::Read, "файл " + output + " не записан: " + ToUtf8(out.errorString()), file.Note);
         return;
     }
     // Also after a late Ctrl+C: the station was read and has had its goodbye.
     PrintLine(context.Err, "Параметры станции записаны в файл " + output);
     run.File = output;
+    session.Record(RecordEvent::Read, "в файл " + output, file.Note);
 }
 
 void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, const TCommandLine& line,
@@ -77,6 +107,7 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
     run.Code = ExitCode::Interrupted;
     try {
         for (;;) {
+            session.SetStation(run.Programmed + 1);
             TByteArray block;
             if (!session.NextStation(block)) {
                 run.StoppedWaiting = true;
@@ -92,8 +123,9 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
             ++run.Programmed;
             const std::string station = "станция " + std::to_string(run.Programmed);
             const std::vector<std::string> changes = ChangedFields(shown, programmed);
-            PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station + ": " +
-                                       (changes.empty() ? "без изменений" : Joined(changes, "; ")));
+            const std::string changed = changes.empty() ? "без изменений" : Joined(changes, "; ");
+            PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station + ": " + changed);
+            session.Record(RecordEvent::Programmed, changed, plan.Note);
             if (line.Verify && !VerifyStation(session, sent, station, run, context))
                 break;
             if (!line.Each) {
@@ -109,6 +141,8 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
         run.Trouble = "отказ порта";
         return;
     }
+    if (run.Code == ExitCode::Interrupted)
+        RecordStop(session, run, line.Verify);
     if (run.NotVerified > 0)
         run.Code = ExitCode::NotVerified;
 }
@@ -126,19 +160,25 @@ bool IsYes(std::string answer)
 
 }  // namespace
 
-int RunRead(const TCommandLine& line, const TCliContext& context)
+int RunRead(const TCommandLine& line, const TCliContext& given)
 {
+    TCliContext context = given;
+    TRecord record([&](const std::string& text) { PrintLine(context.Err, text); });
+    if (!WithRecord(line, record, context))
+        return ExitCode::NotWritten;
     const bool several = line.Ports.size() > 1;
     const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
         ReadOn(session, run, OutputForPort(line.Output, run.Port, several), context);
     });
     if (several)
         PrintSummary(runs, line, context);
+    RecordSummary(runs, line, context);
     return CombinedCode(runs, false);
 }
 
-int RunProgram(const TCommandLine& line, const TCliContext& context)
+int RunProgram(const TCommandLine& line, const TCliContext& given)
 {
+    TCliContext context = given;
     TParamFile file;
     if (!LoadParamFile(line.Files[0], file, context.Err))
         return ExitCode::BadFile;
@@ -147,35 +187,29 @@ int RunProgram(const TCommandLine& line, const TCliContext& context)
         PrintLine(context.Err, line.Files[0] + ": " + DescribeParamFileError(limits));
         return ExitCode::BadFile;
     }
+    TRecord record([&](const std::string& text) { PrintLine(context.Err, text); });
+    if (!WithRecord(line, record, context))
+        return ExitCode::NotWritten;
     const std::vector<TPortRun> runs = OnEachPort(
         line, context, [&](TStationSession& session, TPortRun& run) { ProgramOn(session, run, file, line, context); });
     if (line.Ports.size() > 1)
         PrintSummary(runs, line, context);
+    RecordSummary(runs, line, context);
     return CombinedCode(runs, line.Each);
 }
 
-int RunRestore(const TCommandLine& line, const TCliContext& context)
-{
-    TParamFile copy;
-    if (!LoadParamFile(line.Files[0], copy, context.Err))
-        return ExitCode::BadFile;
-    if (!copy.Raw || copy.Raw->size() != static_cast<std::size_t>(kBlockSize)) {
-        PrintLine(context.Err, line.Files[0] +
-                                   ": в файле нет байтов копии (строки «Блок»); восстановить можно только копию, "
-                                   "для своих файлов служит команда program");
-        return ExitCode::BadFile;
-    }
+namespace {
 
-    TStationSession session(context, line.Ports[0], line.Verbose, false);
-    if (!session.Open()) {
-        PrintLine(context.Err, session.Failure());
-        return ExitCode::PortFailed;
-    }
-    TPortRun run;
+// The copy written into the station on session's port once the operator
+// agrees; the exit code.
+int RestoreOn(TStationSession& session, TPortRun& run, const TParamFile& copy, const TCommandLine& line,
+              const TCliContext& context)
+{
     try {
         TByteArray block;
         if (!session.NextStation(block)) {
             session.Finish();
+            run.StoppedWaiting = true;
             return ExitCode::Interrupted;
         }
         session.ShowAndKeep("read", block, kProgramsWithoutCopy);
@@ -219,15 +253,49 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
             return ExitCode::Interrupted;
         }
         PrintLine(context.Out, Now() + "  " + session.PortName() + "  копия записана в станцию");
+        ++run.Programmed;
+        session.Record(RecordEvent::Programmed,
+                       "из копии " + line.Files[0] + ": " +
+                           (changes.empty() ? "значения параметров совпадают" : Joined(changes, "; ")),
+                       copy.Note);
         if (line.Verify && !VerifyStation(session, sent, "копия", run, context)) {
             session.Finish();
             return ExitCode::Interrupted;
         }
         session.Finish();
     } catch (const std::exception& e) {
+        run.Trouble = "отказ порта";
         return session.PortFailure(e);
     }
     return run.NotVerified > 0 ? ExitCode::NotVerified : ExitCode::Done;
+}
+
+}  // namespace
+
+int RunRestore(const TCommandLine& line, const TCliContext& given)
+{
+    TCliContext context = given;
+    TParamFile copy;
+    if (!LoadParamFile(line.Files[0], copy, context.Err))
+        return ExitCode::BadFile;
+    if (!copy.Raw || copy.Raw->size() != static_cast<std::size_t>(kBlockSize)) {
+        PrintLine(context.Err, line.Files[0] +
+                                   ": в файле нет байтов копии (строки «Блок»); восстановить можно только копию, "
+                                   "для своих файлов служит команда program");
+        return ExitCode::BadFile;
+    }
+    TRecord record([&](const std::string& text) { PrintLine(context.Err, text); });
+    if (!WithRecord(line, record, context))
+        return ExitCode::NotWritten;
+    const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
+        run.Code = RestoreOn(session, run, copy, line, context);
+        if (run.Code == ExitCode::Interrupted)
+            RecordStop(session, run, line.Verify);
+        else if (run.Code == ExitCode::NotProgrammed)
+            session.Record(RecordEvent::Stopped, "копия не записана: оператор отказался");
+    });
+    RecordSummary(runs, line, context);
+    return CombinedCode(runs, false);
 }
 
 }  // namespace vostrel

@@ -1,6 +1,6 @@
 // vostrel-cli as shipped against simulated stations on ptys: reading through a
 // damaged answer, a series of three stations with their copies, a restore, a
-// bad file, and copies that cannot be written.
+// bad file, copies that cannot be written, and the record --log keeps.
 #include "CliRun.h"
 #include "Commands.h"
 #include "EdgeBlocks.h"
@@ -8,6 +8,7 @@
 #include "Packets.h"
 #include "ParamBlock.h"
 #include "ParamFile.h"
+#include "Record.h"
 #include "SentAt.h"
 #include "StationSimulator.h"
 
@@ -105,6 +106,43 @@ std::string LineWith(const std::string& text, const std::string& a, const std::s
     return {};
 }
 
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// The record's rows after its header, each row's fields as a spreadsheet
+// reads them (RFC 4180); a row without its CR LF ends the list, marked "cut".
+std::vector<std::vector<std::string>> RecordRows(const std::string& text)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row{""};
+    bool quoted = false;
+    for (std::size_t k = text.find('\n') + 1; k != 0 && k < text.size(); ++k) {
+        const char c = text[k];
+        if (c == '"' && quoted && k + 1 < text.size() && text[k + 1] == '"')
+            row.back() += text[++k];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && c == ';')
+            row.emplace_back();
+        else if (!quoted && c == '\r' && text.compare(k, 2, "\r\n") == 0)
+            rows.push_back(std::exchange(row, {""})), ++k;
+        else
+            row.back() += c;
+    }
+    if (row != std::vector<std::string>{""})
+        rows.push_back({"cut"});
+    for (auto& r : rows) {
+        EXPECT_EQ(r.size(), 8u) << r[0];
+        r.resize(8);
+    }
+    return rows;
+}
+
 class CliStation : public ::testing::Test {
 protected:
     void SetUp() override
@@ -138,7 +176,7 @@ TEST_F(CliStation, ReadRefusesADamagedAnswerAndSavesTheNextGoodOne)
     station.SetFault(StationFault::Corrupt);
 
     const fs::path file = dir / "station.txt";
-    auto run = Start({"read", station.SlavePath(), "-o", file.string()});
+    auto run = Start({"read", station.SlavePath(), "-o", file.string(), "--log", (dir / "bench.csv").string()});
     ASSERT_EQ(run->Wait(30000), 0) << run->Err();
 
     // The damaged answer was refused with the box's text; the next one read.
@@ -183,6 +221,15 @@ TEST_F(CliStation, ReadRefusesADamagedAnswerAndSavesTheNextGoodOne)
     ASSERT_TRUE(copy.Raw.has_value());
     EXPECT_EQ(*copy.Raw, block);
     EXPECT_TRUE(Copies(dir / "data", "_sent.txt").empty());
+
+    // The record: the answer refused, the station read with its copy, the summary.
+    const auto rows = RecordRows(ReadText(dir / "bench.csv"));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][4] + " " + rows[0][3], std::string(RecordEvent::Refused) + " 1");
+    EXPECT_EQ(rows[1][4] + " " + rows[1][3], std::string(RecordEvent::Read) + " 1");
+    EXPECT_EQ(rows[1][6], copies[0].filename().string());
+    EXPECT_EQ(rows[1][7], read.Note);
+    EXPECT_EQ(rows[2][4], RecordEvent::Summary);
 }
 
 TEST_F(CliStation, ProgramsThreeStationsInARowWithTheirCopiesFirst)
@@ -543,7 +590,7 @@ TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
     WriteText(dir / "plan.txt", FormatParamFile(plan));
 
     auto run = Start({"program", good.SlavePath() + "," + badField.SlavePath() + "," + badCalibration.SlavePath(),
-                      (dir / "plan.txt").string(), "--verify"});
+                      (dir / "plan.txt").string(), "--verify", "--log", (dir / "bench.csv").string()});
     ASSERT_EQ(run->Wait(40000), ExitCode::NotVerified) << run->Err();
 
     const std::string out = run->Out();
@@ -566,6 +613,72 @@ TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
         EXPECT_EQ(station->Packets().back().Number, kPacketClosing);
     }
     EXPECT_EQ(Copies(dir / "data", "_read.txt").size(), 6u);
+
+    // The record: each port's station programmed, then checked; the summary
+    // last, port by port.
+    const auto rows = RecordRows(ReadText(dir / "bench.csv"));
+    ASSERT_EQ(rows.size(), 9u);
+    const StationSimulator* ports[] = {&good, &badField, &badCalibration};
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::string checked = k == 0 ? RecordEvent::Verified : RecordEvent::NotVerified;
+        std::string events;
+        for (std::size_t r = 0; r < 6; ++r)
+            events += rows[r][1] == ports[k]->SlavePath() ? rows[r][4] + rows[r][3] + " " : "";
+        EXPECT_EQ(events, std::string(RecordEvent::Programmed) + "1 " + checked + "1 ");
+        EXPECT_EQ(rows[6 + k], (std::vector<std::string>{rows[6 + k][0], ports[k]->SlavePath(), ports[k]->SlavePath(),
+                                                         "", RecordEvent::Summary,
+                                                         "запрограммировано 1, проверено " + std::to_string(k == 0) +
+                                                             ", отклонено 0, сбоев " + std::to_string(k != 0),
+                                                         "", ""}));
+    }
+}
+
+TEST_F(CliStation, TheRecordReadBackAfterAKillHoldsEveryEventWhole)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator station(config);
+    TParamFile plan;
+    plan.Set = OffGridWorkedSet();
+    plan.Note = "серия; «А»";
+    WriteText(dir / "plan.txt", FormatParamFile(plan));
+    const fs::path log = dir / "bench.csv";
+
+    auto run = Start({"program", station.SlavePath(), (dir / "plan.txt").string(), "--each", "--log", log.string()});
+    // When each row was first seen in the file.
+    std::vector<SimClock::time_point> seen;
+    const bool two = Eventually(
+        [&] {
+            for (std::size_t rows = RecordRows(ReadText(log)).size(); seen.size() < rows;)
+                seen.push_back(SimClock::now());
+            return seen.size() >= 2;
+        },
+        60000);
+    // In the thank-you pause after the second station: no third exchange yet.
+    run->Signal(SIGKILL);
+    EXPECT_EQ(run->Wait(10000), 128 + SIGKILL);
+    ASSERT_TRUE(two) << run->Err();
+
+    const std::string text = ReadText(log);
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF" + RecordHeader(), 0), 0u) << text;
+    const auto rows = RecordRows(text);
+    ASSERT_EQ(rows.size(), 2u) << text;
+    const auto read = Copies(dir / "data", "_read.txt");
+    const auto sent = Copies(dir / "data", "_sent.txt");
+    ASSERT_EQ(read.size(), 2u);
+    ASSERT_EQ(sent.size(), 2u);
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        SCOPED_TRACE("row " + std::to_string(k + 1));
+        EXPECT_EQ(rows[k][1] + " " + rows[k][2], station.SlavePath() + " " + station.SlavePath());
+        EXPECT_EQ(rows[k][4] + " " + rows[k][3], std::string(RecordEvent::Programmed) + " " + std::to_string(k + 1));
+        EXPECT_EQ(rows[k][5].find("12,5 → 25,0") != std::string::npos, k == 0) << rows[k][5];
+        EXPECT_EQ(rows[k][6], read[k].filename().string() + ", " + sent[k].filename().string());
+        EXPECT_EQ(rows[k][7], plan.Note);
+    }
+    // The first station's row was there before the second station was greeted.
+    const auto packets = station.Packets();
+    ASSERT_GE(packets.size(), 3u);
+    EXPECT_LT(seen[0], packets[2].End);
 }
 
 }  // namespace vostrel

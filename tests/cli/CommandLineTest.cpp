@@ -76,6 +76,12 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
         {"several ports to restore", {"restore", "COM1,COM2", "c.txt"}, TCommand::None},
         {"--verify on read", {"read", "COM1", "-o", "f.txt", "--verify"}, TCommand::None},
         {"two ports, one file name", {"read", "/dev/a/ttyS0,/dev/b/ttyS0", "-o", "f.txt"}, TCommand::None},
+        {"program --log", {"program", "COM1", "f.txt", "--log", "r.csv"}, TCommand::Program},
+        {"restore --log=", {"restore", "COM1", "c.txt", "--log=r.csv"}, TCommand::Restore},
+        {"--log on show", {"show", "f.txt", "--log", "r.csv"}, TCommand::None},
+        {"--log without a file", {"program", "COM1", "f.txt", "--log"}, TCommand::None},
+        {"--log into the parameter file", {"program", "COM1", "f.txt", "--log", "f.txt"}, TCommand::None},
+        {"--log into a port's output", {"read", "COM1,COM2", "-o", "f.txt", "--log", "f-COM2.txt"}, TCommand::None},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -88,6 +94,7 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
     EXPECT_EQ(read.Output, "f.txt");
     EXPECT_TRUE(read.Verbose);
     EXPECT_EQ(ParseCommandLine(cases[8].Args).Files, std::vector<std::string>{"-f.txt"});
+    EXPECT_EQ(ParseCommandLine(cases[20].Args).Log, "r.csv");
     EXPECT_EQ(ParseCommandLine(cases[14].Args).Ports, (std::vector<std::string>{"COM1", "COM2", "/dev/ttyUSB0"}));
 
     // A usage error says so, points to the help and sends nothing anywhere.
@@ -96,7 +103,8 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
     EXPECT_NE(usage.Err.find("--help"), std::string::npos);
     const TCaptured help = RunCli({"--help"});
     EXPECT_EQ(help.Code, ExitCode::Done);
-    for (const char* part : {"read", "program", "restore", "show", "diff", "--each", "130", "/nonexistent/copies"})
+    for (const char* part :
+         {"read", "program", "restore", "show", "diff", "--each", "--log", "130", "/nonexistent/copies"})
         EXPECT_NE(help.Out.find(part), std::string::npos) << part;
 }
 
