@@ -39,16 +39,26 @@ void TCliPort::Close()
 
 bool TCliPort::Open(const std::string& name, const std::string& lockDir)
 {
-    Close();
     m_name = NormalisedPortName(name);
+    // One fresh session per run: the name reaches what it reaches now.
+    m_bindings = TPortBindings{};
+    return OpenNamed(lockDir);
+}
+
+bool TCliPort::Reopen(const std::string& lockDir)
+{
+    return OpenNamed(lockDir);
+}
+
+bool TCliPort::OpenNamed(const std::string& lockDir)
+{
+    Close();
     m_failure.clear();
     TPortOpening opening(QString::fromStdString(m_name));
     m_path = opening.Path();
     try {
         const std::vector<TPresentPort> present = ListPresentPorts();
-        // One fresh session per run: the name reaches what it reaches now.
-        TPortBindings bindings;
-        const bool reached = opening.Choose(FindPortChoices(present, &bindings), present);
+        const bool reached = opening.Choose(FindPortChoices(present, &m_bindings), present);
         m_path = opening.Path();
         if (reached && opening.Shared()) {
             TPortLock lock = opening.Lock(lockDir);

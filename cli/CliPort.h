@@ -5,6 +5,7 @@
 #pragma once
 
 #include "CommInt.h"
+#include "PortFinder.h"
 #include "PortLock.h"
 
 #include <string>
@@ -23,6 +24,10 @@ public:
     // window's failure box ("Не удалось открыть порт ...", the reason, what
     // the name reached and which ports there are).
     bool Open(const std::string& name, const std::string& lockDir = "/run/lock");
+    // Opens the port named at Open again, after its device went away: a COMn
+    // name only on the adapter it reached before (by its serial number where
+    // it has one), a path only where it stands again.
+    bool Reopen(const std::string& lockDir = "/run/lock");
     // Closes the port (queued output still goes) and gives up the lock.
     void Close();
 
@@ -32,7 +37,10 @@ public:
     const std::string& Failure() const { return m_failure; }
 
 private:
+    bool OpenNamed(const std::string& lockDir);
+
     TComm m_comm;
+    TPortBindings m_bindings;  // the adapter the name reached, for a reopen
     TPortLock m_lock;
     std::string m_name;
     std::string m_path;

@@ -22,6 +22,7 @@ struct TPortRun {
     int Verified = 0;
     int NotVerified = 0;
     int Refused = 0;
+    int Outages = 0;      // the port's device went away and came back (or was waited for)
     std::string Trouble;  // why the port gave up, short
     std::string File;     // read: where the parameters went
 };

@@ -147,6 +147,38 @@ int TStationSession::PortFailure(const std::exception& e)
     return ExitCode::PortFailed;
 }
 
+void TStationSession::PortGone(const std::exception& e)
+{
+    m_progress.Clear();
+    const auto* comm = dynamic_cast<const ECommError*>(&e);
+    const std::string reason =
+        ToUtf8(PortFailureText(QString::fromStdString(m_port.Name()), comm != nullptr ? comm->ErrorCode : 0,
+                               QString::fromLocal8Bit(e.what())));
+    m_host.SetConnected(false);
+    m_port.Close();
+    PrintLine(m_context.Err, reason + " Порт закрыт; когда то же устройство вернётся, работа на нём продолжится.");
+    Record(RecordEvent::PortGone, reason);
+}
+
+bool TStationSession::AwaitReturn()
+{
+    m_progress.Status("Порт " + m_port.Name() + " пропал: ожидание устройства ...", true);
+    for (;;) {
+        // Twice a second is soon enough for a cable plugged back by hand.
+        m_host.Pause(500);
+        if (StopWaiting()) {
+            m_progress.Clear();
+            return false;
+        }
+        if (m_port.Reopen(m_context.LockDir))
+            break;
+    }
+    m_progress.Clear();
+    m_progress.Note("Порт " + PortText() + " вернулся: работа продолжается.");
+    Record(RecordEvent::PortBack, m_port.Path());
+    return true;
+}
+
 bool TStationSession::StopWaiting()
 {
     return m_context.Stop() || (OutputLost(m_context) && !m_host.Connected());

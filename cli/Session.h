@@ -51,6 +51,12 @@ public:
     void Finish();
     // A failure of the port in the middle of an exchange.
     int PortFailure(const std::exception& e);
+    // The port's device went away in the middle of a series (e): the port is
+    // closed without a goodbye, which has no line to go on, and said so.
+    void PortGone(const std::exception& e);
+    // Waits for the same device to come back and opens it again; false when
+    // a stop came first.
+    bool AwaitReturn();
 
     // Lost output ends a wait, never an exchange begun: the station then
     // gets its packet or its goodbye as ever.

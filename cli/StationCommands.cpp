@@ -101,39 +101,58 @@ void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, 
     session.Record(RecordEvent::Read, "в файл " + output, file.Note);
 }
 
+// One station of a series: waits for it, programs it and, asked to, reads
+// it back; false when the series ends here.
+bool ProgramNext(TStationSession& session, TPortRun& run, const TParamFile& plan, const TCommandLine& line,
+                 const TCliContext& context)
+{
+    session.SetStation(run.Programmed + 1);
+    TByteArray block;
+    if (!session.NextStation(block)) {
+        run.StoppedWaiting = true;
+        return false;
+    }
+    const TParameterSet shown = session.ShowAndKeep("read", block, kProgramsWithoutCopy);
+    if (context.Stop())
+        return false;
+    TByteArray sent;
+    TParameterSet programmed;
+    if (!session.Program([&] { return ProgrammingBlock(plan.Set, session.Host()); }, sent, programmed))
+        return false;
+    ++run.Programmed;
+    const std::string station = "станция " + std::to_string(run.Programmed);
+    const std::vector<std::string> changes = ChangedFields(shown, programmed);
+    const std::string changed = changes.empty() ? "без изменений" : Joined(changes, "; ");
+    PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station + ": " + changed);
+    session.Record(RecordEvent::Programmed, changed, plan.Note);
+    if (line.Verify && !VerifyStation(session, sent, station, run, context))
+        return false;
+    if (!line.Each) {
+        run.Code = ExitCode::Done;
+        return false;
+    }
+    if (!line.Verify)
+        session.ThankYouPause();
+    return true;
+}
+
 void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, const TCommandLine& line,
                const TCliContext& context)
 {
     run.Code = ExitCode::Interrupted;
     try {
-        for (;;) {
-            session.SetStation(run.Programmed + 1);
-            TByteArray block;
-            if (!session.NextStation(block)) {
-                run.StoppedWaiting = true;
-                break;
+        for (bool more = true; more;) {
+            try {
+                more = ProgramNext(session, run, plan, line, context);
+            } catch (const std::exception& e) {
+                // A series outlives an adapter pulled out and plugged back.
+                if (!line.Each)
+                    throw;
+                ++run.Outages;
+                session.PortGone(e);
+                more = session.AwaitReturn();
+                run.StoppedWaiting = !more;
             }
-            const TParameterSet shown = session.ShowAndKeep("read", block, kProgramsWithoutCopy);
-            if (context.Stop())
-                break;
-            TByteArray sent;
-            TParameterSet programmed;
-            if (!session.Program([&] { return ProgrammingBlock(plan.Set, session.Host()); }, sent, programmed))
-                break;
-            ++run.Programmed;
-            const std::string station = "станция " + std::to_string(run.Programmed);
-            const std::vector<std::string> changes = ChangedFields(shown, programmed);
-            const std::string changed = changes.empty() ? "без изменений" : Joined(changes, "; ");
-            PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station + ": " + changed);
-            session.Record(RecordEvent::Programmed, changed, plan.Note);
-            if (line.Verify && !VerifyStation(session, sent, station, run, context))
-                break;
-            if (!line.Each) {
-                run.Code = ExitCode::Done;
-                break;
-            }
-            if (!line.Verify)
-                session.ThankYouPause();
         }
         session.Finish();
     } catch (const std::exception& e) {

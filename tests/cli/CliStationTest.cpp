@@ -775,3 +775,40 @@ TEST_F(CliStation, CtrlCInTheAnswerWindowDoesNotSpin)
 }
 
 }  // namespace vostrel
+
+namespace vostrel {
+
+// An adapter pulled out in the middle of a series and plugged back: its link
+// goes with the pty that hangs up, and comes back leading to a new one. The
+// series goes on there, and the record counts the outage.
+TEST_F(CliStation, ASeriesGoesOnWhenItsAdapterIsPluggedBack)
+{
+    StationConfig config = PacedStation();
+    config.GreetOnWait = true;
+    auto first = std::make_unique<StationSimulator>(config);
+    const fs::path link = dir / "ttyUSB0";
+    fs::create_symlink(first->SlavePath(), link);
+    WritePlan(dir / "plan.txt");
+
+    auto run =
+        Start({"program", link.string(), (dir / "plan.txt").string(), "--each", "--log", (dir / "bench.csv").string()});
+    ASSERT_TRUE(Eventually([&] { return first->ProgrammedBlocks().size() == 1; }, 20000)) << run->Err();
+    fs::remove(link);
+    first->HangUp();
+    std::this_thread::sleep_for(1500ms);
+    StationSimulator second(config);
+    fs::create_symlink(second.SlavePath(), link);
+    EXPECT_TRUE(Eventually([&] { return second.ProgrammedBlocks().size() == 1; }, 30000)) << run->Err();
+    run->Signal(SIGINT);
+    EXPECT_EQ(run->Wait(15000), ExitCode::Done) << run->Err();
+
+    EXPECT_EQ(second.ProgrammedBlocks()[0].Data, kWorkedBlock);
+    std::ifstream csv(dir / "bench.csv");
+    const std::string record((std::istreambuf_iterator<char>(csv)), std::istreambuf_iterator<char>());
+    EXPECT_NE(record.find("порт пропал"), std::string::npos) << record;
+    EXPECT_NE(record.find("порт вернулся"), std::string::npos) << record;
+    EXPECT_NE(record.find("запрограммировано 2"), std::string::npos) << record;
+    EXPECT_NE(record.find("порт пропадал 1 раз"), std::string::npos) << record;
+}
+
+}  // namespace vostrel
