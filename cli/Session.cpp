@@ -134,13 +134,17 @@ void TStationSession::Finish()
     m_port.Close();
 }
 
+std::string TStationSession::FailureOf(const std::exception& e) const
+{
+    const auto* comm = dynamic_cast<const ECommError*>(&e);
+    return ToUtf8(PortFailureText(QString::fromStdString(m_port.Name()), comm != nullptr ? comm->ErrorCode : 0,
+                                  QString::fromLocal8Bit(e.what())));
+}
+
 int TStationSession::PortFailure(const std::exception& e)
 {
     m_progress.Clear();
-    const auto* comm = dynamic_cast<const ECommError*>(&e);
-    const std::string text =
-        ToUtf8(PortFailureText(QString::fromStdString(m_port.Name()), comm != nullptr ? comm->ErrorCode : 0,
-                               QString::fromLocal8Bit(e.what())));
+    const std::string text = FailureOf(e);
     PrintLine(m_context.Err, text);
     Finish();
     Record(RecordEvent::PortFailed, text);
@@ -150,10 +154,7 @@ int TStationSession::PortFailure(const std::exception& e)
 void TStationSession::PortGone(const std::exception& e)
 {
     m_progress.Clear();
-    const auto* comm = dynamic_cast<const ECommError*>(&e);
-    const std::string reason =
-        ToUtf8(PortFailureText(QString::fromStdString(m_port.Name()), comm != nullptr ? comm->ErrorCode : 0,
-                               QString::fromLocal8Bit(e.what())));
+    const std::string reason = FailureOf(e);
     m_host.SetConnected(false);
     m_port.Close();
     PrintLine(m_context.Err, reason + " Порт закрыт; когда то же устройство вернётся, работа на нём продолжится.");

@@ -79,6 +79,9 @@ public:
     bool Record(const char* event, const std::string& details = "", const std::string& note = "");
 
 private:
+    // The port's failure in the system's words, naming the port.
+    std::string FailureOf(const std::exception& e) const;
+
     const TCliContext& m_context;
     TProgress m_progress;
     TCliHost m_host;
