@@ -28,6 +28,15 @@ using namespace std::chrono_literals;
 constexpr std::size_t kTransientCap = 64 * 1024;
 constexpr std::size_t kHardCap = 64 * 1024 * 1024;
 
+int DescriptorOf(std::FILE* stream)
+{
+#ifdef _WIN32
+    return _fileno(stream);
+#else
+    return ::fileno(stream);
+#endif
+}
+
 class TWriter {
 public:
     ~TWriter()
@@ -49,7 +58,7 @@ public:
                 m_thread = std::thread([this] { Run(); });
             // Only the program's own standard streams are watched: they
             // live as long as the program.
-            if (const int fd = ::fileno(stream); fd == 1 || fd == 2)
+            if (const int fd = DescriptorOf(stream); fd == 1 || fd == 2)
                 m_watched[fd] = stream;
             if (m_lostStreams.count(stream) != 0)
                 return;
