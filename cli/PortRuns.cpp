@@ -108,11 +108,11 @@ std::string SummaryOf(const TPortRun& r, const TCommandLine& line)
         if (line.Verify)
             text += ", проверено " + std::to_string(r.Verified);
         text += ", отклонено " + std::to_string(r.Refused) + ", сбоев " + std::to_string(failed);
-        if (r.Outages > 0)
-            text += ", порт пропадал " + std::to_string(r.Outages) + " раз";
     }
     if (!r.Trouble.empty())
         text += " (" + r.Trouble + ")";
+    if (r.Outages > 0)
+        text += ", порт пропадал " + std::to_string(r.Outages) + " раз";
     return text;
 }
 

@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "BlockTexts.h"
+#include "Console.h"
 #include "Copies.h"
 #include "Output.h"
 #include "Packets.h"
@@ -171,8 +172,10 @@ bool TStationSession::AwaitReturn()
             m_progress.Clear();
             return false;
         }
-        if (m_port.Reopen(m_context.LockDir))
+        // A device that opens but has hung up already is not back.
+        if (m_port.Reopen(m_context.LockDir) && !LineHungUp(m_port.Comm().InputWaitDescriptor()))
             break;
+        m_port.Close();
     }
     m_progress.Clear();
     m_progress.Note("Порт " + PortText() + " вернулся: работа продолжается.");

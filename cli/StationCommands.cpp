@@ -151,7 +151,11 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
                 ++run.Outages;
                 session.PortGone(e);
                 more = session.AwaitReturn();
-                run.StoppedWaiting = !more;
+                if (!more) {
+                    // Stopped with the device still away: the port failed.
+                    run.Code = ExitCode::PortFailed;
+                    run.Trouble = "порт не вернулся";
+                }
             }
         }
         session.Finish();
@@ -162,7 +166,7 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
     }
     if (run.Code == ExitCode::Interrupted)
         RecordStop(session, run, line.Verify);
-    if (run.NotVerified > 0)
+    if (run.NotVerified > 0 && run.Code != ExitCode::PortFailed)
         run.Code = ExitCode::NotVerified;
 }
 
