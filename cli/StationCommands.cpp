@@ -147,6 +147,8 @@ int RunProgram(const TCommandLine& line, const TCliContext& context)
         PrintLine(context.Err, line.Files[0] + ": " + DescribeParamFileError(limits));
         return ExitCode::BadFile;
     }
+    for (const std::string& s : SentOtherwise(file.Set))
+        PrintLine(context.Err, line.Files[0] + ": " + s);
     const std::vector<TPortRun> runs = OnEachPort(
         line, context, [&](TStationSession& session, TPortRun& run) { ProgramOn(session, run, file, line, context); });
     if (line.Ports.size() > 1)

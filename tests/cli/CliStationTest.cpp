@@ -255,6 +255,13 @@ TEST_F(CliStation, ProgramsThreeStationsInARowWithTheirCopiesFirst)
         EXPECT_EQ(lines[k].find("12,5 → 25,0") != std::string::npos, k == 0);
     }
 
+    // The rounding is said once, before the first station was met.
+    const std::string err = run->Err();
+    const std::size_t rounded = err.find("series.txt: ЗПЧ1 приём: 145580,0 → будет отправлено 145575,0 кГц\n");
+    EXPECT_LT(rounded, err.find("Копия параметров станции")) << err;
+    EXPECT_NE(err.find("series.txt: ЗПЧ1 передача: 145580,0 → будет отправлено 145575,0 кГц\n"), std::string::npos)
+        << err;
+
     // Each station's block was kept before the first byte of its packet 09,
     // and the block sent after it.
     {
