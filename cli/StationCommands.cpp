@@ -8,6 +8,7 @@
 #include "Progress.h"
 #include "Session.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
 
@@ -113,6 +114,23 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
         run.Code = ExitCode::NotVerified;
 }
 
+// Why a read could not end in path, told before the station is met: a folder
+// there, or no folder to write in; "" when nothing says so yet.
+std::string UnwritableOutput(const std::string& path)
+{
+    const QFileInfo file(QString::fromUtf8(path));
+    if (file.isDir())
+        return "это папка";
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.exists())
+        return "нет папки " + ToUtf8(folder.filePath());
+    if (!folder.isDir())
+        return "на месте папки файл " + ToUtf8(folder.filePath());
+    if (!folder.isWritable())
+        return "нет права записи в папку " + ToUtf8(folder.filePath());
+    return {};
+}
+
 bool IsYes(std::string answer)
 {
     answer.erase(0, answer.find_first_not_of(" \t"));
@@ -129,6 +147,14 @@ bool IsYes(std::string answer)
 int RunRead(const TCommandLine& line, const TCliContext& context)
 {
     const bool several = line.Ports.size() > 1;
+    for (const std::string& port : line.Ports) {
+        const std::string output = OutputForPort(line.Output, port, several);
+        const std::string why = UnwritableOutput(output);
+        if (!why.empty()) {
+            PrintLine(context.Err, "Файл " + output + " не записать: " + why + ". Станция не читалась.");
+            return ExitCode::NotWritten;
+        }
+    }
     const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
         ReadOn(session, run, OutputForPort(line.Output, run.Port, several), context);
     });

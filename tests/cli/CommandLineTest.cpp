@@ -152,6 +152,27 @@ TEST(CliFiles, ShowAndDiffAsTheWindowShows)
     EXPECT_NE(offDiff.Out.find("off.txt: ЗПЧ1 приём: " + sent), std::string::npos) << offDiff.Out;
     EXPECT_EQ(offDiff.Out.find("a.txt: "), std::string::npos) << offDiff.Out;
 
+    // read refuses an output it could not write before any port is opened:
+    // the port named here does not exist, which would fail with code 3.
+    const std::string unwritable = geteuid() == 0 ? "" : "/proc/sys/station.txt";
+    const struct {
+        const char* Name;
+        std::string Output, Why;
+    } outputs[] = {
+        {"a folder", dir.string(), "это папка"},
+        {"a missing folder", (dir / "none" / "station.txt").string(), "нет папки"},
+        {"a file for a folder", (dir / "a.txt" / "station.txt").string(), "на месте папки файл"},
+        {"an unwritable folder (not as root)", unwritable, "нет права записи"},
+    };
+    for (const auto& o : outputs) {
+        SCOPED_TRACE(o.Name);
+        if (o.Output.empty())
+            continue;
+        const TCaptured read = RunCli({"read", "/nonexistent/ttyS9", "-o", o.Output});
+        EXPECT_EQ(read.Code, ExitCode::NotWritten) << read.Err;
+        EXPECT_NE(read.Err.find("Файл " + o.Output + " не записать: " + o.Why), std::string::npos) << read.Err;
+    }
+
     const TCaptured bad = RunCli({"show", (dir / "bad.txt").string()});
     EXPECT_EQ(bad.Code, ExitCode::BadFile);
     EXPECT_NE(bad.Err.find("Строка 2"), std::string::npos) << bad.Err;
