@@ -1,6 +1,7 @@
 #include "StationCommands.h"
 
 #include "BlockTexts.h"
+#include "CliPort.h"
 #include "FileCommands.h"
 #include "Output.h"
 #include "ParamFile.h"
@@ -131,6 +132,16 @@ std::string UnwritableOutput(const std::string& path)
     return {};
 }
 
+// One device named twice is refused before any port opens, whatever names
+// reach it: the second open would find it held by this very command.
+bool PortsApart(const TCommandLine& line, const TCliContext& context)
+{
+    const std::string twice = line.Ports.size() > 1 ? OneDeviceTwice(line.Ports) : std::string();
+    if (!twice.empty())
+        PrintLine(context.Err, "vostrel-cli: " + twice + "\nСправка: vostrel-cli --help");
+    return twice.empty();
+}
+
 bool IsYes(std::string answer)
 {
     answer.erase(0, answer.find_first_not_of(" \t"));
@@ -146,6 +157,8 @@ bool IsYes(std::string answer)
 
 int RunRead(const TCommandLine& line, const TCliContext& context)
 {
+    if (!PortsApart(line, context))
+        return ExitCode::Usage;
     const bool several = line.Ports.size() > 1;
     for (const std::string& port : line.Ports) {
         const std::string output = OutputForPort(line.Output, port, several);
@@ -173,6 +186,8 @@ int RunProgram(const TCommandLine& line, const TCliContext& context)
         PrintLine(context.Err, line.Files[0] + ": " + DescribeParamFileError(limits));
         return ExitCode::BadFile;
     }
+    if (!PortsApart(line, context))
+        return ExitCode::Usage;
     for (const std::string& s : SentOtherwise(file.Set))
         PrintLine(context.Err, line.Files[0] + ": " + s);
     const std::vector<TPortRun> runs = OnEachPort(
