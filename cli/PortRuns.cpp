@@ -107,6 +107,8 @@ void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, c
         }
         if (!r.Trouble.empty())
             text += " (" + r.Trouble + ")";
+        else if (!r.Met && r.Refused == 0)
+            text += " (станций не было)";
         PrintLine(context.Out, text);
     }
 }

@@ -17,6 +17,7 @@ struct TPortRun {
     std::string Port;
     int Code = ExitCode::Done;
     bool StoppedWaiting = false;  // stopped while waiting for a new station
+    bool Met = false;             // a station answered on this port
     int Programmed = 0;
     int Verified = 0;
     int NotVerified = 0;

@@ -50,6 +50,7 @@ void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, 
             run.Code = ExitCode::Interrupted;
             return;
         }
+        run.Met = true;
         file.Set = session.ShowAndKeep("read", block);
         file.Note = "прочитано из станции на порту " + session.PortText() + " " + Now();
         session.Finish();
@@ -84,6 +85,7 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
                 run.StoppedWaiting = true;
                 break;
             }
+            run.Met = true;
             const TParameterSet shown = session.ShowAndKeep("read", block, kProgramsWithoutCopy);
             if (context.Stop())
                 break;

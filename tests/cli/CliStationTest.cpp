@@ -541,6 +541,10 @@ TEST_F(CliStation, CtrlCSaysGoodbyeToTheConnectedStationAndLeavesTheWaitingPort)
     EXPECT_EQ(packets[1].Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
     EXPECT_TRUE(waiting.ReceivedBytes().empty());
     EXPECT_GE(waiting.PurgeCount(), 1);
+    // Only the port that never met a station is called idle.
+    EXPECT_NE(LineWith(run->Out(), waiting.SlavePath(), "(станций не было)"), "") << run->Out();
+    EXPECT_NE(LineWith(run->Out(), connected.SlavePath(), "запрограммировано 0"), "") << run->Out();
+    EXPECT_EQ(LineWith(run->Out(), connected.SlavePath(), "(станций не было)"), "") << run->Out();
 }
 
 TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
