@@ -17,6 +17,11 @@ std::string HexLine(const TByteArray& bytes, std::size_t from, std::size_t count
 std::string Joined(const std::vector<std::string>& parts, const std::string& separator);
 // "Name: before → after unit" for each field the window would show otherwise.
 std::vector<std::string> ChangedFields(const TParameterSet& before, const TParameterSet& after);
+// What "A → B" means in a result line, said once before the fields: the
+// station's value and the new one, or what was sent and what was read back.
+inline constexpr const char* kChangedLabel = "(было → стало)";
+inline constexpr const char* kReadBackLabel = "(отправлено → прочитано)";
+
 // For each field of set in DescribeSet's order: "" where programming sends
 // it as it stands, otherwise "145580,0 → будет отправлено 145575,0 кГц" (a
 // frequency off the grid, rounded as the window rounds it).

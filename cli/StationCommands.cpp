@@ -34,7 +34,7 @@ bool VerifyStation(TStationSession& session, const TByteArray& sent, const std::
         result = "проверено";
     } else {
         ++run.NotVerified;
-        result = "проверка не пройдена: " + Joined(differences, "; ");
+        result = std::string("проверка не пройдена ") + kReadBackLabel + ": " + Joined(differences, "; ");
     }
     PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + what + ": " + result);
     return verified != TStationSession::TVerified::Stopped;
@@ -96,8 +96,10 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
             ++run.Programmed;
             const std::string station = "станция " + std::to_string(run.Programmed);
             const std::vector<std::string> changes = ChangedFields(shown, programmed);
-            PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station + ": " +
-                                       (changes.empty() ? "без изменений" : Joined(changes, "; ")));
+            PrintLine(context.Out,
+                      Now() + "  " + session.PortName() + "  " + station +
+                          (changes.empty() ? ": без изменений"
+                                           : " " + std::string(kChangedLabel) + ": " + Joined(changes, "; ")));
             if (line.Verify && !VerifyStation(session, sent, station, run, context))
                 break;
             if (!line.Each) {

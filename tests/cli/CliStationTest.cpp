@@ -250,7 +250,10 @@ TEST_F(CliStation, ProgramsThreeStationsInARowWithTheirCopiesFirst)
     for (std::size_t k = 0; k < lines.size(); ++k) {
         SCOPED_TRACE(lines[k]);
         EXPECT_NE(lines[k].find(station.SlavePath()), std::string::npos);
-        EXPECT_NE(lines[k].find("станция " + std::to_string(k + 1) + ":"), std::string::npos);
+        // The arrows are labelled where they stand.
+        EXPECT_NE(lines[k].find(k == 0 ? std::string("станция 1 (было → стало): ")
+                                       : "станция " + std::to_string(k + 1) + ": без изменений"),
+                  std::string::npos);
         // The station keeps what it was programmed with: only the first changes.
         EXPECT_EQ(lines[k].find("12,5 → 25,0") != std::string::npos, k == 0);
     }
@@ -566,10 +569,12 @@ TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
 
     const std::string out = run->Out();
     EXPECT_NE(LineWith(out, good.SlavePath(), "станция 1: проверено"), "") << out;
-    const std::string field = LineWith(out, badField.SlavePath(), "станция 1: проверка не пройдена: ");
+    const std::string field =
+        LineWith(out, badField.SlavePath(), "станция 1: проверка не пройдена (отправлено → прочитано): ");
     EXPECT_NE(field.find("кГц"), std::string::npos) << out;
     EXPECT_EQ(field.find("калибровочные"), std::string::npos) << out;
-    const std::string calibration = LineWith(out, badCalibration.SlavePath(), "станция 1: проверка не пройдена: ");
+    const std::string calibration =
+        LineWith(out, badCalibration.SlavePath(), "станция 1: проверка не пройдена (отправлено → прочитано): ");
     char change[16];
     std::snprintf(change, sizeof change, "%02X → %02X", kWorkedBlock[20], kWorkedBlock[20] ^ 0x04);
     EXPECT_NE(calibration.find(std::string("калибровочные байты 20: ") + change), std::string::npos) << out;
