@@ -22,6 +22,7 @@ struct TPortRun {
     int Verified = 0;
     int NotVerified = 0;
     int Refused = 0;
+    int CopiesLost = 0;   // copies that could not be written
     std::string Trouble;  // why the port gave up, short
     std::string File;     // read: where the parameters went
 };

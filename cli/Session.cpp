@@ -78,9 +78,10 @@ TParameterSet TStationSession::ShowAndKeep(const std::string& kind, const TByteA
     m_editors = ShownSet(block, previous);
     const TCopySaved saved = SaveCopy(QString::fromUtf8(m_context.CopiesFolder),
                                       CopyOfBlock(kind, QString::fromStdString(PortText()), block, previous));
-    if (!saved.Ok)
+    if (!saved.Ok) {
+        ++m_copiesLost;
         m_progress.Note(ToUtf8(saved.Reason) + goingOn);
-    else if (kind == "read")
+    } else if (kind == "read")
         m_progress.Note("Копия параметров станции: " + ToUtf8(saved.Path));
     return m_editors;
 }

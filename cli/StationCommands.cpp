@@ -174,6 +174,7 @@ int RunRead(const TCommandLine& line, const TCliContext& context)
     }
     const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
         ReadOn(session, run, OutputForPort(line.Output, run.Port, several), context);
+        run.CopiesLost = session.CopiesLost();
     });
     if (several)
         PrintSummary(runs, line, context);
@@ -194,8 +195,10 @@ int RunProgram(const TCommandLine& line, const TCliContext& context)
         return ExitCode::Usage;
     for (const std::string& s : SentOtherwise(file.Set))
         PrintLine(context.Err, line.Files[0] + ": " + s);
-    const std::vector<TPortRun> runs = OnEachPort(
-        line, context, [&](TStationSession& session, TPortRun& run) { ProgramOn(session, run, file, line, context); });
+    const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
+        ProgramOn(session, run, file, line, context);
+        run.CopiesLost = session.CopiesLost();
+    });
     if (line.Ports.size() > 1)
         PrintSummary(runs, line, context);
     return CombinedCode(runs, line.Each);
@@ -274,7 +277,9 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
     } catch (const std::exception& e) {
         return session.PortFailure(e);
     }
-    return run.NotVerified > 0 ? ExitCode::NotVerified : ExitCode::Done;
+    return run.NotVerified > 0        ? ExitCode::NotVerified
+           : session.CopiesLost() > 0 ? ExitCode::NotWritten
+                                      : ExitCode::Done;
 }
 
 }  // namespace vostrel

@@ -394,7 +394,7 @@ TEST_F(CliStation, UnwritableCopiesAreReportedAndProgrammingGoesOn)
 {
     StationConfig config;
     config.GreetOnWait = true;
-    StationSimulator station(config);
+    StationSimulator station(config), other(config);
     // A file stands where the data folder would be made: as on a read-only
     // home, whoever runs the test.
     const fs::path blocked = dir / "blocked";
@@ -404,15 +404,20 @@ TEST_F(CliStation, UnwritableCopiesAreReportedAndProgrammingGoesOn)
     file.Set = OffGridWorkedSet();
     WriteText(dir / "set.txt", FormatParamFile(file));
 
-    auto run = Start({"program", station.SlavePath(), (dir / "set.txt").string()});
-    EXPECT_EQ(run->Wait(20000), 0) << run->Err();
+    // Programmed all the same, but the copies lost count: code 5, and in the
+    // summary the read and the sent copy of each port's station.
+    auto run = Start({"program", station.SlavePath() + "," + other.SlavePath(), (dir / "set.txt").string()});
+    EXPECT_EQ(run->Wait(20000), ExitCode::NotWritten) << run->Err();
     const std::string err = run->Err();
     EXPECT_NE(err.find("не записана"), std::string::npos) << err;
     EXPECT_NE(err.find("без копии"), std::string::npos) << err;
     EXPECT_NE(err.find(blocked.string()), std::string::npos) << err;
-    const auto programmed = station.ProgrammedBlocks();
-    ASSERT_EQ(programmed.size(), 1u);
-    EXPECT_EQ(programmed[0].Data, kWorkedBlock);
+    for (const StationSimulator* s : {&station, &other}) {
+        const auto programmed = s->ProgrammedBlocks();
+        ASSERT_EQ(programmed.size(), 1u);
+        EXPECT_EQ(programmed[0].Data, kWorkedBlock);
+        EXPECT_NE(LineWith(run->Out(), s->SlavePath(), "сбоев 0, копий не записано 2"), "") << run->Out();
+    }
     EXPECT_TRUE(fs::is_regular_file(blocked));
 }
 
