@@ -44,6 +44,8 @@ struct TCliContext {
     TCliTimings Timings;
     std::function<bool()> Stop = Interrupted;
     std::function<std::optional<std::string>()> AskLine = ReadAnswerLine;
+    // Whether a question can be answered: standard input is a terminal.
+    std::function<bool()> CanAsk = [] { return IsTerminal(stdin); };
 };
 
 }  // namespace vostrel

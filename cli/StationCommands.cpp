@@ -13,6 +13,8 @@
 #include <QSaveFile>
 #include <QString>
 
+#include <algorithm>
+
 namespace vostrel {
 
 namespace {
@@ -215,6 +217,12 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
                                    "для своих файлов служит команда program");
         return ExitCode::BadFile;
     }
+    // Found out before the station is met: it would wait for nothing.
+    if (!line.Yes && !context.CanAsk()) {
+        PrintLine(context.Err, "vostrel-cli: стандартный ввод не терминал — спросить, записывать ли копию, нельзя; "
+                               "чтобы записать её без вопроса, добавьте --yes. Станция не читалась.");
+        return ExitCode::Usage;
+    }
 
     TStationSession session(context, line.Ports[0], line.Verbose, false);
     if (!session.Open()) {
@@ -242,6 +250,12 @@ int RunRestore(const TCommandLine& line, const TCliContext& context)
             PrintLine(context.Out, "  значения параметров совпадают");
         PrintLine(context.Out, "  байты 0–17 станции: " + HexLine(block, 0, kBlockUserBytes));
         PrintLine(context.Out, "  байты 0–17 копии:   " + HexLine(*copy.Raw, 0, kBlockUserBytes));
+        if (block.size() >= kBlockUserBytes &&
+            std::equal(block.begin(), block.begin() + kBlockUserBytes, copy.Raw->begin())) {
+            PrintLine(context.Out, "  станция уже хранит байты 0–17 копии: записывать нечего, ничего не отправлено");
+            session.Finish();
+            return session.CopiesLost() > 0 ? ExitCode::NotWritten : ExitCode::Done;
+        }
 
         if (!line.Yes) {
             // The question is on the screen before the answer is read.

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -25,8 +26,9 @@ public:
     // Starts VOSTREL_CLI with args; env entries ("NAME=value") replace the
     // inherited ones of that name. Output goes to files in dir, or with piped
     // both streams into one pipe that ReadUntil reads and CloseOutput ends.
+    // Type writes to its standard input: a pipe, or with terminal a pty.
     TCliRun(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& dir,
-            bool piped = false)
+            bool piped = false, bool terminal = false)
         : m_out(dir / "stdout.txt"), m_err(dir / "stderr.txt")
     {
         std::vector<std::string> environment = env;
@@ -55,7 +57,9 @@ public:
         const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         int input[2];
         int output[2] = {-1, -1};
-        if (out < 0 || err < 0 || pipe2(input, O_CLOEXEC) != 0 || (piped && pipe2(output, O_CLOEXEC) != 0))
+        if (out < 0 || err < 0 || (piped && pipe2(output, O_CLOEXEC) != 0))
+            return;
+        if (terminal ? !OpenTerminal(input) : pipe2(input, O_CLOEXEC) != 0)
             return;
         const pid_t pid = fork();
         if (pid == 0) {
@@ -128,6 +132,17 @@ public:
     std::string Err() const { return Read(m_err); }
 
 private:
+    // A pty for the child's standard input: [0] its side, [1] ours.
+    static bool OpenTerminal(int (&input)[2])
+    {
+        input[1] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (input[1] < 0 || grantpt(input[1]) != 0 || unlockpt(input[1]) != 0)
+            return false;
+        const char* name = ptsname(input[1]);
+        input[0] = name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        return input[0] >= 0;
+    }
+
     static std::string Read(const std::filesystem::path& path)
     {
         std::ifstream f(path);

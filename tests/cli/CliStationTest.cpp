@@ -114,12 +114,14 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args)
+    std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args, bool terminalInput = false)
     {
-        auto run = std::make_unique<TCliRun>(args, env, dir);
+        auto run = std::make_unique<TCliRun>(args, env, dir, false, terminalInput);
         EXPECT_TRUE(run->Started());
         return run;
     }
+    // With a terminal for standard input, where a question can be answered.
+    std::unique_ptr<TCliRun> StartAsked(const std::vector<std::string>& args) { return Start(args, true); }
 
     fs::path dir;
     std::vector<std::string> env;
@@ -314,9 +316,17 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
     const fs::path file = dir / "copy.txt";
     WriteText(file, FormatParamFile(copy));
 
-    // Declined: the station gets its goodbye and nothing else.
+    // Standard input no terminal and no --yes: refused before the station is
+    // read, since the question could not be answered.
     {
         auto run = Start({"restore", station.SlavePath(), file.string()});
+        EXPECT_EQ(run->Wait(10000), ExitCode::Usage) << run->Err();
+        EXPECT_NE(run->Err().find("--yes"), std::string::npos) << run->Err();
+        EXPECT_EQ(station.PurgeCount(), 0);
+    }
+    // Declined: the station gets its goodbye and nothing else.
+    {
+        auto run = StartAsked({"restore", station.SlavePath(), file.string()});
         ASSERT_TRUE(station.WaitFor([&] { return station.AnswerCount() == 1; }, 20000ms));
         // The question comes once the changes are listed.
         for (int i = 0; i < 200 && run->Out().find("копии:") == std::string::npos; ++i)
@@ -328,7 +338,7 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
     }
     // Interrupted at the question: the goodbye first, as the window's close.
     {
-        auto run = Start({"restore", station.SlavePath(), file.string()});
+        auto run = StartAsked({"restore", station.SlavePath(), file.string()});
         ASSERT_TRUE(station.WaitFor([&] { return station.AnswerCount() == 2; }, 20000ms));
         for (int i = 0; i < 200 && run->Err().find("[д/н]") == std::string::npos; ++i)
             usleep(20000);
@@ -349,6 +359,16 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
     EXPECT_EQ(programmed[0].Data, expected);
     EXPECT_TRUE(programmed[0].CrcOk);
     EXPECT_EQ(station.GoodbyeCount(), 2);
+
+    // The station now holds the copy's bytes: nothing asked, nothing sent.
+    {
+        auto run = StartAsked({"restore", station.SlavePath(), file.string()});
+        EXPECT_EQ(run->Wait(20000), ExitCode::Done) << run->Err();
+        EXPECT_NE(run->Out().find("станция уже хранит байты 0–17 копии"), std::string::npos) << run->Out();
+        EXPECT_EQ(run->Err().find("[д/н]"), std::string::npos) << run->Err();
+    }
+    EXPECT_EQ(station.ProgrammedBlocks().size(), 1u);
+    EXPECT_EQ(station.GoodbyeCount(), 3);
 }
 
 TEST_F(CliStation, APortThatFailsMidWayIsReportedInTheSystemsWords)
