@@ -92,6 +92,7 @@ public:
     TCliRun& operator=(const TCliRun&) = delete;
 
     bool Started() const { return m_child.Pid() > 0; }
+    pid_t Pid() const { return m_child.Pid(); }
 
     void Type(const std::string& text) { [[maybe_unused]] const auto n = write(m_input, text.data(), text.size()); }
 

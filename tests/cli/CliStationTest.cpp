@@ -384,6 +384,19 @@ TEST_F(CliStation, APortThatFailsMidWayIsReportedInTheSystemsWords)
     EXPECT_NE(run->Err().find(line), std::string::npos) << run->Err();
 }
 
+TEST_F(CliStation, APortHeldByAnotherRunNamesIt)
+{
+    StationSimulator station;  // never greets: the first run keeps waiting
+    auto first = Start({"read", station.SlavePath(), "-o", (dir / "first.txt").string()});
+    ASSERT_TRUE(Eventually([&] { return station.PurgeCount() > 0; }, 10000)) << first->Err();
+    TCliRun second({"read", station.SlavePath(), "-o", (dir / "second.txt").string()}, env, dir / "data");
+    EXPECT_EQ(second.Wait(10000), ExitCode::PortFailed) << second.Err();
+    EXPECT_NE(second.Err().find("vostrel-cli (PID " + std::to_string(first->Pid()) + ")"), std::string::npos)
+        << second.Err();
+    first->Signal(SIGINT);
+    EXPECT_EQ(first->Wait(10000), ExitCode::Interrupted) << first->Err();
+}
+
 TEST_F(CliStation, BadFileSendsNothing)
 {
     StationConfig config;
