@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <locale.h>
 #include <mutex>
 
 namespace vostrel {
@@ -373,6 +375,22 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
 
 TEST_F(CliStation, APortThatFailsMidWayIsReportedInTheSystemsWords)
 {
+    // The C library's Russian text, through a ru_RU.UTF-8 locale made here
+    // when the system has none; its English one where there is neither.
+    const fs::path locales = dir / "locale";
+    fs::create_directories(locales);
+    const std::string make = "localedef -i ru_RU -f UTF-8 " + (locales / "ru_RU.UTF-8").string() + " >/dev/null 2>&1";
+    const bool made = std::system(make.c_str()) == 0;
+    if (made)
+        setenv("LOCPATH", locales.c_str(), 1);
+    const locale_t russian = newlocale(LC_CTYPE_MASK | LC_MESSAGES_MASK, "ru_RU.UTF-8", locale_t(nullptr));
+    unsetenv("LOCPATH");
+    const std::string reason = russian != locale_t(nullptr) ? strerror_l(EIO, russian) : std::strerror(EIO);
+    if (russian != locale_t(nullptr))
+        freelocale(russian);
+    if (made)
+        env.push_back("LOCPATH=" + locales.string());
+
     StationConfig config;
     config.GreetOnWait = true;
     StationSimulator station(config);
@@ -380,8 +398,11 @@ TEST_F(CliStation, APortThatFailsMidWayIsReportedInTheSystemsWords)
 
     auto run = Start({"read", station.SlavePath(), "-o", (dir / "station.txt").string()});
     EXPECT_EQ(run->Wait(30000), ExitCode::PortFailed) << run->Err();
-    const std::string line = "Ошибка порта " + station.SlavePath() + ": " + std::strerror(EIO) + ".";
+    const std::string line = "Ошибка порта " + station.SlavePath() + ": " + reason + ".";
     EXPECT_NE(run->Err().find(line), std::string::npos) << run->Err();
+    if (reason == std::strerror(EIO))
+        GTEST_SKIP() << "the reason in Russian not checked: no ru_RU.UTF-8 locale (Debian: locales) or no C library "
+                        "translations (libc-l10n) here";
 }
 
 TEST_F(CliStation, APortHeldByAnotherRunNamesIt)
