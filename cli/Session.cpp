@@ -6,11 +6,17 @@
 #include "Packets.h"
 #include "PortError.h"
 
+#include <atomic>
+
 namespace vostrel {
 
 namespace {
 
 const char* const kAgain = " Переведите станцию в режим программирования ещё раз (кнопки «Ф» и «СК»).";
+
+// The terminal echoed ^C where the cursor stood: the first line about the
+// interrupt begins below it.
+std::atomic<bool> g_interruptTold{false};
 
 }  // namespace
 
@@ -119,12 +125,23 @@ TStationSession::TVerified TStationSession::Verify(const TByteArray& sent, std::
 void TStationSession::Finish()
 {
     m_progress.Clear();
+    // An interrupt is told per port once the port has done what it stops with.
+    const bool interrupted = m_context.Stop() && m_port.Comm().IsOpen();
+    const bool connected = m_host.Connected();
+    bool failed = false;
     try {
         m_exchange.Goodbye();
     } catch (const std::exception&) {
         // The port is being given up anyway.
+        failed = true;
     }
     m_port.Close();
+    if (interrupted && !(connected && failed)) {
+        const std::string what = connected ? "Прервано: станции на порту " + m_port.Name() + " послан пакет завершения."
+                                           : "Прервано: порт " + m_port.Name() + " больше не ждёт станцию.";
+        const bool first = !g_interruptTold.exchange(true);
+        PrintLine(m_context.Err, (first && m_context.Terminal ? "\n" : "") + what);
+    }
 }
 
 int TStationSession::PortFailure(const std::exception& e)

@@ -603,6 +603,13 @@ TEST_F(CliStation, CtrlCSaysGoodbyeToTheConnectedStationAndLeavesTheWaitingPort)
     EXPECT_EQ(packets[1].Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
     EXPECT_TRUE(waiting.ReceivedBytes().empty());
     EXPECT_GE(waiting.PurgeCount(), 1);
+    // One line for each port on what the interrupt stopped.
+    EXPECT_NE(run->Err().find("Прервано: станции на порту " + connected.SlavePath() + " послан пакет завершения.\n"),
+              std::string::npos)
+        << run->Err();
+    EXPECT_NE(run->Err().find("Прервано: порт " + waiting.SlavePath() + " больше не ждёт станцию.\n"),
+              std::string::npos)
+        << run->Err();
     // Only the port that never met a station is called idle.
     EXPECT_NE(LineWith(run->Out(), waiting.SlavePath(), "(станций не было)"), "") << run->Out();
     EXPECT_NE(LineWith(run->Out(), connected.SlavePath(), "запрограммировано 0"), "") << run->Out();
