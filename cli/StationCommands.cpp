@@ -128,6 +128,9 @@ std::string UnwritableOutput(const std::string& path)
     const QFileInfo file(QString::fromUtf8(path));
     if (file.isDir())
         return "это папка";
+    // The new file takes the old one's place, which it may not do here.
+    if (file.exists() && !file.isWritable())
+        return "файл только для чтения";
     const QFileInfo folder(file.absolutePath());
     if (!folder.exists())
         return "нет папки " + ToUtf8(folder.filePath());

@@ -154,7 +154,9 @@ TEST(CliFiles, ShowAndDiffAsTheWindowShows)
 
     // read refuses an output it could not write before any port is opened:
     // the port named here does not exist, which would fail with code 3.
-    const std::string unwritable = geteuid() == 0 ? "" : "/proc/sys/station.txt";
+    const bool root = geteuid() == 0;
+    std::ofstream(dir / "read-only.txt") << "";
+    fs::permissions(dir / "read-only.txt", fs::perms::owner_read);
     const struct {
         const char* Name;
         std::string Output, Why;
@@ -162,7 +164,8 @@ TEST(CliFiles, ShowAndDiffAsTheWindowShows)
         {"a folder", dir.string(), "это папка"},
         {"a missing folder", (dir / "none" / "station.txt").string(), "нет папки"},
         {"a file for a folder", (dir / "a.txt" / "station.txt").string(), "на месте папки файл"},
-        {"an unwritable folder (not as root)", unwritable, "нет права записи"},
+        {"an unwritable folder (not as root)", root ? "" : "/proc/sys/station.txt", "нет права записи"},
+        {"a read-only file (not as root)", root ? "" : (dir / "read-only.txt").string(), "файл только для чтения"},
     };
     for (const auto& o : outputs) {
         SCOPED_TRACE(o.Name);
