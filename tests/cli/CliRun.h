@@ -21,14 +21,17 @@ extern char** environ;
 
 namespace vostrel {
 
+// What the child's standard input is: a pipe, or a pty where it is asked.
+enum class TCliInput { Pipe, Terminal };
+
 class TCliRun {
 public:
     // Starts VOSTREL_CLI with args; env entries ("NAME=value") replace the
     // inherited ones of that name. Output goes to files in dir, or with piped
     // both streams into one pipe that ReadUntil reads and CloseOutput ends.
-    // Type writes to its standard input: a pipe, or with terminal a pty.
+    // Type writes to its standard input, a pipe or a pty as stdinKind says.
     TCliRun(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& dir,
-            bool piped = false, bool terminal = false)
+            bool piped = false, TCliInput stdinKind = TCliInput::Pipe)
         : m_out(dir / "stdout.txt"), m_err(dir / "stderr.txt")
     {
         std::vector<std::string> environment = env;
@@ -59,7 +62,7 @@ public:
         int output[2] = {-1, -1};
         if (out < 0 || err < 0 || (piped && pipe2(output, O_CLOEXEC) != 0))
             return;
-        if (terminal ? !OpenTerminal(input) : pipe2(input, O_CLOEXEC) != 0)
+        if (stdinKind == TCliInput::Terminal ? !OpenTerminal(input) : pipe2(input, O_CLOEXEC) != 0)
             return;
         const pid_t pid = fork();
         if (pid == 0) {

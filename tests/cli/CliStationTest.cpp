@@ -116,14 +116,17 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args, bool terminalInput = false)
+    std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args, TCliInput input = TCliInput::Pipe)
     {
-        auto run = std::make_unique<TCliRun>(args, env, dir, false, terminalInput);
+        auto run = std::make_unique<TCliRun>(args, env, dir, false, input);
         EXPECT_TRUE(run->Started());
         return run;
     }
     // With a terminal for standard input, where a question can be answered.
-    std::unique_ptr<TCliRun> StartAsked(const std::vector<std::string>& args) { return Start(args, true); }
+    std::unique_ptr<TCliRun> StartAsked(const std::vector<std::string>& args)
+    {
+        return Start(args, TCliInput::Terminal);
+    }
 
     fs::path dir;
     std::vector<std::string> env;
