@@ -40,6 +40,36 @@ std::vector<std::string> ChangedFields(const TParameterSet& before, const TParam
     return out;
 }
 
+std::vector<std::string> SentValues(const TParameterSet& set)
+{
+    const std::vector<TFieldText> given = DescribeSet(set);
+    const std::vector<TFieldText> sent = DescribeSet(ProgrammedSet(set));
+    std::vector<std::string> out(given.size());
+    for (std::size_t k = 0; k < given.size() && k < sent.size(); ++k) {
+        if (given[k] == sent[k])
+            continue;
+        out[k] = given[k].Value;
+        if (given[k].Unit != sent[k].Unit && !given[k].Unit.empty())
+            out[k] += " " + given[k].Unit;
+        out[k] += " → будет отправлено " + sent[k].Value;
+        if (!sent[k].Unit.empty())
+            out[k] += " " + sent[k].Unit;
+    }
+    return out;
+}
+
+std::vector<std::string> SentOtherwise(const TParameterSet& set)
+{
+    const std::vector<TFieldText> given = DescribeSet(set);
+    const std::vector<std::string> sent = SentValues(set);
+    std::vector<std::string> out;
+    for (std::size_t k = 0; k < sent.size(); ++k) {
+        if (!sent[k].empty())
+            out.push_back(given[k].Name + ": " + sent[k]);
+    }
+    return out;
+}
+
 std::string Joined(const std::vector<std::string>& parts, const std::string& separator)
 {
     std::string out;
@@ -90,8 +120,14 @@ std::string ShowText(const TParamFile& file)
         rows.emplace_back("Порт", file.Port);
     if (!file.Note.empty())
         rows.emplace_back("Примечание", file.Note);
-    for (const TFieldText& f : DescribeSet(file.Set))
-        rows.emplace_back(f.Name, f.Value + (f.Unit.empty() ? "" : " " + f.Unit));
+    // A copy's bytes are restored as they stand; only a plan is rounded.
+    const std::vector<std::string> sent = file.Raw ? std::vector<std::string>() : SentValues(file.Set);
+    const std::vector<TFieldText> fields = DescribeSet(file.Set);
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        const TFieldText& f = fields[k];
+        rows.emplace_back(f.Name, k < sent.size() && !sent[k].empty() ? sent[k]
+                                                                      : f.Value + (f.Unit.empty() ? "" : " " + f.Unit));
+    }
     if (file.Raw) {
         rows.emplace_back("Байты 0–17", HexLine(*file.Raw, 0, kBlockUserBytes));
         rows.emplace_back("Байты 18–33", HexLine(*file.Raw, kBlockUserBytes, kBlockSize - kBlockUserBytes));

@@ -1,6 +1,7 @@
 #include "CliPort.h"
 
 #include "CommLink.h"
+#include "Console.h"
 #include "PortFinder.h"
 #include "PortOpening.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 namespace vostrel {
 
@@ -20,6 +22,33 @@ std::string NormalisedPortName(const std::string& name)
         upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     const bool digits = std::all_of(upper.begin() + 3, upper.end(), [](char c) { return c >= '0' && c <= '9'; });
     return upper.rfind("COM", 0) == 0 && digits && upper[3] != '0' ? upper : name;
+}
+
+std::string OneDeviceTwice(const std::vector<std::string>& names)
+{
+    std::vector<TPresentPort> present;
+    std::vector<TPortChoice> choices;
+    try {
+        present = ListPresentPorts();
+        TPortBindings bindings;
+        choices = FindPortChoices(present, &bindings);
+    } catch (const std::exception&) {
+        // Then the names reach their plain paths, as Open would find them.
+    }
+    std::vector<std::string> paths;
+    for (const std::string& name : names) {
+        TPortOpening opening(QString::fromStdString(NormalisedPortName(name)));
+        opening.Choose(choices, present);
+        paths.push_back(opening.Path());
+    }
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        for (std::size_t j = 0; j < k; ++j) {
+            if (paths[j] == paths[k] || SameDevice(paths[j], paths[k]))
+                return "порты " + names[j] + " и " + names[k] + " — одно и то же устройство (" + paths[k] +
+                       "); укажите его один раз";
+        }
+    }
+    return {};
 }
 
 TCliPort::~TCliPort()

@@ -9,6 +9,7 @@
 #include "PortLock.h"
 
 #include <string>
+#include <vector>
 
 namespace vostrel {
 
@@ -46,6 +47,11 @@ private:
     std::string m_path;
     std::string m_failure;
 };
+
+// Two of names that reach one device now (a COMn name resolved as Open
+// resolves it, a link and its target): the text refusing them, naming both;
+// "" when each reaches its own. Opens nothing.
+std::string OneDeviceTwice(const std::vector<std::string>& names);
 
 // "com3" is written "COM3"; any other name stays as it is.
 std::string NormalisedPortName(const std::string& name);

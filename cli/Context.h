@@ -23,10 +23,10 @@ inline constexpr int Usage = 1;
 inline constexpr int BadFile = 2;        // a file unreadable or refused
 inline constexpr int PortFailed = 3;     // the port did not open or failed during the exchange
 inline constexpr int NotProgrammed = 4;  // the operator declined a restore
-inline constexpr int NotWritten = 5;     // read: the output file could not be written; --log: the record not opened
-inline constexpr int Differ = 6;         // diff: the files differ
-inline constexpr int OutputLost = 7;     // the output could not be written; the exchange begun was finished
-inline constexpr int NotVerified = 8;    // --verify: a station read back otherwise than it was programmed
+inline constexpr int NotWritten = 5;   // the output file (read) or a station's copy not written; the record not opened
+inline constexpr int Differ = 6;       // diff: the files differ
+inline constexpr int OutputLost = 7;   // the output could not be written; the exchange begun was finished
+inline constexpr int NotVerified = 8;  // --verify: a station read back otherwise than it was programmed
 inline constexpr int Interrupted = 130;  // Ctrl+C or a termination signal
 }  // namespace ExitCode
 
@@ -47,6 +47,8 @@ struct TCliContext {
     std::function<bool()> Stop = Interrupted;
     std::function<std::optional<std::string>()> AskLine = ReadAnswerLine;
     TRecord* Record = nullptr;  // --log: where each event is recorded
+    // Whether a question can be answered: standard input is a terminal.
+    std::function<bool()> CanAsk = [] { return IsTerminal(stdin); };
 };
 
 }  // namespace vostrel

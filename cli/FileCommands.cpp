@@ -34,6 +34,12 @@ int RunDiff(const TCommandLine& line, const TCliContext& context)
         changes.push_back("Блок: байты " + ByteChanges(*a.Raw, *b.Raw, 0, a.Raw->size()));
     for (const std::string& c : changes)
         PrintLine(context.Out, c);
+    // Said even of files alike: either would be programmed otherwise than it reads.
+    for (const auto* file : {&a, &b}) {
+        const std::string& name = line.Files[file == &a ? 0 : 1];
+        for (const std::string& s : file->Raw ? std::vector<std::string>() : SentOtherwise(file->Set))
+            PrintLine(context.Out, name + ": " + s);
+    }
     return changes.empty() ? ExitCode::Done : ExitCode::Differ;
 }
 

@@ -81,9 +81,14 @@ int CombinedCode(const std::vector<TPortRun>& runs, bool each)
     for (const TPortRun& r : runs)
         programmed += r.Programmed;
     std::vector<int> codes;
-    for (const TPortRun& r : runs)
-        codes.push_back(each && r.StoppedWaiting && r.Code == ExitCode::Interrupted && programmed > 0 ? ExitCode::Done
-                                                                                                      : r.Code);
+    for (const TPortRun& r : runs) {
+        int code =
+            each && r.StoppedWaiting && r.Code == ExitCode::Interrupted && programmed > 0 ? ExitCode::Done : r.Code;
+        // The stations were programmed, but not every copy kept.
+        if (code == ExitCode::Done && r.CopiesLost > 0)
+            code = ExitCode::NotWritten;
+        codes.push_back(code);
+    }
     for (const int worst : {ExitCode::PortFailed, ExitCode::NotVerified, ExitCode::NotWritten, ExitCode::Interrupted}) {
         if (std::find(codes.begin(), codes.end(), worst) != codes.end())
             return worst;
@@ -109,8 +114,12 @@ std::string SummaryOf(const TPortRun& r, const TCommandLine& line)
             text += ", проверено " + std::to_string(r.Verified);
         text += ", отклонено " + std::to_string(r.Refused) + ", сбоев " + std::to_string(failed);
     }
+    if (r.CopiesLost > 0)
+        text += ", копий не записано " + std::to_string(r.CopiesLost);
     if (!r.Trouble.empty())
         text += " (" + r.Trouble + ")";
+    else if (!r.Met && r.Refused == 0)
+        text += " (станций не было)";
     if (r.Outages > 0)
         text += ", порт пропадал " + std::to_string(r.Outages) + " раз";
     return text;

@@ -18,11 +18,13 @@ struct TPortRun {
     std::string Device;  // what the port's name reached
     int Code = ExitCode::Done;
     bool StoppedWaiting = false;  // stopped while waiting for a new station
+    bool Met = false;             // a station answered on this port
     int Programmed = 0;
     int Verified = 0;
     int NotVerified = 0;
     int Refused = 0;
     int Outages = 0;      // the port's device went away and came back (or was waited for)
+    int CopiesLost = 0;   // copies that could not be written
     std::string Trouble;  // why the port gave up, short
     std::string File;     // read: where the parameters went
 };

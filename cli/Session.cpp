@@ -10,11 +10,17 @@
 
 #include <QFileInfo>
 
+#include <atomic>
+
 namespace vostrel {
 
 namespace {
 
 const char* const kAgain = " Переведите станцию в режим программирования ещё раз (кнопки «Ф» и «СК»).";
+
+// The terminal echoed ^C where the cursor stood: the first line about the
+// interrupt begins below it.
+std::atomic<bool> g_interruptTold{false};
 
 }  // namespace
 
@@ -87,9 +93,10 @@ TParameterSet TStationSession::ShowAndKeep(const std::string& kind, const TByteA
                                       CopyOfBlock(kind, QString::fromStdString(PortText()), block, previous));
     if (saved.Ok)
         m_copies.push_back(ToUtf8(QFileInfo(saved.Path).fileName()));
-    if (!saved.Ok)
+    if (!saved.Ok) {
+        ++m_copiesLost;
         m_progress.Note(ToUtf8(saved.Reason) + goingOn);
-    else if (kind == "read")
+    } else if (kind == "read")
         m_progress.Note("Копия параметров станции: " + ToUtf8(saved.Path));
     return m_editors;
 }
@@ -127,12 +134,23 @@ TStationSession::TVerified TStationSession::Verify(const TByteArray& sent, std::
 void TStationSession::Finish()
 {
     m_progress.Clear();
+    // An interrupt is told per port once the port has done what it stops with.
+    const bool interrupted = m_context.Stop() && m_port.Comm().IsOpen();
+    const bool connected = m_host.Connected();
+    bool failed = false;
     try {
         m_exchange.Goodbye();
     } catch (const std::exception&) {
         // The port is being given up anyway.
+        failed = true;
     }
     m_port.Close();
+    if (interrupted && !(connected && failed)) {
+        const std::string what = connected ? "Прервано: станции на порту " + m_port.Name() + " послан пакет завершения."
+                                           : "Прервано: порт " + m_port.Name() + " больше не ждёт станцию.";
+        const bool first = !g_interruptTold.exchange(true);
+        PrintLine(m_context.Err, (first && m_context.Terminal ? "\n" : "") + what);
+    }
 }
 
 std::string TStationSession::FailureOf(const std::exception& e) const

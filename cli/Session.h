@@ -33,7 +33,8 @@ public:
     bool NextStation(TByteArray& block);
     // What the window's editors hold once they show block, kept as a copy of
     // the given kind ("read" or "sent"); a copy that cannot be written is
-    // reported, with goingOn after the reason, and never stops the run.
+    // reported, with goingOn after the reason, and counted, and never stops
+    // the run.
     TParameterSet ShowAndKeep(const std::string& kind, const TByteArray& block, const std::string& goingOn = "");
     // Programs the block encode returns, which sent receives; afterwards the
     // editors hold what was sent, and its copy is kept. False when a stop
@@ -69,6 +70,8 @@ public:
     TCliHost& Host() { return m_host; }
     // Greetings and answers refused on this port; the station was asked again.
     int Refused() const { return m_refused; }
+    // Copies that could not be written on this port.
+    int CopiesLost() const { return m_copiesLost; }
 
     // The number on this port of the station the rows are about (refused
     // answers and a failure too); 1 until set.
@@ -93,6 +96,7 @@ private:
     int m_refused = 0;
     int m_station = 1;
     std::vector<std::string> m_copies;  // file names, for the next row
+    int m_copiesLost = 0;
 };
 
 }  // namespace vostrel

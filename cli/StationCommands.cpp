@@ -1,6 +1,7 @@
 #include "StationCommands.h"
 
 #include "BlockTexts.h"
+#include "CliPort.h"
 #include "FileCommands.h"
 #include "Output.h"
 #include "ParamFile.h"
@@ -9,8 +10,11 @@
 #include "Record.h"
 #include "Session.h"
 
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QString>
+
+#include <algorithm>
 
 namespace vostrel {
 
@@ -57,7 +61,7 @@ bool VerifyStation(TStationSession& session, const TByteArray& sent, const std::
         session.Record(RecordEvent::Verified);
     } else {
         ++run.NotVerified;
-        result = "проверка не пройдена: " + Joined(differences, "; ");
+        result = std::string("проверка не пройдена ") + kReadBackLabel + ": " + Joined(differences, "; ");
         session.Record(RecordEvent::NotVerified, Joined(differences, "; "));
     }
     PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + what + ": " + result);
@@ -76,6 +80,7 @@ void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, 
             RecordStop(session, run, false);
             return;
         }
+        run.Met = true;
         file.Set = session.ShowAndKeep("read", block);
         file.Note = "прочитано из станции на порту " + session.PortText() + " " + Now();
         session.Finish();
@@ -112,6 +117,7 @@ bool ProgramNext(TStationSession& session, TPortRun& run, const TParamFile& plan
         run.StoppedWaiting = true;
         return false;
     }
+    run.Met = true;
     const TParameterSet shown = session.ShowAndKeep("read", block, kProgramsWithoutCopy);
     if (context.Stop())
         return false;
@@ -123,7 +129,8 @@ bool ProgramNext(TStationSession& session, TPortRun& run, const TParamFile& plan
     const std::string station = "станция " + std::to_string(run.Programmed);
     const std::vector<std::string> changes = ChangedFields(shown, programmed);
     const std::string changed = changes.empty() ? "без изменений" : Joined(changes, "; ");
-    PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station + ": " + changed);
+    PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station +
+                               (changes.empty() ? ": " : " " + std::string(kChangedLabel) + ": ") + changed);
     session.Record(RecordEvent::Programmed, changed, plan.Note);
     if (line.Verify && !VerifyStation(session, sent, station, run, context))
         return false;
@@ -170,6 +177,36 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, 
         run.Code = ExitCode::NotVerified;
 }
 
+// Why a read could not end in path, told before the station is met: a folder
+// there, or no folder to write in; "" when nothing says so yet.
+std::string UnwritableOutput(const std::string& path)
+{
+    const QFileInfo file(QString::fromUtf8(path));
+    if (file.isDir())
+        return "это папка";
+    // The new file takes the old one's place, which it may not do here.
+    if (file.exists() && !file.isWritable())
+        return "файл только для чтения";
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.exists())
+        return "нет папки " + ToUtf8(folder.filePath());
+    if (!folder.isDir())
+        return "на месте папки файл " + ToUtf8(folder.filePath());
+    if (!folder.isWritable())
+        return "нет права записи в папку " + ToUtf8(folder.filePath());
+    return {};
+}
+
+// One device named twice is refused before any port opens, whatever names
+// reach it: the second open would find it held by this very command.
+bool PortsApart(const TCommandLine& line, const TCliContext& context)
+{
+    const std::string twice = line.Ports.size() > 1 ? OneDeviceTwice(line.Ports) : std::string();
+    if (!twice.empty())
+        PrintLine(context.Err, "vostrel-cli: " + twice + "\nСправка: vostrel-cli --help");
+    return twice.empty();
+}
+
 bool IsYes(std::string answer)
 {
     answer.erase(0, answer.find_first_not_of(" \t"));
@@ -186,12 +223,23 @@ bool IsYes(std::string answer)
 int RunRead(const TCommandLine& line, const TCliContext& given)
 {
     TCliContext context = given;
+    if (!PortsApart(line, context))
+        return ExitCode::Usage;
+    const bool several = line.Ports.size() > 1;
+    for (const std::string& port : line.Ports) {
+        const std::string output = OutputForPort(line.Output, port, several);
+        const std::string why = UnwritableOutput(output);
+        if (!why.empty()) {
+            PrintLine(context.Err, "Файл " + output + " не записать: " + why + ". Станция не читалась.");
+            return ExitCode::NotWritten;
+        }
+    }
     TRecord record([&](const std::string& text) { PrintLine(context.Err, text); });
     if (!WithRecord(line, record, context))
         return ExitCode::NotWritten;
-    const bool several = line.Ports.size() > 1;
     const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
         ReadOn(session, run, OutputForPort(line.Output, run.Port, several), context);
+        run.CopiesLost = session.CopiesLost();
     });
     if (several)
         PrintSummary(runs, line, context);
@@ -210,11 +258,17 @@ int RunProgram(const TCommandLine& line, const TCliContext& given)
         PrintLine(context.Err, line.Files[0] + ": " + DescribeParamFileError(limits));
         return ExitCode::BadFile;
     }
+    if (!PortsApart(line, context))
+        return ExitCode::Usage;
     TRecord record([&](const std::string& text) { PrintLine(context.Err, text); });
     if (!WithRecord(line, record, context))
         return ExitCode::NotWritten;
-    const std::vector<TPortRun> runs = OnEachPort(
-        line, context, [&](TStationSession& session, TPortRun& run) { ProgramOn(session, run, file, line, context); });
+    for (const std::string& s : SentOtherwise(file.Set))
+        PrintLine(context.Err, line.Files[0] + ": " + s);
+    const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
+        ProgramOn(session, run, file, line, context);
+        run.CopiesLost = session.CopiesLost();
+    });
     if (line.Ports.size() > 1)
         PrintSummary(runs, line, context);
     RecordSummary(runs, line, context);
@@ -249,6 +303,12 @@ int RestoreOn(TStationSession& session, TPortRun& run, const TParamFile& copy, c
             PrintLine(context.Out, "  значения параметров совпадают");
         PrintLine(context.Out, "  байты 0–17 станции: " + HexLine(block, 0, kBlockUserBytes));
         PrintLine(context.Out, "  байты 0–17 копии:   " + HexLine(*copy.Raw, 0, kBlockUserBytes));
+        if (block.size() >= kBlockUserBytes &&
+            std::equal(block.begin(), block.begin() + kBlockUserBytes, copy.Raw->begin())) {
+            PrintLine(context.Out, "  станция уже хранит байты 0–17 копии: записывать нечего, ничего не отправлено");
+            session.Finish();
+            return session.CopiesLost() > 0 ? ExitCode::NotWritten : ExitCode::Done;
+        }
 
         if (!line.Yes) {
             // The question is on the screen before the answer is read.
@@ -290,7 +350,9 @@ int RestoreOn(TStationSession& session, TPortRun& run, const TParamFile& copy, c
         run.Trouble = "отказ порта";
         return session.PortFailure(e);
     }
-    return run.NotVerified > 0 ? ExitCode::NotVerified : ExitCode::Done;
+    return run.NotVerified > 0        ? ExitCode::NotVerified
+           : session.CopiesLost() > 0 ? ExitCode::NotWritten
+                                      : ExitCode::Done;
 }
 
 }  // namespace
@@ -307,11 +369,18 @@ int RunRestore(const TCommandLine& line, const TCliContext& given)
                                    "для своих файлов служит команда program");
         return ExitCode::BadFile;
     }
+    // Found out before the station is met: it would wait for nothing.
+    if (!line.Yes && !context.CanAsk()) {
+        PrintLine(context.Err, "vostrel-cli: стандартный ввод не терминал — спросить, записывать ли копию, нельзя; "
+                               "чтобы записать её без вопроса, добавьте --yes. Станция не читалась.");
+        return ExitCode::Usage;
+    }
     TRecord record([&](const std::string& text) { PrintLine(context.Err, text); });
     if (!WithRecord(line, record, context))
         return ExitCode::NotWritten;
     const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
         run.Code = RestoreOn(session, run, copy, line, context);
+        run.CopiesLost = session.CopiesLost();
         if (run.Code == ExitCode::Interrupted)
             RecordStop(session, run, line.Verify);
         else if (run.Code == ExitCode::NotProgrammed)

@@ -74,7 +74,7 @@ TParameterSet vostrel::ShownSet(const TByteArray& block, const TParameterSet& pr
     return EditorsShowing(decoded);
 }
 
-TByteArray vostrel::ProgrammingBlock(const TParameterSet& shown, ILogSink& log)
+TParameterSet vostrel::ProgrammedSet(const TParameterSet& shown)
 {
     TParameterSet e = EditorsShowing(shown);
     for (std::size_t ch = 0; ch < 2; ++ch) {
@@ -89,7 +89,12 @@ TByteArray vostrel::ProgrammingBlock(const TParameterSet& shown, ILogSink& log)
     }
     for (std::size_t ch = 0; ch < 2; ++ch)
         e.Simplex[ch] = std::fabs(e.TxFreq[ch] - e.RxFreq[ch]) < 0.001L;
-    return EncodeBlock(e, log);
+    return e;
+}
+
+TByteArray vostrel::ProgrammingBlock(const TParameterSet& shown, ILogSink& log)
+{
+    return EncodeBlock(ProgrammedSet(shown), log);
 }
 
 bool vostrel::CheckEditorLimits(const TParameterSet& set, TParamFileError& error)

@@ -103,10 +103,11 @@ std::string DescribeParamFileError(const TParamFileError& error);
 // shown: the result is previous.
 TParameterSet ShownSet(const TByteArray& block, const TParameterSet& previous);
 
-// The 34-byte block "Программирование" sends after the editors were shown
-// `shown`: each frequency rounded to the grid and written back in the order
-// the window does it (a simplex channel's receive edit carrying its transmit
-// edit along), then encoded with its calibration bytes, whose eight
+// What "Программирование" sends after the editors were shown `shown`: each
+// frequency rounded to the grid and written back in the order the window does
+// it (a simplex channel's receive edit carrying its transmit edit along).
+TParameterSet ProgrammedSet(const TParameterSet& shown);
+// ProgrammedSet encoded with its calibration bytes, whose eight
 // "p1_calculate=" lines go to log.
 TByteArray ProgrammingBlock(const TParameterSet& shown, ILogSink& log);
 

@@ -9,7 +9,9 @@ namespace vostrel {
 
 enum class TPortErrorKind { Other, NoRights, Busy };
 
-// The system's text for code (errno on Linux, GetLastError on Windows).
+// The system's text for code (errno on Linux, GetLastError on Windows); on
+// Linux the C library's Russian text where a ru_RU.UTF-8 locale and the
+// library's translations are installed, its English one otherwise.
 QString SystemErrorText(int code);
 TPortErrorKind PortErrorKind(int code);
 

@@ -47,7 +47,8 @@ public:
     // A step above refused the open: it must not be tried.
     bool Refused() const { return m_refused; }
     // The open failed: the system's code (errno, GetLastError; 0 when none
-    // was kept) and the serial component's own message.
+    // was kept) and the serial component's own message. A busy device whose
+    // holder no step above named is looked up among the open descriptors.
     void Failed(int code, const QString& message);
 
     // The failure as the window's box shows it: the text, "Не удалось открыть

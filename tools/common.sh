@@ -11,6 +11,9 @@ RUN_PACKAGES=(
   qt6-base-dev qt6-serialport-dev
   fonts-liberation qt6-translations-l10n
   util-linux mount
+  # The C library's Russian texts for the system's reasons; they show once
+  # ru_RU.UTF-8 is generated (locale-gen), else the English ones do.
+  locales libc-l10n
 )
 # What the whole test suite adds: GoogleTest, clang for the fuzzers, the
 # process tools the tests use and the package checkers.

@@ -5,6 +5,7 @@
 
 #include "Packets.h"
 #include "ParamBlock.h"
+#include "PortError.h"
 #include "StationSimulator.h"
 #include "Utils.h"
 
@@ -566,8 +567,7 @@ TEST_F(SequenceTest, APulledAdapterIsReportedAndThePortListComesBack)
         ASSERT_TRUE(QTest::qWaitFor([&] { return !boxes.Texts.isEmpty(); }, 10000));
         // The system's words for the code, not the serial component's English.
         EXPECT_EQ(boxes.Texts[0], QStringLiteral("Ошибка порта ") + QString::fromStdString(sim->SlavePath()) +
-                                      QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EIO)) +
-                                      QLatin1Char('.'));
+                                      QStringLiteral(": ") + SystemErrorText(EIO) + QLatin1Char('.'));
         EXPECT_FALSE(w->ComPort.IsOpen());
         EXPECT_TRUE(Ctl<QComboBox>(*w, "cbPort")->isVisible());
         EXPECT_TRUE(Ctl<QPushButton>(*w, "butWaiting")->isVisible());

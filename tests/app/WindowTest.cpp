@@ -2,6 +2,7 @@
 // pseudo-terminal) and one that cannot be opened.
 #include "AppTestSupport.h"
 #include "Colors.h"
+#include "PortError.h"
 #include "PortFinder.h"
 
 #include <QTest>
@@ -118,7 +119,7 @@ TEST_F(WindowTest, PortThatFailsShowsTheMessage)
     Pick(missing);
     EXPECT_EQ(boxes.Texts, QStringList{"Не удалось открыть порт " + missing});
     ASSERT_EQ(boxes.Infos.size(), 1);
-    EXPECT_TRUE(boxes.Infos[0].contains(QString::fromLocal8Bit(std::strerror(ENOENT)))) << boxes.Infos[0].toStdString();
+    EXPECT_TRUE(boxes.Infos[0].contains(SystemErrorText(ENOENT))) << boxes.Infos[0].toStdString();
     EXPECT_FALSE(w.ComPort.IsOpen());
     EXPECT_FALSE(Ctl<QTimer>(w, "StartTimer")->isActive());
     EXPECT_TRUE(StopWaitingFlag);
@@ -182,7 +183,7 @@ TEST_F(WindowTest, APortThatRefusesItsLineShowsTheMessage)
     Pick(pty.SlavePath());
     EXPECT_EQ(boxes.Texts, QStringList{"Не удалось открыть порт " + pty.SlavePath()});
     ASSERT_EQ(boxes.Infos.size(), 1);
-    EXPECT_TRUE(boxes.Infos[0].contains(QString::fromLocal8Bit(std::strerror(EINVAL)))) << boxes.Infos[0].toStdString();
+    EXPECT_TRUE(boxes.Infos[0].contains(SystemErrorText(EINVAL))) << boxes.Infos[0].toStdString();
     EXPECT_FALSE(w.ComPort.IsOpen());
     EXPECT_FALSE(Ctl<QTimer>(w, "StartTimer")->isActive());
 }

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -20,14 +21,18 @@ extern char** environ;
 
 namespace vostrel {
 
+// What the child's standard input is: a pipe, or a pty where it is asked.
+enum class TCliInput { Pipe, Terminal };
+
 class TCliRun {
 public:
     // Starts VOSTREL_CLI with args; env entries ("NAME=value") replace the
     // inherited ones of that name. Output goes to files in dir, or with piped
     // both streams into one pipe that ReadUntil reads and CloseOutput ends;
     // errPipeBytes > 0 sends standard error alone into a pipe of that size.
+    // Type writes to its standard input, a pipe or a pty as stdinKind says.
     TCliRun(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& dir,
-            bool piped = false, int errPipeBytes = 0)
+            bool piped = false, int errPipeBytes = 0, TCliInput stdinKind = TCliInput::Pipe)
         : m_out(dir / "stdout.txt"), m_err(dir / "stderr.txt")
     {
         std::vector<std::string> environment = env;
@@ -57,7 +62,9 @@ public:
         int input[2];
         int output[2] = {-1, -1};
         const bool ownPipe = piped || errPipeBytes > 0;
-        if (out < 0 || err < 0 || pipe2(input, O_CLOEXEC) != 0 || (ownPipe && pipe2(output, O_CLOEXEC) != 0))
+        if (out < 0 || err < 0 || (ownPipe && pipe2(output, O_CLOEXEC) != 0))
+            return;
+        if (stdinKind == TCliInput::Terminal ? !OpenTerminal(input) : pipe2(input, O_CLOEXEC) != 0)
             return;
         if (errPipeBytes > 0)
             fcntl(output[1], F_SETPIPE_SZ, errPipeBytes);
@@ -92,6 +99,7 @@ public:
     TCliRun& operator=(const TCliRun&) = delete;
 
     bool Started() const { return m_child.Pid() > 0; }
+    pid_t Pid() const { return m_child.Pid(); }
 
     void Type(const std::string& text) { [[maybe_unused]] const auto n = write(m_input, text.data(), text.size()); }
 
@@ -132,6 +140,17 @@ public:
     std::string Err() const { return Read(m_err); }
 
 private:
+    // A pty for the child's standard input: [0] its side, [1] ours.
+    static bool OpenTerminal(int (&input)[2])
+    {
+        input[1] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (input[1] < 0 || grantpt(input[1]) != 0 || unlockpt(input[1]) != 0)
+            return false;
+        const char* name = ptsname(input[1]);
+        input[0] = name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        return input[0] >= 0;
+    }
+
     static std::string Read(const std::filesystem::path& path)
     {
         std::ifstream f(path);

@@ -17,7 +17,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <locale.h>
 #include <mutex>
 #include <thread>
 
@@ -155,11 +157,16 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args)
+    std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args, TCliInput input = TCliInput::Pipe)
     {
-        auto run = std::make_unique<TCliRun>(args, env, dir);
+        auto run = std::make_unique<TCliRun>(args, env, dir, false, 0, input);
         EXPECT_TRUE(run->Started());
         return run;
+    }
+    // With a terminal for standard input, where a question can be answered.
+    std::unique_ptr<TCliRun> StartAsked(const std::vector<std::string>& args)
+    {
+        return Start(args, TCliInput::Terminal);
     }
 
     fs::path dir;
@@ -300,10 +307,20 @@ TEST_F(CliStation, ProgramsThreeStationsInARowWithTheirCopiesFirst)
     for (std::size_t k = 0; k < lines.size(); ++k) {
         SCOPED_TRACE(lines[k]);
         EXPECT_NE(lines[k].find(station.SlavePath()), std::string::npos);
-        EXPECT_NE(lines[k].find("станция " + std::to_string(k + 1) + ":"), std::string::npos);
+        // The arrows are labelled where they stand.
+        EXPECT_NE(lines[k].find(k == 0 ? std::string("станция 1 (было → стало): ")
+                                       : "станция " + std::to_string(k + 1) + ": без изменений"),
+                  std::string::npos);
         // The station keeps what it was programmed with: only the first changes.
         EXPECT_EQ(lines[k].find("12,5 → 25,0") != std::string::npos, k == 0);
     }
+
+    // The rounding is said once, before the first station was met.
+    const std::string err = run->Err();
+    const std::size_t rounded = err.find("series.txt: ЗПЧ1 приём: 145580,0 → будет отправлено 145575,0 кГц\n");
+    EXPECT_LT(rounded, err.find("Копия параметров станции")) << err;
+    EXPECT_NE(err.find("series.txt: ЗПЧ1 передача: 145580,0 → будет отправлено 145575,0 кГц\n"), std::string::npos)
+        << err;
 
     // Each station's block was kept before the first byte of its packet 09,
     // and the block sent after it.
@@ -354,9 +371,17 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
     const fs::path file = dir / "copy.txt";
     WriteText(file, FormatParamFile(copy));
 
-    // Declined: the station gets its goodbye and nothing else.
+    // Standard input no terminal and no --yes: refused before the station is
+    // read, since the question could not be answered.
     {
         auto run = Start({"restore", station.SlavePath(), file.string()});
+        EXPECT_EQ(run->Wait(10000), ExitCode::Usage) << run->Err();
+        EXPECT_NE(run->Err().find("--yes"), std::string::npos) << run->Err();
+        EXPECT_EQ(station.PurgeCount(), 0);
+    }
+    // Declined: the station gets its goodbye and nothing else.
+    {
+        auto run = StartAsked({"restore", station.SlavePath(), file.string()});
         ASSERT_TRUE(station.WaitFor([&] { return station.AnswerCount() == 1; }, 20000ms));
         // The question comes once the changes are listed.
         for (int i = 0; i < 200 && run->Out().find("копии:") == std::string::npos; ++i)
@@ -368,7 +393,7 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
     }
     // Interrupted at the question: the goodbye first, as the window's close.
     {
-        auto run = Start({"restore", station.SlavePath(), file.string()});
+        auto run = StartAsked({"restore", station.SlavePath(), file.string()});
         ASSERT_TRUE(station.WaitFor([&] { return station.AnswerCount() == 2; }, 20000ms));
         for (int i = 0; i < 200 && run->Err().find("[д/н]") == std::string::npos; ++i)
             usleep(20000);
@@ -389,10 +414,36 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
     EXPECT_EQ(programmed[0].Data, expected);
     EXPECT_TRUE(programmed[0].CrcOk);
     EXPECT_EQ(station.GoodbyeCount(), 2);
+
+    // The station now holds the copy's bytes: nothing asked, nothing sent.
+    {
+        auto run = StartAsked({"restore", station.SlavePath(), file.string()});
+        EXPECT_EQ(run->Wait(20000), ExitCode::Done) << run->Err();
+        EXPECT_NE(run->Out().find("станция уже хранит байты 0–17 копии"), std::string::npos) << run->Out();
+        EXPECT_EQ(run->Err().find("[д/н]"), std::string::npos) << run->Err();
+    }
+    EXPECT_EQ(station.ProgrammedBlocks().size(), 1u);
+    EXPECT_EQ(station.GoodbyeCount(), 3);
 }
 
 TEST_F(CliStation, APortThatFailsMidWayIsReportedInTheSystemsWords)
 {
+    // The C library's Russian text, through a ru_RU.UTF-8 locale made here
+    // when the system has none; its English one where there is neither.
+    const fs::path locales = dir / "locale";
+    fs::create_directories(locales);
+    const std::string make = "localedef -i ru_RU -f UTF-8 " + (locales / "ru_RU.UTF-8").string() + " >/dev/null 2>&1";
+    const bool made = std::system(make.c_str()) == 0;
+    if (made)
+        setenv("LOCPATH", locales.c_str(), 1);
+    const locale_t russian = newlocale(LC_CTYPE_MASK | LC_MESSAGES_MASK, "ru_RU.UTF-8", locale_t(nullptr));
+    unsetenv("LOCPATH");
+    const std::string reason = russian != locale_t(nullptr) ? strerror_l(EIO, russian) : std::strerror(EIO);
+    if (russian != locale_t(nullptr))
+        freelocale(russian);
+    if (made)
+        env.push_back("LOCPATH=" + locales.string());
+
     StationConfig config;
     config.GreetOnWait = true;
     StationSimulator station(config);
@@ -400,8 +451,24 @@ TEST_F(CliStation, APortThatFailsMidWayIsReportedInTheSystemsWords)
 
     auto run = Start({"read", station.SlavePath(), "-o", (dir / "station.txt").string()});
     EXPECT_EQ(run->Wait(30000), ExitCode::PortFailed) << run->Err();
-    const std::string line = "Ошибка порта " + station.SlavePath() + ": " + std::strerror(EIO) + ".";
+    const std::string line = "Ошибка порта " + station.SlavePath() + ": " + reason + ".";
     EXPECT_NE(run->Err().find(line), std::string::npos) << run->Err();
+    if (reason == std::strerror(EIO))
+        GTEST_SKIP() << "the reason in Russian not checked: no ru_RU.UTF-8 locale (Debian: locales) or no C library "
+                        "translations (libc-l10n) here";
+}
+
+TEST_F(CliStation, APortHeldByAnotherRunNamesIt)
+{
+    StationSimulator station;  // never greets: the first run keeps waiting
+    auto first = Start({"read", station.SlavePath(), "-o", (dir / "first.txt").string()});
+    ASSERT_TRUE(Eventually([&] { return station.PurgeCount() > 0; }, 10000)) << first->Err();
+    TCliRun second({"read", station.SlavePath(), "-o", (dir / "second.txt").string()}, env, dir / "data");
+    EXPECT_EQ(second.Wait(10000), ExitCode::PortFailed) << second.Err();
+    EXPECT_NE(second.Err().find("vostrel-cli (PID " + std::to_string(first->Pid()) + ")"), std::string::npos)
+        << second.Err();
+    first->Signal(SIGINT);
+    EXPECT_EQ(first->Wait(10000), ExitCode::Interrupted) << first->Err();
 }
 
 TEST_F(CliStation, BadFileSendsNothing)
@@ -434,7 +501,7 @@ TEST_F(CliStation, UnwritableCopiesAreReportedAndProgrammingGoesOn)
 {
     StationConfig config;
     config.GreetOnWait = true;
-    StationSimulator station(config);
+    StationSimulator station(config), other(config);
     // A file stands where the data folder would be made: as on a read-only
     // home, whoever runs the test.
     const fs::path blocked = dir / "blocked";
@@ -444,15 +511,20 @@ TEST_F(CliStation, UnwritableCopiesAreReportedAndProgrammingGoesOn)
     file.Set = OffGridWorkedSet();
     WriteText(dir / "set.txt", FormatParamFile(file));
 
-    auto run = Start({"program", station.SlavePath(), (dir / "set.txt").string()});
-    EXPECT_EQ(run->Wait(20000), 0) << run->Err();
+    // Programmed all the same, but the copies lost count: code 5, and in the
+    // summary the read and the sent copy of each port's station.
+    auto run = Start({"program", station.SlavePath() + "," + other.SlavePath(), (dir / "set.txt").string()});
+    EXPECT_EQ(run->Wait(20000), ExitCode::NotWritten) << run->Err();
     const std::string err = run->Err();
     EXPECT_NE(err.find("не записана"), std::string::npos) << err;
     EXPECT_NE(err.find("без копии"), std::string::npos) << err;
     EXPECT_NE(err.find(blocked.string()), std::string::npos) << err;
-    const auto programmed = station.ProgrammedBlocks();
-    ASSERT_EQ(programmed.size(), 1u);
-    EXPECT_EQ(programmed[0].Data, kWorkedBlock);
+    for (const StationSimulator* s : {&station, &other}) {
+        const auto programmed = s->ProgrammedBlocks();
+        ASSERT_EQ(programmed.size(), 1u);
+        EXPECT_EQ(programmed[0].Data, kWorkedBlock);
+        EXPECT_NE(LineWith(run->Out(), s->SlavePath(), "сбоев 0, копий не записано 2"), "") << run->Out();
+    }
     EXPECT_TRUE(fs::is_regular_file(blocked));
 }
 
@@ -532,12 +604,22 @@ TEST_F(CliStation, ReadingSeveralPortsWritesAFileForEach)
     config.Block = kWorkedBlock;
     StationSimulator second(config);
 
-    // A third name for the first device is refused as such, and the others go on.
+    // A link to the first device beside it: refused as one device named
+    // twice before any port opens.
     fs::create_symlink(first.SlavePath(), dir / "again");
-    auto run = Start({"read", first.SlavePath() + "," + second.SlavePath() + "," + (dir / "again").string(), "-o",
-                      (dir / "bench.txt").string()});
-    ASSERT_EQ(run->Wait(20000), ExitCode::PortFailed) << run->Err();
-    EXPECT_NE(run->Err().find("то же устройство, что и порт " + first.SlavePath()), std::string::npos) << run->Err();
+    const std::string again = (dir / "again").string();
+    {
+        auto run = Start(
+            {"read", again + "," + second.SlavePath() + "," + first.SlavePath(), "-o", (dir / "bench.txt").string()});
+        ASSERT_EQ(run->Wait(20000), ExitCode::Usage) << run->Err();
+        EXPECT_NE(run->Err().find("порты " + again + " и " + first.SlavePath() + " — одно и то же устройство"),
+                  std::string::npos)
+            << run->Err();
+        for (const StationSimulator* s : {&first, &second})
+            EXPECT_EQ(s->PurgeCount(), 0);
+    }
+    auto run = Start({"read", first.SlavePath() + "," + second.SlavePath(), "-o", (dir / "bench.txt").string()});
+    ASSERT_EQ(run->Wait(20000), ExitCode::Done) << run->Err();
     const auto fileOf = [&](const StationSimulator& s) {
         return dir / ("bench-" + s.SlavePath().substr(s.SlavePath().rfind('/') + 1) + ".txt");
     };
@@ -576,6 +658,17 @@ TEST_F(CliStation, CtrlCSaysGoodbyeToTheConnectedStationAndLeavesTheWaitingPort)
     EXPECT_EQ(packets[1].Line, (TByteArray{0x10, 0x00, 0x00, 0x01, 0xB0, 0x10, 0x03}));
     EXPECT_TRUE(waiting.ReceivedBytes().empty());
     EXPECT_GE(waiting.PurgeCount(), 1);
+    // One line for each port on what the interrupt stopped.
+    EXPECT_NE(run->Err().find("Прервано: станции на порту " + connected.SlavePath() + " послан пакет завершения.\n"),
+              std::string::npos)
+        << run->Err();
+    EXPECT_NE(run->Err().find("Прервано: порт " + waiting.SlavePath() + " больше не ждёт станцию.\n"),
+              std::string::npos)
+        << run->Err();
+    // Only the port that never met a station is called idle.
+    EXPECT_NE(LineWith(run->Out(), waiting.SlavePath(), "(станций не было)"), "") << run->Out();
+    EXPECT_NE(LineWith(run->Out(), connected.SlavePath(), "запрограммировано 0"), "") << run->Out();
+    EXPECT_EQ(LineWith(run->Out(), connected.SlavePath(), "(станций не было)"), "") << run->Out();
 }
 
 TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
@@ -597,10 +690,12 @@ TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
 
     const std::string out = run->Out();
     EXPECT_NE(LineWith(out, good.SlavePath(), "станция 1: проверено"), "") << out;
-    const std::string field = LineWith(out, badField.SlavePath(), "станция 1: проверка не пройдена: ");
+    const std::string field =
+        LineWith(out, badField.SlavePath(), "станция 1: проверка не пройдена (отправлено → прочитано): ");
     EXPECT_NE(field.find("кГц"), std::string::npos) << out;
     EXPECT_EQ(field.find("калибровочные"), std::string::npos) << out;
-    const std::string calibration = LineWith(out, badCalibration.SlavePath(), "станция 1: проверка не пройдена: ");
+    const std::string calibration =
+        LineWith(out, badCalibration.SlavePath(), "станция 1: проверка не пройдена (отправлено → прочитано): ");
     char change[16];
     std::snprintf(change, sizeof change, "%02X → %02X", kWorkedBlock[20], kWorkedBlock[20] ^ 0x04);
     EXPECT_NE(calibration.find(std::string("калибровочные байты 20: ") + change), std::string::npos) << out;

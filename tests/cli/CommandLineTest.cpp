@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -142,6 +143,46 @@ TEST(CliFiles, ShowAndDiffAsTheWindowShows)
     EXPECT_EQ(std::count(differ.Out.begin(), differ.Out.end(), '\n'), 2) << differ.Out;
     EXPECT_NE(differ.Out.find("150000,0 → 151012,5 кГц"), std::string::npos) << differ.Out;
     EXPECT_NE(differ.Out.find("10 → 5 Вт"), std::string::npos) << differ.Out;
+
+    // Off the 12,5 kHz grid: show, diff and program all say what will be sent.
+    TParamFile off = a;
+    off.Set.RxFreq[0] = off.Set.TxFreq[0] = 150005.0L;
+    std::ofstream(dir / "off.txt") << FormatParamFile(off);
+    const std::string sent = "150005,0 → будет отправлено 150000,0 кГц";
+    const TCaptured offShown = RunCli({"show", (dir / "off.txt").string()});
+    for (const char* field : {"ЗПЧ1 приём:", "ЗПЧ1 передача:"}) {
+        std::string value = offShown.Out.substr(offShown.Out.find(field) + std::strlen(field));
+        value = value.substr(value.find_first_not_of(' '));
+        EXPECT_EQ(value.substr(0, value.find('\n')), sent) << offShown.Out;
+    }
+    const TCaptured offDiff = RunCli({"diff", (dir / "a.txt").string(), (dir / "off.txt").string()});
+    EXPECT_EQ(offDiff.Code, ExitCode::Differ);
+    EXPECT_NE(offDiff.Out.find("off.txt: ЗПЧ1 приём: " + sent), std::string::npos) << offDiff.Out;
+    EXPECT_EQ(offDiff.Out.find("a.txt: "), std::string::npos) << offDiff.Out;
+
+    // read refuses an output it could not write before any port is opened:
+    // the port named here does not exist, which would fail with code 3.
+    const bool root = geteuid() == 0;
+    std::ofstream(dir / "read-only.txt") << "";
+    fs::permissions(dir / "read-only.txt", fs::perms::owner_read);
+    const struct {
+        const char* Name;
+        std::string Output, Why;
+    } outputs[] = {
+        {"a folder", dir.string(), "это папка"},
+        {"a missing folder", (dir / "none" / "station.txt").string(), "нет папки"},
+        {"a file for a folder", (dir / "a.txt" / "station.txt").string(), "на месте папки файл"},
+        {"an unwritable folder (not as root)", root ? "" : "/proc/sys/station.txt", "нет права записи"},
+        {"a read-only file (not as root)", root ? "" : (dir / "read-only.txt").string(), "файл только для чтения"},
+    };
+    for (const auto& o : outputs) {
+        SCOPED_TRACE(o.Name);
+        if (o.Output.empty())
+            continue;
+        const TCaptured read = RunCli({"read", "/nonexistent/ttyS9", "-o", o.Output});
+        EXPECT_EQ(read.Code, ExitCode::NotWritten) << read.Err;
+        EXPECT_NE(read.Err.find("Файл " + o.Output + " не записать: " + o.Why), std::string::npos) << read.Err;
+    }
 
     const TCaptured bad = RunCli({"show", (dir / "bad.txt").string()});
     EXPECT_EQ(bad.Code, ExitCode::BadFile);

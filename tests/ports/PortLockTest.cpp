@@ -107,10 +107,11 @@ int Self()
 }
 
 // A child named `name` that waits to be killed, holding a flock on flockPath
-// when one is given; it is killed and reaped with this object.
+// when one is given, as user uid when one is given (needs root); it is killed
+// and reaped with this object.
 class TSleeper {
 public:
-    explicit TSleeper(const char* name, const std::string& flockPath = "")
+    explicit TSleeper(const char* name, const std::string& flockPath = "", uid_t uid = 0)
     {
         int ready[2];
         if (::pipe(ready) != 0)
@@ -120,6 +121,9 @@ public:
             ::close(ready[0]);
             ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
             ::prctl(PR_SET_NAME, name, 0, 0, 0);
+            if (uid != 0 &&
+                (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 || ::setresuid(uid, uid, uid) != 0))
+                ::_exit(1);
             if (!flockPath.empty()) {
                 const int fd = ::open(flockPath.c_str(), O_RDONLY);
                 if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
@@ -418,26 +422,45 @@ TEST(PortLockTest, NoUsableLockFolderMeansNoLock)
     EXPECT_TRUE(fs::is_directory(setup.LockFile));
 }
 
-// Acquire's outcome in a child run as `nobody`; nothing when the child could
-// not run it (the test's folder out of its reach, say).
-std::optional<TOutcome> AcquireAsNobody(const std::string& lockDir, const std::string& device)
+struct TSeen {
+    TOutcome Outcome;
+    std::string Holder;
+};
+
+// Acquire's outcome and the holder it names, in a child run as `nobody`;
+// nothing when the child could not run it (the test's folder out of its
+// reach, say).
+std::optional<TSeen> AcquireAsNobody(const std::string& lockDir, const std::string& device)
 {
     constexpr int kCannot = 100;
+    int holder[2];
+    if (::pipe(holder) != 0)
+        return std::nullopt;
     const pid_t pid = ::fork();
     if (pid == 0) {
-        constexpr gid_t kNobody = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
-            ::access(lockDir.c_str(), X_OK) != 0)
+        ::close(holder[0]);
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+            ::setresuid(kNobody, kNobody, kNobody) != 0 || ::access(lockDir.c_str(), X_OK) != 0)
             ::_exit(kCannot);
         TPortLock lock = TPortLock::Acquire(lockDir, device);
         const TOutcome outcome = lock.Outcome();
+        const std::string& name = lock.Holder();
+        if (::write(holder[1], name.data(), name.size()) != static_cast<ssize_t>(name.size()))
+            ::_exit(kCannot);
         lock.Release();
         ::_exit(static_cast<int>(outcome));
     }
+    ::close(holder[1]);
+    std::string name;
+    char buf[256];
+    for (ssize_t n; pid > 0 && (n = ::read(holder[0], buf, sizeof buf)) > 0;)
+        name.append(buf, static_cast<std::size_t>(n));
+    ::close(holder[0]);
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) == kCannot)
         return std::nullopt;
-    return static_cast<TOutcome>(WEXITSTATUS(status));
+    return TSeen{static_cast<TOutcome>(WEXITSTATUS(status)), name};
 }
 
 // Another user's program checks our locks: it may not signal us (EPERM) and
@@ -449,29 +472,37 @@ TEST(PortLockTest, AnotherUserSeesALiveLock)
     TLockSetup setup;
     ASSERT_TRUE(setup.Make());
     ASSERT_EQ(::chmod((setup.Root / ".").c_str(), 0755), 0);
+    // Neither root nor nobody: a third user's program holds the port.
     const TSleeper holder("lock-holder");
+    const TSleeper thirdUser("third-user", "", 65533);
     ASSERT_GT(holder.Pid(), 0);
+    ASSERT_GT(thirdUser.Pid(), 0);
 
     struct TRow {
         const char* Name;
         mode_t FolderMode;
         std::string Content;
         TOutcome Expected;
+        std::string Holder;
     };
+    const std::string named = "lock-holder (PID " + std::to_string(holder.Pid()) + ")";
     const std::vector<TRow> rows = {
-        {"a live holder it may not signal", 0777, Classic(holder.Pid()), TOutcome::Busy},
-        {"a live holder in a folder it cannot write", 0755, Classic(holder.Pid()), TOutcome::Busy},
-        {"a gone holder in a folder it cannot write", 0755, Classic(GonePid()), TOutcome::NotLocked},
+        {"a live holder it may not signal", 0777, Classic(holder.Pid()), TOutcome::Busy, named},
+        {"a live holder in a folder it cannot write", 0755, Classic(holder.Pid()), TOutcome::Busy, named},
+        {"a third user's live holder", 0777, Classic(thirdUser.Pid()), TOutcome::Busy,
+         "third-user (PID " + std::to_string(thirdUser.Pid()) + ")"},
+        {"a gone holder in a folder it cannot write", 0755, Classic(GonePid()), TOutcome::NotLocked, ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
         ASSERT_EQ(::chmod(setup.Locks.c_str(), row.FolderMode), 0);
         WriteFile(setup.LockFile, row.Content);
         ASSERT_EQ(::chmod(setup.LockFile.c_str(), 0644), 0);
-        const std::optional<TOutcome> outcome = AcquireAsNobody(setup.Locks, setup.Com1);
-        if (!outcome)
+        const std::optional<TSeen> seen = AcquireAsNobody(setup.Locks, setup.Com1);
+        if (!seen)
             GTEST_SKIP() << "nobody cannot reach " << setup.Locks;
-        EXPECT_EQ(*outcome, row.Expected);
+        EXPECT_EQ(seen->Outcome, row.Expected);
+        EXPECT_EQ(seen->Holder, row.Holder);
         EXPECT_EQ(ReadFile(setup.LockFile), row.Content) << "someone else's: left alone";
     }
 }
