@@ -1,12 +1,15 @@
 // Stations per minute of "vostrel-cli program --each" against paced
 // simulators (4800 bit/s, a station greeting as soon as a wait begins), one
 // per pty, all driven by one vostrel-cli given the ptys as a comma-separated
-// port list; beside it the limit of the line itself (the greeting, the
+// port list; each count of ports is run plain, with -v (the exchange log,
+// standard error to a file), with --log (the CSV record) and with both.
+// Beside the rate, the limit of the line itself (the greeting, the
 // confirmation, the answer window and programming at 4800 bit/s plus the
-// pauses of the sequence) times the number of ports, and the CLI's CPU time.
-// Prints numbers, asserts nothing; exits 1 only when the stations were not all
-// programmed in time.
-//   vostrel-bench-cli-series [stations-per-port=4] [port counts, default 1,2,4]
+// pauses of the sequence) times the number of ports, and the CLI's CPU time
+// per station programmed. Prints numbers, asserts nothing; exits 1 only when
+// the stations were not all programmed in time.
+//   vostrel-bench-cli-series [stations-per-port=4] [port counts, default 1,16,64]
+//                            [variants, default plain,v,log,v+log]
 #include "Packets.h"
 #include "ParamBlock.h"
 #include "ParamFile.h"
@@ -69,38 +72,133 @@ std::vector<int> ParsePortCounts(const char* text)
     std::string item;
     while (std::getline(in, item, ',')) {
         const int n = std::atoi(item.c_str());
-        if (n >= 1 && n <= 16)
+        if (n >= 1)
             counts.push_back(n);
     }
     return counts;
 }
 
+// How the command's output is kept.
+struct TVariant {
+    const char* Name;
+    bool Verbose;  // -v: the exchange log on standard error, which goes to a file
+    bool Log;      // --log FILE: the CSV record
+};
+
+constexpr TVariant kVariants[] = {
+    {"plain", false, false},
+    {"v", true, false},
+    {"log", false, true},
+    {"v+log", true, true},
+};
+
+std::vector<TVariant> ParseVariants(const char* text)
+{
+    std::vector<TVariant> variants;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ',')) {
+        for (const TVariant& v : kVariants) {
+            if (item == v.Name)
+                variants.push_back(v);
+        }
+    }
+    return variants;
+}
+
+// The limit of open files is per process: each simulator holds a pty's
+// master and slave and a wake pipe, each port of the CLI its device and two
+// descriptors it sleeps on. The soft limit (1024 on many systems) is what stops
+// a few hundred ports: it is raised to the hard limit, which the CLI
+// inherits. False, with the reason, when even that is too few or the ptys
+// run out.
+bool RoomForPorts(int ports, std::string& reason)
+{
+    const rlim_t needed = static_cast<rlim_t>(ports) * 5 + 32;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return true;
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < needed && files.rlim_cur < files.rlim_max) {
+        rlimit raised = files;
+        raised.rlim_cur = files.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            files = raised;
+    }
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < needed) {
+        reason = "about " + std::to_string(needed) + " open files are needed, the limit is " +
+                 std::to_string(files.rlim_cur) + " (hard " + std::to_string(files.rlim_max) +
+                 "); raise it with ulimit -Hn as root";
+        return false;
+    }
+    std::ifstream maxPtys("/proc/sys/kernel/pty/max"), openPtys("/proc/sys/kernel/pty/nr");
+    long max = 0, open = 0;
+    if (maxPtys >> max && openPtys >> open && max - open < ports) {
+        reason = std::to_string(ports) + " ptys are needed, " + std::to_string(max - open) +
+                 " are free (kernel.pty.max " + std::to_string(max) + ")";
+        return false;
+    }
+    return true;
+}
+
+// The last lines the CLI wrote to standard error, for a run that went wrong.
+std::string Tail(const std::filesystem::path& file, std::size_t lines)
+{
+    std::ifstream in(file);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(in, line);)
+        all.push_back(line);
+    std::string text;
+    for (std::size_t k = all.size() > lines ? all.size() - lines : 0; k < all.size(); ++k)
+        text += "    " + all[k] + "\n";
+    return text;
+}
+
 struct TRun {
     int Ports = 0;
+    TVariant Variant{};
     bool Done = false;
+    std::string Refused;   // why the run could not begin
     int ExitedEarly = -1;  // the CLI's wait status when it ended before being interrupted
     std::vector<std::vector<SimClock::time_point>> Ends;  // per port, the first packets 09
     std::size_t Programmed = 0;                           // all packets 09, up to the interrupt
     double CliCpu = 0;                                    // seconds, user + system
     double BenchCpu = 0;                                  // the simulators' threads and this loop
     double WallS = 0;
+    std::uintmax_t ErrBytes = 0;  // standard error's file
+    std::uintmax_t LogBytes = 0;  // the record
+    std::string ErrTail;          // when it ended by itself
+    // Figures, when Done.
+    double Rate = 0;  // stations per minute, the sum of the ports' median rates
+    double SpanRate = 0;
 };
 
-TRun RunSeries(int ports, int stations, const std::filesystem::path& dir, const std::filesystem::path& file)
+TRun RunSeries(int ports, const TVariant& variant, int stations, const std::filesystem::path& dir,
+               const std::filesystem::path& file)
 {
     TRun run;
     run.Ports = ports;
+    run.Variant = variant;
+    if (!RoomForPorts(ports, run.Refused))
+        return run;
     StationConfig config = PacedStation();
     config.GreetOnWait = true;
     std::vector<std::unique_ptr<StationSimulator>> sims;
     std::string portList;
-    for (int p = 0; p < ports; ++p) {
-        sims.push_back(std::make_unique<StationSimulator>(config));
-        portList += (p ? "," : "") + sims.back()->SlavePath();
+    try {
+        for (int p = 0; p < ports; ++p) {
+            sims.push_back(std::make_unique<StationSimulator>(config));
+            portList += (p ? "," : "") + sims.back()->SlavePath();
+        }
+    } catch (const std::exception& e) {
+        run.Refused = "simulator " + std::to_string(sims.size() + 1) + " did not start: " + e.what();
+        return run;
     }
 
     // A data folder per run, so that no run finds another's state.
-    const std::filesystem::path data = dir / ("data-" + std::to_string(ports));
+    const std::string name = std::to_string(ports) + "-" + variant.Name;
+    const std::filesystem::path data = dir / ("data-" + name);
+    const std::filesystem::path errFile = dir / ("stderr-" + name + ".txt");
+    const std::filesystem::path logFile = dir / ("record-" + name + ".csv");
     std::filesystem::create_directories(data);
     std::vector<std::string> env{"XDG_DATA_HOME=" + data.string()};
     for (char** e = environ; *e != nullptr; ++e) {
@@ -108,6 +206,12 @@ TRun RunSeries(int ports, int stations, const std::filesystem::path& dir, const 
             env.emplace_back(*e);
     }
     std::vector<std::string> args{VOSTREL_CLI, "program", portList, file.string(), "--each"};
+    if (variant.Verbose)
+        args.emplace_back("-v");
+    if (variant.Log) {
+        args.emplace_back("--log");
+        args.push_back(logFile.string());
+    }
     std::vector<char*> a, e;
     for (auto& s : args)
         a.push_back(s.data());
@@ -119,19 +223,24 @@ TRun RunSeries(int ports, int stations, const std::filesystem::path& dir, const 
     const double childCpu0 = CpuSeconds(RUSAGE_CHILDREN);
     const double selfCpu0 = CpuSeconds(RUSAGE_SELF);
     const auto start = SimClock::now();
+    // Standard error always to a file, so that a refusal can be told; without
+    // -v little goes there.
     const int quietOut = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const int errOut = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(quietOut, STDOUT_FILENO);
-        dup2(quietOut, STDERR_FILENO);
+        dup2(errOut >= 0 ? errOut : quietOut, STDERR_FILENO);
         execve(a[0], a.data(), e.data());
         _exit(127);
     }
     ::close(quietOut);
+    if (errOut >= 0)
+        ::close(errOut);
 
     // Waits on each port in turn under one deadline: all of them must get
     // there. Short slices, so that a CLI that gave up is noticed.
-    const auto deadline = start + std::chrono::milliseconds(stations * 20000);
+    const auto deadline = start + std::chrono::milliseconds(stations * 20000 + ports * 100);
     bool reaped = false;
     int status = 0;
     for (const auto& sim : sims) {
@@ -146,6 +255,7 @@ TRun RunSeries(int ports, int stations, const std::filesystem::path& dir, const 
     });
     if (reaped) {
         run.ExitedEarly = status;
+        run.ErrTail = Tail(errFile, 5);
     } else {
         kill(pid, SIGINT);
         waitpid(pid, nullptr, 0);
@@ -153,6 +263,13 @@ TRun RunSeries(int ports, int stations, const std::filesystem::path& dir, const 
     run.WallS = Ms(SimClock::now() - start) / 1000.0;
     run.CliCpu = CpuSeconds(RUSAGE_CHILDREN) - childCpu0;
     run.BenchCpu = CpuSeconds(RUSAGE_SELF) - selfCpu0;
+    std::error_code ignored;
+    run.ErrBytes = std::filesystem::file_size(errFile, ignored);
+    run.LogBytes = variant.Log ? std::filesystem::file_size(logFile, ignored) : 0;
+    if (run.ErrBytes == static_cast<std::uintmax_t>(-1))
+        run.ErrBytes = 0;
+    if (run.LogBytes == static_cast<std::uintmax_t>(-1))
+        run.LogBytes = 0;
 
     for (const auto& sim : sims) {
         const auto programmed = sim->ProgrammedBlocks();
@@ -162,6 +279,8 @@ TRun RunSeries(int ports, int stations, const std::filesystem::path& dir, const 
             ends.push_back(programmed[k].End);
         run.Ends.push_back(std::move(ends));
     }
+    // The next run's data and files only; these are no longer needed.
+    std::filesystem::remove_all(data, ignored);
     return run;
 }
 
@@ -170,9 +289,11 @@ TRun RunSeries(int ports, int stations, const std::filesystem::path& dir, const 
 int main(int argc, char* argv[])
 {
     const int stations = argc > 1 ? std::max(2, std::atoi(argv[1])) : 4;
-    const std::vector<int> portCounts = ParsePortCounts(argc > 2 ? argv[2] : "1,2,4");
-    if (portCounts.empty()) {
-        std::fprintf(stderr, "usage: vostrel-bench-cli-series [stations-per-port=4] [port counts, default 1,2,4]\n");
+    const std::vector<int> portCounts = ParsePortCounts(argc > 2 ? argv[2] : "1,16,64");
+    const std::vector<TVariant> variants = ParseVariants(argc > 3 ? argv[3] : "plain,v,log,v+log");
+    if (portCounts.empty() || variants.empty()) {
+        std::fprintf(stderr, "usage: vostrel-bench-cli-series [stations-per-port=4] [port counts, default 1,16,64]\n"
+                             "                                [variants, default plain,v,log,v+log]\n");
         return 1;
     }
 
@@ -229,52 +350,96 @@ int main(int argc, char* argv[])
                 "beside it the span figure, all cycles from the first to the last packet 09 of any port,\n"
                 "which also counts how far apart the ports began. CPU: the CLI's user + system time over\n"
                 "the whole run (start-up and waits too), per programmed station and as cores busy on\n"
-                "average.\n",
+                "average. Output: standard output to /dev/null, standard error to a file (with -v the\n"
+                "exchange log), --log to a CSV file.\n",
                 stations, static_cast<long long>(PacedStation().GreetDelay.count()));
 
     bool allDone = true;
+    std::vector<TRun> runs;
     for (const int ports : portCounts) {
-        const TRun run = RunSeries(ports, stations, dir, dir / "series.txt");
-        std::printf("\n%d port%s:\n", ports, ports == 1 ? "" : "s");
+        for (const TVariant& variant : variants) {
+            TRun run = RunSeries(ports, variant, stations, dir, dir / "series.txt");
+            std::printf("\n%d port%s, %s:\n", ports, ports == 1 ? "" : "s", variant.Name);
+            std::fflush(stdout);
+            if (!run.Refused.empty()) {
+                std::printf("  not run: %s\n", run.Refused.c_str());
+                runs.push_back(std::move(run));
+                continue;
+            }
+            if (!run.Done) {
+                allDone = false;
+                std::size_t got = 0;
+                for (const auto& ends : run.Ends)
+                    got += ends.size();
+                if (run.ExitedEarly >= 0 && WIFEXITED(run.ExitedEarly))
+                    std::printf("  vostrel-cli ended by itself with code %d; ", WEXITSTATUS(run.ExitedEarly));
+                else
+                    std::printf("  ");
+                std::printf("only %zu of %d stations were programmed\n%s", got, stations * ports, run.ErrTail.c_str());
+                runs.push_back(std::move(run));
+                continue;
+            }
+            double rateSum = 0;
+            std::size_t cycleCount = 0;
+            std::vector<double> medians;
+            SimClock::time_point first = run.Ends[0].front(), last = run.Ends[0].back();
+            for (std::size_t p = 0; p < run.Ends.size(); ++p) {
+                const auto& ends = run.Ends[p];
+                std::vector<double> cycles;
+                for (std::size_t k = 1; k < ends.size(); ++k)
+                    cycles.push_back(Ms(ends[k] - ends[k - 1]));
+                std::sort(cycles.begin(), cycles.end());
+                const double median = cycles[cycles.size() / 2];
+                medians.push_back(median);
+                rateSum += 60000.0 / median;
+                cycleCount += cycles.size();
+                first = std::min(first, ends.front());
+                last = std::max(last, ends.back());
+                if (ports <= 4)
+                    std::printf(
+                        "  port %zu: cycle median %.1f ms, min %.1f ms, max %.1f ms, %.2f stations per minute\n", p + 1,
+                        median, cycles.front(), cycles.back(), 60000.0 / median);
+            }
+            if (ports > 4) {
+                const auto slowest = std::max_element(medians.begin(), medians.end());
+                std::vector<double> sorted = medians;
+                std::sort(sorted.begin(), sorted.end());
+                std::printf("  the ports' median cycles: fastest %.1f ms, median %.1f ms, slowest %.1f ms (port %ld)\n",
+                            sorted.front(), sorted[sorted.size() / 2], *slowest,
+                            static_cast<long>(slowest - medians.begin()) + 1);
+            }
+            const double target = lineRate * ports;
+            run.Rate = rateSum;
+            run.SpanRate = 60000.0 * static_cast<double>(cycleCount) / Ms(last - first);
+            std::printf("  all ports: %.2f stations per minute; the line's limit x %d = %.2f (%.1f %%)\n", rateSum,
+                        ports, target, 100.0 * rateSum / target);
+            std::printf("  span: %.2f stations per minute (%.1f %%), %zu cycles in %.1f s\n", run.SpanRate,
+                        100.0 * run.SpanRate / target, cycleCount, Ms(last - first) / 1000.0);
+            std::printf("  CPU: vostrel-cli %.3f s in %.1f s (%.3f cores busy), %.1f ms per station of %zu;"
+                        " the simulators %.3f s\n",
+                        run.CliCpu, run.WallS, run.CliCpu / run.WallS,
+                        1000.0 * run.CliCpu / static_cast<double>(run.Programmed), run.Programmed, run.BenchCpu);
+            if (run.Variant.Verbose || run.Variant.Log)
+                std::printf("  written: standard error %ju bytes, the record %ju bytes\n", run.ErrBytes, run.LogBytes);
+            runs.push_back(std::move(run));
+        }
+    }
+
+    std::printf("\n| ports | output | stations per minute | the line's limit x ports | reached | CPU per station |"
+                " cores busy |\n|---|---|---|---|---|---|---|\n");
+    for (const TRun& run : runs) {
+        const char* output = run.Variant.Verbose ? (run.Variant.Log ? "-v, --log" : "-v")
+                             : run.Variant.Log   ? "--log"
+                                                 : "plain";
         if (!run.Done) {
-            allDone = false;
-            std::size_t got = 0;
-            for (const auto& ends : run.Ends)
-                got += ends.size();
-            if (run.ExitedEarly >= 0 && WIFEXITED(run.ExitedEarly))
-                std::printf("  vostrel-cli ended by itself with code %d; ", WEXITSTATUS(run.ExitedEarly));
-            else
-                std::printf("  ");
-            std::printf("only %zu of %d stations were programmed\n", got, stations * ports);
+            std::printf("| %d | %s | %s | | | | |\n", run.Ports, output,
+                        run.Refused.empty() ? "not all programmed" : "not run");
             continue;
         }
-        double rateSum = 0;
-        std::size_t cycleCount = 0;
-        SimClock::time_point first = run.Ends[0].front(), last = run.Ends[0].back();
-        for (std::size_t p = 0; p < run.Ends.size(); ++p) {
-            const auto& ends = run.Ends[p];
-            std::vector<double> cycles;
-            for (std::size_t k = 1; k < ends.size(); ++k)
-                cycles.push_back(Ms(ends[k] - ends[k - 1]));
-            std::sort(cycles.begin(), cycles.end());
-            const double median = cycles[cycles.size() / 2];
-            rateSum += 60000.0 / median;
-            cycleCount += cycles.size();
-            first = std::min(first, ends.front());
-            last = std::max(last, ends.back());
-            std::printf("  port %zu: cycle median %.1f ms, min %.1f ms, max %.1f ms, %.2f stations per minute\n", p + 1,
-                        median, cycles.front(), cycles.back(), 60000.0 / median);
-        }
-        const double target = lineRate * ports;
-        const double spanRate = 60000.0 * static_cast<double>(cycleCount) / Ms(last - first);
-        std::printf("  all ports: %.2f stations per minute; the line's limit x %d = %.2f (%.1f %%)\n", rateSum, ports,
-                    target, 100.0 * rateSum / target);
-        std::printf("  span: %.2f stations per minute (%.1f %%), %zu cycles in %.1f s\n", spanRate,
-                    100.0 * spanRate / target, cycleCount, Ms(last - first) / 1000.0);
-        std::printf("  CPU: vostrel-cli %.3f s in %.1f s (%.2f cores busy), %.1f ms per station of %zu;"
-                    " the simulators %.3f s\n",
-                    run.CliCpu, run.WallS, run.CliCpu / run.WallS,
-                    1000.0 * run.CliCpu / static_cast<double>(run.Programmed), run.Programmed, run.BenchCpu);
+        const double target = lineRate * run.Ports;
+        std::printf("| %d | %s | %.2f | %.2f | %.1f %% | %.1f ms | %.3f |\n", run.Ports, output, run.Rate, target,
+                    100.0 * run.Rate / target, 1000.0 * run.CliCpu / static_cast<double>(run.Programmed),
+                    run.CliCpu / run.WallS);
     }
     std::filesystem::remove_all(dir);
     return allDone ? 0 : 1;
