@@ -5,6 +5,8 @@
 
 #include <sddl.h>
 
+#include <initializer_list>
+
 namespace {
 
 // Anyone may wait on the mark, nothing more: a mutex made with the default
