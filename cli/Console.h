@@ -9,9 +9,10 @@
 
 namespace vostrel {
 
-// Ctrl+C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and closing the
-// console) only set a flag that the exchange polls, so a station that is
-// connected still gets its goodbye.
+// Ctrl+C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break, closing the
+// console, a log-off or a shutdown) only set a flag that the exchange polls,
+// so a station that is connected still gets its goodbye; on Windows a close
+// or a session end is held until MarkFinished, within what Windows allows.
 void InstallInterruptHandlers();
 bool Interrupted();
 // Sleeps until descriptor polls readable (input waits or the line failed),
@@ -30,10 +31,12 @@ bool LineHungUp(int descriptor);
 // Ends every wait of WaitReadableOrInterrupt, now and later, as an interrupt
 // does without being one (the output's reader has gone).
 void WakeWaits();
-// Tells a console-close handler that the goodbye is done and it may return.
+// Tells a held console close or session end that the goodbye is done.
 void MarkFinished();
 
-// Output in UTF-8 on a Windows console; nothing elsewhere.
+// Output and input in UTF-8 on a Windows console, whose code pages go back
+// to what they were when the program ends, however it ends short of being
+// killed; nothing elsewhere.
 void PrepareConsole();
 
 // Whether stream goes to a terminal (progress redrawn in place) rather than a
@@ -43,8 +46,9 @@ bool IsTerminal(std::FILE* stream);
 // Whether two paths name one device (a link and its target, two links).
 bool SameDevice(const std::string& a, const std::string& b);
 
-// One line from standard input without its line end; nothing when an
-// interrupt came first or the input ended.
+// One line from standard input without its line end, in UTF-8 (a Windows
+// console is read in its own wide characters); nothing when an interrupt
+// came first or the input ended.
 std::optional<std::string> ReadAnswerLine();
 
 }  // namespace vostrel

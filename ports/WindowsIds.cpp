@@ -65,6 +65,27 @@ bool IsCompositeFunction(std::string_view instanceId)
     return upper.find("&MI_") != std::string::npos;
 }
 
+// A USB device as a whole, not one function of a composite device.
+bool IsWholeUsbDevice(std::string_view instanceId)
+{
+    return StartsWithUpper(instanceId, "USB\\") && !IsCompositeFunction(instanceId);
+}
+
+// The nodes from the port up to its USB adapter, the adapter last; empty
+// when no USB adapter is among what is known of its parents.
+std::vector<TDeviceNode> AdapterChain(const TWindowsPort& port)
+{
+    std::vector<TDeviceNode> chain{{port.InstanceId, port.BusDescription}};
+    for (const TDeviceNode& parent : port.Parents) {
+        if (IsWholeUsbDevice(chain.back().InstanceId))
+            break;
+        chain.push_back(parent);
+    }
+    if (!IsWholeUsbDevice(chain.back().InstanceId))
+        chain.clear();
+    return chain;
+}
+
 // "USB Serial Port (COM7)" without its own port name.
 std::string WithoutPortName(std::string text, const std::string& name)
 {
@@ -96,16 +117,20 @@ std::string SerialNumberOf(std::string_view instanceId)
 
 std::string AdapterSerialNumber(const TWindowsPort& port)
 {
-    if (IsCompositeFunction(port.InstanceId) || !StartsWithUpper(port.InstanceId, "USB\\"))
-        return SerialNumberOf(port.ParentInstanceId);
-    return SerialNumberOf(port.InstanceId);
+    const std::vector<TDeviceNode> chain = AdapterChain(port);
+    return chain.empty() ? std::string() : SerialNumberOf(chain.back().InstanceId);
 }
 
 std::string AdapterDescription(const TWindowsPort& port)
 {
     const bool generic = UpperText(port.Service) == "USBSER" || UpperText(port.Manufacturer) == "MICROSOFT";
-    if (generic && !port.BusDescription.empty())
-        return port.BusDescription;
+    std::string reported = port.BusDescription;
+    for (const TDeviceNode& node : AdapterChain(port)) {
+        if (reported.empty())
+            reported = node.BusDescription;
+    }
+    if (generic && !reported.empty())
+        return reported;
     std::string text = WithoutPortName(port.FriendlyName, port.Name);
     if (!generic && !port.Manufacturer.empty() && text.find(port.Manufacturer) == std::string::npos &&
         port.Manufacturer.front() != '(')

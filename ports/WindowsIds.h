@@ -12,19 +12,27 @@
 
 namespace vostrel {
 
+// A device a port sits on, as its device tree tells of it.
+struct TDeviceNode {
+    std::string InstanceId;      // "USB\VID_0403&PID_6011&MI_00\6&2A3B&0&0000"
+    std::string BusDescription;  // what it reported of itself on its bus, if anything
+};
+
 // One serial port as Windows' device manager or its registry tells of it.
 // Texts are UTF-8; all but Name may be empty (the registry's list of serial
 // devices gives only the name).
 struct TWindowsPort {
-    std::string Name;              // "COM7": what \\.\COM7 opens
-    std::string FriendlyName;      // "USB Serial Port (COM7)"
-    std::string Manufacturer;      // "FTDI"
-    std::string HardwareId;        // the first one, "FTDIBUS\VID_0403+PID_6001+A12345A\0000"
-    std::string InstanceId;        // the port's device instance id
-    std::string ParentInstanceId;  // the device it sits on: the adapter, a composite device or a hub
-    std::string Location;          // "Port_#0002.Hub_#0001"
-    std::string Service;           // its driver, "usbser" for Windows' own CDC driver
-    std::string BusDescription;    // what the adapter itself says it is, "CP2102 USB to UART Bridge Controller"
+    std::string Name;            // "COM7": what \\.\COM7 opens
+    std::string FriendlyName;    // "USB Serial Port (COM7)"
+    std::string Manufacturer;    // "FTDI"
+    std::string HardwareId;      // the first one, "FTDIBUS\VID_0403+PID_6001+A12345A\0000"
+    std::string InstanceId;      // the port's device instance id
+    std::string Location;        // "Port_#0002.Hub_#0001"
+    std::string Service;         // its driver, "usbser" for Windows' own CDC driver
+    std::string BusDescription;  // what the port's device says it is, "CP2102 USB to UART Bridge Controller"
+    // The devices it sits on, nearest first (two are enough): the adapter, a
+    // function of it or the composite device, or a hub.
+    std::vector<TDeviceNode> Parents;
 };
 
 struct TUsbIds {
@@ -43,15 +51,19 @@ TUsbIds UsbIdsOf(std::string_view hardwareId);
 // gives "".
 std::string SerialNumberOf(std::string_view instanceId);
 
-// The serial number of the adapter a port is on: a USB port's own, or for a
-// function of a composite device (USB\VID_xxxx&PID_xxxx&MI_nn) the device's;
-// a port of a driver with a bus of its own (FTDIBUS\...) sits on the adapter.
-// A plain USB port's parent is a hub, whose number is not the adapter's.
+// The serial number of the USB adapter a port is on. From the port up, a
+// device of a driver's own bus (FTDIBUS\...) and a function of a composite
+// device (USB\VID_xxxx&PID_xxxx&MI_nn) sit on the adapter; the first whole
+// USB device is the adapter, whatever lies above it (a hub) is not. So a
+// single-function adapter's port is the adapter itself, and a port of a
+// multi-port adapter is known by the composite device's number. "" where
+// there is no USB adapter or it has no number.
 std::string AdapterSerialNumber(const TWindowsPort& port);
 
 // What the port list's tooltip says of a port, without its serial number.
 // Where Windows' own driver serves the port, its manufacturer is "Microsoft"
-// and its name generic: the adapter's own description stands instead.
+// and its name generic: what the adapter reported on the bus stands instead,
+// the nearest description from the port up to the adapter, never a hub's.
 std::string AdapterDescription(const TWindowsPort& port);
 
 // The ports of several lists, given one list after another: each name once

@@ -274,7 +274,8 @@ void TCustomComm::OpenPort()
     // A device that refuses any of these is no port to work on: it is let go
     // again, so that a failed open never leaves a half-prepared line open.
     // The queues come before the line settings, whose XON/XOFF limits a
-    // driver checks against its queue.
+    // driver checks against its queue; a driver's refusal of the queue sizes
+    // alone is no failure (they are advice to it).
     try {
         ApplyTimeouts();
         SetupQueues();

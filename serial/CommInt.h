@@ -286,6 +286,7 @@ private:
     // Lets go of a device whose preparing failed; nothing was sent on it.
     void AbandonDevice();
     void ApplyTimeouts();
+    // Non-positive sizes raise; a driver's refusal is only noted.
     void SetupQueues();
     void ReadLineRecord(vostrel::TDcb& dcb);
     // 0, or the system's error number.

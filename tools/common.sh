@@ -28,13 +28,14 @@ TEST_PACKAGES=(
 
 # What the Windows part of the tests adds: the MinGW-w64 cross compiler,
 # GoogleTest's source to build with it, Wine to run the result, what Qt for
-# Windows is built from (tools/windows-qt), the installer's tools, and an X
-# server with the tools that drive and picture the window on it.
+# Windows is built from (tools/windows-qt), the installer's tools with what
+# signs it with a throwaway certificate, and an X server with the tools that
+# drive and picture the window on it.
 WINDOWS_TEST_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 googletest
   wine wine64
   qt6-base-dev-tools qt6-translations-l10n perl dpkg-dev xz-utils
-  nsis zip
+  nsis zip osslsigncode openssl
   xvfb xdotool imagemagick
 )
 

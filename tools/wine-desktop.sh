@@ -41,13 +41,16 @@ restart_wineserver() {
   timeout 60 "$WINESERVER" -w 2>/dev/null || true
 }
 
-# new_prefix: a fresh WINEPREFIX in WORK. Wine has neither Arial nor Courier
-# New; Liberation Sans and Mono have their metrics, as on the Linux side.
+# new_prefix: a fresh WINEPREFIX in WORK, reporting Windows 10 as the
+# installer requires (Wine's own prefix says Windows 7). Wine has neither
+# Arial nor Courier New; Liberation Sans and Mono have their metrics, as on
+# the Linux side.
 new_prefix() {
   export WINEPREFIX=$WORK/prefix
   timeout 300 "$WINE" wineboot --init >"$WORK/wineboot.log" 2>&1 ||
     fail "wineboot failed: $(tail -n 3 "$WORK/wineboot.log")"
   timeout 60 "$WINESERVER" -w || true
+  windows_version win10
   local key='HKCU\Software\Wine\Fonts\Replacements' font
   for font in "Arial=Liberation Sans" "Courier New=Liberation Mono"; do
     timeout 60 "$WINE" reg add "$key" /v "${font%%=*}" /t REG_SZ /d "${font#*=}" /f >/dev/null 2>&1 ||
@@ -56,6 +59,11 @@ new_prefix() {
   timeout 60 "$WINE" reg query "$key" /v Arial 2>/dev/null | grep -q "Liberation Sans" ||
     fail "the Arial replacement is not in the prefix's registry"
   restart_wineserver
+}
+
+# windows_version win7|win10: the Windows version the prefix reports.
+windows_version() {
+  timeout 60 "$WINE" winecfg -v "$1" >/dev/null 2>&1 || fail "could not make the prefix report $1"
 }
 
 # wait_window TITLE PID [SECONDS]: prints the id of the visible X window with

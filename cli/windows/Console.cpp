@@ -1,10 +1,14 @@
 #include "Console.h"
+#include "EndAllowance.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
+#include <exception>
 #include <future>
 #include <io.h>
 #include <iostream>
@@ -16,24 +20,142 @@ namespace vostrel {
 namespace {
 
 std::atomic<bool> g_interrupted{false};
-std::atomic<bool> g_finished{false};
+// Set once the goodbye is done; what holds a console close or a session end
+// waits on it.
+HANDLE g_finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// GetTickCount64 of the first notice that the console or the session ends.
+std::atomic<std::uint64_t> g_endNoticed{0};
+
+// The console's code pages as the program found them; 0 where it had none.
+UINT g_inputCodePage = 0;
+UINT g_outputCodePage = 0;
+std::terminate_handler g_previousTerminate = nullptr;
+
+// Waits for the goodbye within what Windows allows from the first notice.
+void HoldForGoodbye()
+{
+    std::uint64_t expected = 0;
+    g_endNoticed.compare_exchange_strong(expected, ::GetTickCount64());
+    ::WaitForSingleObject(g_finished, AllowanceLeftMs(g_endNoticed, ::GetTickCount64()));
+}
 
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
     g_interrupted = true;
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-        // The process ends when this returns: give the goodbye its time.
-        for (int i = 0; i < 400 && !g_finished; ++i)
-            Sleep(10);
-    }
+    // The process ends when this returns. Log-off and shutdown never come
+    // here in a program that loads user32 (Qt does): the session window
+    // below gets those.
+    if (event == CTRL_CLOSE_EVENT)
+        HoldForGoodbye();
     return TRUE;
+}
+
+// A console program learns of a log-off or shutdown only through a window of
+// its own: top-level, never shown, on a thread of its own.
+LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_QUERYENDSESSION:
+        g_interrupted = true;
+        // Shown to the operator while the session waits for us.
+        ::ShutdownBlockReasonCreate(window, L"Vostrel завершает обмен со станцией");
+        return TRUE;
+    case WM_ENDSESSION:
+        // Once this returns the process may be ended at any moment.
+        if (wParam)
+            HoldForGoodbye();
+        ::ShutdownBlockReasonDestroy(window);
+        return 0;
+    default:
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+void RunSessionWindow()
+{
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = SessionWindowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"VostrelCliSession";
+    if (!::RegisterClassW(&wc))
+        return;
+    // Not a message-only window: those get no session messages.
+    if (!::CreateWindowExW(0, wc.lpszClassName, L"vostrel-cli", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+                           wc.hInstance, nullptr))
+        return;
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0)
+        ::DispatchMessageW(&msg);
+}
+
+// Output still buffered is written in the code page it was made for.
+void RestoreConsole()
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    if (g_outputCodePage != 0)
+        ::SetConsoleOutputCP(g_outputCodePage);
+    if (g_inputCodePage != 0)
+        ::SetConsoleCP(g_inputCodePage);
+}
+
+[[noreturn]] void RestoreConsoleAndTerminate()
+{
+    RestoreConsole();
+    if (g_previousTerminate)
+        g_previousTerminate();
+    std::abort();
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return {};
+    const int wide = static_cast<int>(text.size());
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(std::max(bytes, 0)), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+// A line typed at the console, read as the console holds it: a narrow read
+// in code page 65001 turns every key outside ASCII into NUL on Windows 10.
+std::optional<std::string> ReadConsoleLine(HANDLE input)
+{
+    std::wstring line;
+    while (line.empty() || line.back() != L'\n') {
+        wchar_t chunk[256];
+        DWORD got = 0;
+        // Nothing read: Ctrl+C, or the console went away.
+        if (!::ReadConsoleW(input, chunk, 256, &got, nullptr) || got == 0)
+            return std::nullopt;
+        line.append(chunk, got);
+    }
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r'))
+        line.pop_back();
+    // Ctrl+Z at the start of a line ends the input.
+    if (!line.empty() && line.front() == L'\x1A')
+        return std::nullopt;
+    return Utf8(line);
+}
+
+std::optional<std::string> ReadPipedLine()
+{
+    std::string line;
+    if (!std::getline(std::cin, line))
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
 }
 
 }  // namespace
 
 void InstallInterruptHandlers()
 {
-    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    std::thread(RunSessionWindow).detach();
 }
 
 bool Interrupted()
@@ -48,13 +170,21 @@ bool WaitReadableOrInterrupt(int, int)
 
 void MarkFinished()
 {
-    g_finished = true;
+    ::SetEvent(g_finished);
 }
 
 void PrepareConsole()
 {
-    SetConsoleOutputCP(CP_UTF8);
-    SetConsoleCP(CP_UTF8);
+    // Other programs in the same console (batch files, older tools) read
+    // their text in the code pages they found: these go back at exit.
+    if (g_outputCodePage == 0 && g_inputCodePage == 0) {
+        g_outputCodePage = ::GetConsoleOutputCP();
+        g_inputCodePage = ::GetConsoleCP();
+        std::atexit(RestoreConsole);
+        g_previousTerminate = std::set_terminate(RestoreConsoleAndTerminate);
+    }
+    ::SetConsoleOutputCP(CP_UTF8);
+    ::SetConsoleCP(CP_UTF8);
 }
 
 bool IsTerminal(std::FILE* stream)
@@ -77,19 +207,16 @@ bool SameDevice(const std::string& a, const std::string& b)
 
 std::optional<std::string> ReadAnswerLine()
 {
+    // Typed at the console: read wide. From a pipe or a file: UTF-8 as given.
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool console = input != nullptr && input != INVALID_HANDLE_VALUE && ::GetConsoleMode(input, &mode);
     // A console read does not end on Ctrl+C by itself: it runs aside, and is
     // left behind when an interrupt comes first.
     auto done = std::make_shared<std::promise<std::optional<std::string>>>();
     auto answer = done->get_future();
-    std::thread([done] {
-        std::string line;
-        if (std::getline(std::cin, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            done->set_value(line);
-        } else {
-            done->set_value(std::nullopt);
-        }
+    std::thread([done, console, input] {
+        done->set_value(console ? ReadConsoleLine(input) : ReadPipedLine());
     }).detach();
     while (answer.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
         if (Interrupted())
@@ -107,5 +234,10 @@ bool WaitReadable(int, int)
 
 void WakeWaits()
 {}
+
+bool LineHungUp(int)
+{
+    return false;
+}
 
 }  // namespace vostrel

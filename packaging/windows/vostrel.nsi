@@ -4,9 +4,14 @@
 ; with
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DSTAGE=folder -DLICENSE=file
 ;     -DFILELIST=uninstall-files.nsh -DICON=vostrel.ico -DOUTFILE=setup.exe
+;     [-DSIGN=command]
 ; FILELIST holds a Delete line for each file of the stage and an RMDir line
 ; for each of its folders, deepest first: the uninstaller removes what this
-; version installed and nothing else.
+; version installed and nothing else. SIGN, when given, is a command that
+; signs the file named after it in place: the uninstaller is signed before
+; it is packed into the installer, and the installer once it is made.
+; Exit codes: 2 a program of Vostrel runs, 3 Windows older than 10, 4 the
+; previous version's uninstaller refused.
 ; A 64-bit installer for a 64-bit program; it also runs where no 32-bit
 ; Windows layer is installed.
 Target amd64-unicode
@@ -14,6 +19,12 @@ ManifestDPIAware true
 ManifestSupportedOS all
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "WinVer.nsh"
+
+!ifdef SIGN
+  !uninstfinalize `${SIGN} "%1"` = 0
+  !finalize `${SIGN} "%1"` = 0
+!endif
 
 Name "Vostrel"
 OutFile "${OUTFILE}"
@@ -44,10 +55,24 @@ VIAddVersionKey "FileDescription" "Установка программы Vostrel
 VIAddVersionKey "CompanyName" "The Vostrel developers"
 VIAddVersionKey "LegalCopyright" "Copyright (C) 2026 The Vostrel developers"
 
+; Qt 6 needs Windows 10: on anything older the programs would not start.
+; The uninstaller asks nothing of the version, so an old system can still be
+; cleaned up.
+Function RefuseOldWindows
+  ${IfNot} ${AtLeastWin10}
+    MessageBox MB_OK|MB_ICONSTOP \
+      "Vostrel работает на Windows 10 и Windows 11.$\r$\nНа этой версии Windows программа не запустится." \
+      /SD IDOK
+    SetErrorLevel 3
+    Quit
+  ${EndIf}
+FunctionEnd
+
 ; Each program holds the mutex VostrelRunning while it runs
-; (packaging/windows/Running.cpp), in its own session and globally; files in
-; use could be neither replaced nor removed. Access denied to an existing
-; mutex (another user's) counts as running too.
+; (packaging/windows/Running.cpp), in its own session and globally, where
+; any user may wait on it; files in use could be neither replaced nor
+; removed. Access denied to an existing mutex (an older version's, another
+; user's) counts as running too.
 !macro RefuseWhileRunning un
 Function ${un}RefuseWhileRunning
   retry:
@@ -80,6 +105,7 @@ FunctionEnd
 !insertmacro RefuseWhileRunning "un."
 
 Function .onInit
+  Call RefuseOldWindows
   Call RefuseWhileRunning
 FunctionEnd
 
@@ -98,7 +124,21 @@ Section "Vostrel" SecProgram
   ${If} $0 != ""
   ${AndIf} ${FileExists} "$0\uninstall.exe"
     DetailPrint "Удаление предыдущей версии из $0"
-    ExecWait '"$0\uninstall.exe" /S _?=$0'
+    ; An uninstaller that refused (a program of it runs, files it could not
+    ; remove) or could not start leaves the previous version in place: the
+    ; new one must not be written over it.
+    ClearErrors
+    ExecWait '"$0\uninstall.exe" /S _?=$0' $1
+    ${If} ${Errors}
+      StrCpy $1 -1
+    ${EndIf}
+    ${If} $1 <> 0
+      MessageBox MB_OK|MB_ICONSTOP \
+        "Не удалось удалить предыдущую версию из $0 (код $1).$\r$\nЗакройте программы Vostrel и запустите установку снова." \
+        /SD IDOK
+      SetErrorLevel 4
+      Quit
+    ${EndIf}
     ${If} $0 != $INSTDIR
       Delete "$0\uninstall.exe"
       RMDir "$0"

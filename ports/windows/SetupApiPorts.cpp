@@ -113,12 +113,16 @@ void AddDevices(const GUID& guid, DWORD flags, std::vector<TWindowsPort>& ports)
         port.Service = Property(set, device, SPDRP_SERVICE);
         port.InstanceId = InstanceId(device.DevInst);
         port.BusDescription = BusDescription(device.DevInst);
-        DEVINST parent = 0;
-        if (::CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS) {
-            port.ParentInstanceId = InstanceId(parent);
-            // A function of a composite device may report nothing of its own.
-            if (port.BusDescription.empty())
-                port.BusDescription = BusDescription(parent);
+        // Two levels reach a multi-port adapter's composite device from a
+        // port on one of its functions; which of them is the adapter is
+        // decided by the ids (AdapterSerialNumber).
+        DEVINST node = device.DevInst;
+        for (int level = 0; level < 2; ++level) {
+            DEVINST parent = 0;
+            if (::CM_Get_Parent(&parent, node, 0) != CR_SUCCESS)
+                break;
+            port.Parents.push_back({InstanceId(parent), BusDescription(parent)});
+            node = parent;
         }
         ports.push_back(std::move(port));
     }

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 using namespace vostrel;
 
@@ -59,8 +61,15 @@ void TCustomComm::SetupQueues()
 {
     if (m_readBufSize <= 0 || m_writeBufSize <= 0)
         throw ECommError("Error initializing Read/Write Buffers", ERROR_INVALID_PARAMETER);
-    if (!::SetupComm(AsHandle(m_handle), static_cast<DWORD>(m_readBufSize), static_cast<DWORD>(m_writeBufSize)))
-        throw ECommError("Error initializing Read/Write Buffers", LastErrorCode());
+    // The sizes are advice: a driver that refuses them keeps queues of its
+    // own and the line still works. The refusal goes to the system's debug
+    // output, where a debugger or a debug viewer shows it.
+    if (!::SetupComm(AsHandle(m_handle), static_cast<DWORD>(m_readBufSize), static_cast<DWORD>(m_writeBufSize))) {
+        const std::string note = m_deviceName + ": " +
+                                 ECommError("Error initializing Read/Write Buffers", LastErrorCode()).what() +
+                                 "; the driver keeps its own queue sizes\n";
+        ::OutputDebugStringA(note.c_str());
+    }
 }
 
 void TCustomComm::ReadLineRecord(TDcb& dcb)
@@ -101,7 +110,21 @@ void TCustomComm::ReleaseDevice(TDeviceHandle device)
     ::CloseHandle(AsHandle(device));
 }
 
+namespace vostrel {
+
+struct TTransfer {
+    OVERLAPPED ov{};
+    TSimpleEvent done;  // ov's event, set only by the system
+    std::vector<std::uint8_t> bytes;
+};
+
+}  // namespace vostrel
+
 namespace {
+
+// How long a cancelled transfer is waited for, as the watcher's wait is; a
+// driver that takes longer keeps its record and bytes, never freed under it.
+constexpr DWORD kCancelWaitMs = 2000;
 
 // How a transfer ended: the bytes it carried and the system's code (0 when
 // it completed).
@@ -110,30 +133,42 @@ struct TTransferEnd {
     DWORD error = 0;
 };
 
-// Waits for a started transfer until it completes, its time runs out or
-// ClosePort sets stop. One still going then is cancelled and waited for until
-// it has completed, so that the record and the buffer are free again when this
-// returns; whatever it carried until then is in the result, with its own code.
-TTransferEnd FinishTransfer(HANDLE h, OVERLAPPED& ov, HANDLE stop, std::int32_t timeoutMs)
+// The port's transfer record, zeroed, its event cleared, room for count bytes.
+TTransfer& StartRecord(TPortState& state, std::size_t count)
 {
+    if (!state.transfer)
+        state.transfer = {new TTransfer, [](TTransfer* t) { delete t; }};
+    TTransfer& t = *state.transfer;
+    t.done.ResetEvent();
+    t.ov = OVERLAPPED{};
+    t.ov.hEvent = t.done.Handle();
+    t.bytes.resize(count);
+    return t;
+}
+
+// Waits for a started transfer until it completes, its time runs out or
+// ClosePort sets stop. One still going then is cancelled and waited for, up
+// to kCancelWaitMs, so that the record and the bytes are free again when this
+// returns; whatever it carried until then is in the result, with its own
+// code. One that outlasts that is left to the driver (ERROR_OPERATION_ABORTED,
+// nothing carried).
+TTransferEnd FinishTransfer(HANDLE h, TPortState& state, HANDLE stop, std::int32_t timeoutMs)
+{
+    OVERLAPPED& ov = state.transfer->ov;
     const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
     // The completion first: a transfer that ended together with a stop counts.
     const HANDLE events[2] = {ov.hEvent, stop};
-    if (::WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, limit) != WAIT_OBJECT_0)
+    if (::WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, limit) != WAIT_OBJECT_0) {
         ::CancelIoEx(h, &ov);
+        if (::WaitForSingleObject(ov.hEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
+            (void)state.transfer.release();
+            return {0, ERROR_OPERATION_ABORTED};
+        }
+    }
     TTransferEnd end;
-    if (!::GetOverlappedResult(h, &ov, &end.bytes, TRUE))
+    if (!::GetOverlappedResult(h, &ov, &end.bytes, FALSE))
         end.error = ::GetLastError();
     return end;
-}
-
-// A zeroed record completing on the port's own transfer event.
-OVERLAPPED TransferRecord(TSimpleEvent& done)
-{
-    done.ResetEvent();
-    OVERLAPPED ov{};
-    ov.hEvent = done.Handle();
-    return ov;
 }
 
 }  // namespace
@@ -144,12 +179,17 @@ std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
         throw ECommError("Write error", ERROR_INVALID_PARAMETER);
     TLockGuard lock(m_ioLock);
     const HANDLE h = AsHandle(m_handle);
-    OVERLAPPED ov = TransferRecord(m_state.transferDone);
-    if (!::WriteFile(h, buf, static_cast<DWORD>(count), nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
+    // The bytes go out from the record's own copy, which outlives a
+    // transfer left to its driver.
+    TTransfer& t = StartRecord(m_state, static_cast<std::size_t>(count));
+    if (count > 0)
+        std::memcpy(t.bytes.data(), buf, static_cast<std::size_t>(count));
+    if (!::WriteFile(h, t.bytes.data(), static_cast<DWORD>(count), nullptr, &t.ov) &&
+        ::GetLastError() != ERROR_IO_PENDING)
         throw ECommError("Write error", LastErrorCode());
     // Stopped, timed out or failed on the way: -1, as on Linux; the bytes
     // handed over until then still go out.
-    const TTransferEnd end = FinishTransfer(h, ov, m_ioEvent.Handle(), m_writeTimeout);
+    const TTransferEnd end = FinishTransfer(h, m_state, m_ioEvent.Handle(), m_writeTimeout);
     return end.error == 0 ? static_cast<std::int32_t>(end.bytes) : -1;
 }
 
@@ -168,12 +208,14 @@ std::int32_t TCustomComm::ReadBytes(void* buf, std::int32_t count)
     const DWORD want = std::min(static_cast<DWORD>(count), st.cbInQue);
     if (want == 0)
         return 0;
-    OVERLAPPED ov = TransferRecord(m_state.transferDone);
-    if (!::ReadFile(h, buf, want, nullptr, &ov) && ::GetLastError() != ERROR_IO_PENDING)
+    TTransfer& t = StartRecord(m_state, want);
+    if (!::ReadFile(h, t.bytes.data(), want, nullptr, &t.ov) && ::GetLastError() != ERROR_IO_PENDING)
         throw ECommError("Read error", LastErrorCode());
-    const TTransferEnd end = FinishTransfer(h, ov, m_ioEvent.Handle(), m_readTimeout);
+    const TTransferEnd end = FinishTransfer(h, m_state, m_ioEvent.Handle(), m_readTimeout);
     // Bytes taken have left the driver's queue: they are the caller's even
     // when the read was cancelled or failed after taking them.
+    if (end.bytes > 0)
+        std::memcpy(buf, m_state.transfer->bytes.data(), std::min<std::size_t>(end.bytes, want));
     if (end.bytes > 0 || end.error == 0)
         return static_cast<std::int32_t>(end.bytes);
     if (end.error == ERROR_OPERATION_ABORTED)

@@ -56,8 +56,10 @@ TEST(WindowsIds, AnAdapterIsKnownByItsOwnSerialNumberAndName)
         const char* Serial;
         const char* Description;
     };
+    // parents: the devices above the port, nearest first, as
+    // {instance id, bus-reported description}.
     auto port = [](std::string friendly, std::string mfg, std::string service, std::string bus, std::string id,
-                   std::string parent) {
+                   std::vector<TDeviceNode> parents) {
         TWindowsPort p;
         p.Name = "COM7";
         p.FriendlyName = std::move(friendly);
@@ -65,33 +67,51 @@ TEST(WindowsIds, AnAdapterIsKnownByItsOwnSerialNumberAndName)
         p.Service = std::move(service);
         p.BusDescription = std::move(bus);
         p.InstanceId = std::move(id);
-        p.ParentInstanceId = std::move(parent);
+        p.Parents = std::move(parents);
         return p;
     };
+    const TDeviceNode hub{"USB\\VID_05E3&PID_0610\\HUB0001", "USB2.0 Hub"};
+    const TDeviceNode rootHub{"USB\\ROOT_HUB30\\4&1", ""};
     const TRow rows[] = {
         {"FTDI: the port sits on the adapter",
-         port("USB Serial Port (COM7)", "FTDI", "FTSER2K", "FT232R USB UART",
-              "FTDIBUS\\VID_0403+PID_6001+A12345A\\0000", "USB\\VID_0403&PID_6001\\A12345"),
+         port("USB Serial Port (COM7)", "FTDI", "FTSER2K", "", "FTDIBUS\\VID_0403+PID_6001+A12345A\\0000",
+              {{"USB\\VID_0403&PID_6001\\A12345", "FT232R USB UART"}, hub}),
          "A12345", "FTDI USB Serial Port"},
         {"CDC behind a hub with a serial number: not the hub's",
          port("USB Serial Device (COM7)", "Microsoft", "usbser", "Arduino Uno", "USB\\VID_2341&PID_0043\\7523733353635",
-              "USB\\VID_05E3&PID_0610\\HUB0001"),
+              {hub, rootHub}),
          "7523733353635", "Arduino Uno"},
         {"an adapter without a serial number behind such a hub",
          port("USB-SERIAL CH340 (COM7)", "wch.cn", "CH341SER_A64", "USB Serial",
-              "USB\\VID_1A86&PID_7523\\5&2C8B4A2C&0&2", "USB\\VID_05E3&PID_0610\\HUB0001"),
+              "USB\\VID_1A86&PID_7523\\5&2C8B4A2C&0&2", {hub, rootHub}),
          "", "wch.cn USB-SERIAL CH340"},
-        {"a function of a composite device: the device's",
-         port("USB Serial Device (COM7)", "Microsoft", "usbser", "Pico", "USB\\VID_2E8A&PID_000A&MI_00\\6&1A2B&0&0000",
-              "USB\\VID_2E8A&PID_000A\\E660583883"),
-         "E660583883", "Pico"},
-        {"the generic driver without a bus description: no \"Microsoft\"",
-         port("USB Serial Device (COM7)", "Microsoft", "usbser", "", "USB\\VID_1234&PID_5678\\SN1",
-              "USB\\ROOT_HUB30\\4&1"),
+        {"a single-function adapter without a product string: never the hub's",
+         port("USB Serial Device (COM7)", "Microsoft", "usbser", "", "USB\\VID_1234&PID_5678\\SN1", {hub, rootHub}),
          "SN1", "USB Serial Device"},
+        {"a function of a composite device: the device's",
+         port("USB Serial Device (COM7)", "Microsoft", "usbser", "", "USB\\VID_2E8A&PID_000A&MI_00\\6&1A2B&0&0000",
+              {{"USB\\VID_2E8A&PID_000A\\E660583883", "Pico"}, hub}),
+         "E660583883", "Pico"},
+        {"a function with a name of its own",
+         port("USB Serial Device (COM7)", "Microsoft", "usbser", "Debug UART",
+              "USB\\VID_2E8A&PID_000A&MI_02\\6&1A2B&0&0002", {{"USB\\VID_2E8A&PID_000A\\E660583883", "Pico"}, hub}),
+         "E660583883", "Debug UART"},
+        {"a port of a multi-port adapter under its maker's driver: the composite device's",
+         port("USB Serial Port (COM7)", "FTDI", "FTSER2K", "", "FTDIBUS\\VID_0403+PID_6011+FT5X6Y7ZB\\0000",
+              {{"USB\\VID_0403&PID_6011&MI_01\\6&2A3B&0&0001", "Quad RS232-HS"},
+               {"USB\\VID_0403&PID_6011\\FT5X6Y7Z", "Quad RS232-HS"}}),
+         "FT5X6Y7Z", "FTDI USB Serial Port"},
+        {"a multi-port adapter on Windows' driver, nothing reported below the device",
+         port("USB Serial Device (COM7)", "Microsoft", "usbser", "", "USB\\VID_1209&PID_0001&MI_02\\6&3C&0&0002",
+              {{"USB\\VID_1209&PID_0001\\DUAL01", "Dual RS-232"}, hub}),
+         "DUAL01", "Dual RS-232"},
+        {"a driver's own bus two levels up, not yet at the adapter: no number",
+         port("USB Serial Port (COM7)", "FTDI", "FTSER2K", "", "FTDIBUS\\VID_0403+PID_6011+FT5X6Y7ZB\\0000",
+              {{"USB\\VID_0403&PID_6011&MI_01\\6&2A3B&0&0001", ""}}),
+         "", "FTDI USB Serial Port"},
         {"a built-in port",
          port("Communications Port (COM7)", "(Standard port types)", "Serial", "", "ACPI\\PNP0501\\1",
-              "ACPI\\PNP0A08\\0"),
+              {{"ACPI\\PNP0A08\\0", ""}, {"ACPI\\HPET\\0", ""}}),
          "", "Communications Port"},
     };
     for (const TRow& row : rows) {
