@@ -46,6 +46,9 @@ bool IsTerminal(std::FILE* stream);
 // Whether two paths name one device (a link and its target, two links).
 bool SameDevice(const std::string& a, const std::string& b);
 
+// Whether standard input can bring an answer: a terminal, a pipe, or a file
+// with something in it; not /dev/null (NUL on Windows) or a closed input.
+bool CanReadAnswer();
 // One line from standard input without its line end, in UTF-8 (a Windows
 // console is read in its own wide characters); nothing when an interrupt
 // came first or the input ended.

@@ -47,8 +47,8 @@ struct TCliContext {
     std::function<bool()> Stop = Interrupted;
     std::function<std::optional<std::string>()> AskLine = ReadAnswerLine;
     TRecord* Record = nullptr;  // --log: where each event is recorded
-    // Whether a question can be answered: standard input is a terminal.
-    std::function<bool()> CanAsk = [] { return IsTerminal(stdin); };
+    // Whether a question can be answered at all.
+    std::function<bool()> CanAsk = CanReadAnswer;
 };
 
 }  // namespace vostrel

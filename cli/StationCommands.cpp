@@ -371,7 +371,7 @@ int RunRestore(const TCommandLine& line, const TCliContext& given)
     }
     // Found out before the station is met: it would wait for nothing.
     if (!line.Yes && !context.CanAsk()) {
-        PrintLine(context.Err, "vostrel-cli: стандартный ввод не терминал — спросить, записывать ли копию, нельзя; "
+        PrintLine(context.Err, "vostrel-cli: стандартный ввод пуст или закрыт — спросить, записывать ли копию, нельзя; "
                                "чтобы записать её без вопроса, добавьте --yes. Станция не читалась.");
         return ExitCode::Usage;
     }

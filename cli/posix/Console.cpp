@@ -122,6 +122,16 @@ bool SameDevice(const std::string& a, const std::string& b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool CanReadAnswer()
+{
+    struct stat st {};
+    if (::fstat(STDIN_FILENO, &st) != 0)
+        return false;
+    if (::isatty(STDIN_FILENO) == 1 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))
+        return true;
+    return S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
 std::optional<std::string> ReadAnswerLine()
 {
     std::string line;

@@ -205,6 +205,27 @@ bool SameDevice(const std::string& a, const std::string& b)
     return bare(a) == bare(b);
 }
 
+bool CanReadAnswer()
+{
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD mode = 0;
+    switch (::GetFileType(input)) {
+    case FILE_TYPE_CHAR:
+        // The console; NUL is a character device without a console mode.
+        return ::GetConsoleMode(input, &mode) != 0;
+    case FILE_TYPE_PIPE:
+        return true;
+    case FILE_TYPE_DISK: {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(input, &size) != 0 && size.QuadPart > 0;
+    }
+    default:
+        return false;
+    }
+}
+
 std::optional<std::string> ReadAnswerLine()
 {
     // Typed at the console: read wide. From a pipe or a file: UTF-8 as given.

@@ -22,7 +22,8 @@ extern char** environ;
 namespace vostrel {
 
 // What the child's standard input is: a pipe, or a pty where it is asked.
-enum class TCliInput { Pipe, Terminal };
+// Standard input: a pipe Type writes to, a pty, or /dev/null.
+enum class TCliInput { Pipe, Terminal, Nothing };
 
 class TCliRun {
 public:
@@ -64,7 +65,7 @@ public:
         const bool ownPipe = piped || errPipeBytes > 0;
         if (out < 0 || err < 0 || (ownPipe && pipe2(output, O_CLOEXEC) != 0))
             return;
-        if (stdinKind == TCliInput::Terminal ? !OpenTerminal(input) : pipe2(input, O_CLOEXEC) != 0)
+        if (!OpenInput(stdinKind, input))
             return;
         if (errPipeBytes > 0)
             fcntl(output[1], F_SETPIPE_SZ, errPipeBytes);
@@ -141,6 +142,17 @@ public:
 
 private:
     // A pty for the child's standard input: [0] its side, [1] ours.
+    static bool OpenInput(TCliInput kind, int (&input)[2])
+    {
+        if (kind == TCliInput::Terminal)
+            return OpenTerminal(input);
+        if (kind == TCliInput::Pipe)
+            return pipe2(input, O_CLOEXEC) == 0;
+        input[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        input[1] = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        return input[0] >= 0 && input[1] >= 0;
+    }
+
     static bool OpenTerminal(int (&input)[2])
     {
         input[1] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

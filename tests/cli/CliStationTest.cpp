@@ -371,10 +371,10 @@ TEST_F(CliStation, RestoreAsksThenSendsTheCopyBytesWithFreshCalibration)
     const fs::path file = dir / "copy.txt";
     WriteText(file, FormatParamFile(copy));
 
-    // Standard input no terminal and no --yes: refused before the station is
+    // Nothing on standard input and no --yes: refused before the station is
     // read, since the question could not be answered.
     {
-        auto run = Start({"restore", station.SlavePath(), file.string()});
+        auto run = Start({"restore", station.SlavePath(), file.string()}, TCliInput::Nothing);
         EXPECT_EQ(run->Wait(10000), ExitCode::Usage) << run->Err();
         EXPECT_NE(run->Err().find("--yes"), std::string::npos) << run->Err();
         EXPECT_EQ(station.PurgeCount(), 0);
