@@ -269,7 +269,8 @@ int RunProgram(const TCommandLine& line, const TCliContext& given)
         ProgramOn(session, run, file, line, context);
         run.CopiesLost = session.CopiesLost();
     });
-    if (line.Ports.size() > 1)
+    // A series on one port ends with its summary too: what a shift did.
+    if (line.Ports.size() > 1 || line.Each)
         PrintSummary(runs, line, context);
     RecordSummary(runs, line, context);
     return CombinedCode(runs, line.Each);

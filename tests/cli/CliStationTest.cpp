@@ -298,12 +298,16 @@ TEST_F(CliStation, ProgramsThreeStationsInARowWithTheirCopiesFirst)
         EXPECT_EQ(p.Data, kWorkedBlock);
     }
 
-    // One line per station: when, where and what changed.
+    // One line per station: when, where and what changed; then the series'
+    // summary.
     std::istringstream out(run->Out());
     std::vector<std::string> lines;
     for (std::string l; std::getline(out, l);)
         lines.push_back(l);
-    ASSERT_EQ(lines.size(), 3u) << run->Out();
+    ASSERT_EQ(lines.size(), 5u) << run->Out();
+    EXPECT_EQ(lines[3], "Итог:");
+    EXPECT_NE(lines[4].find("запрограммировано 3, отклонено 0, сбоев 0"), std::string::npos) << lines[4];
+    lines.resize(3);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         SCOPED_TRACE(lines[k]);
         EXPECT_NE(lines[k].find(station.SlavePath()), std::string::npos);
