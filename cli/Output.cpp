@@ -211,12 +211,6 @@ bool OutputLost()
     return Writer().Lost();
 }
 
-bool OutputLost(const TCliContext& context)
-{
-    static_cast<void>(context);
-    return OutputLost();
-}
-
 bool StreamLost(std::FILE* stream)
 {
     return Writer().StreamLost(stream);

@@ -3,8 +3,6 @@
 // pipe never holds up a line. The writer alone may block on a stream.
 #pragma once
 
-#include "Context.h"
-
 #include <QString>
 
 #include <cstdio>
@@ -28,7 +26,6 @@ void FlushOutput();
 // that its reader has gone (a pipe whose reader closed, a terminal hung up).
 // Waits that depend on it are woken when it becomes true.
 bool OutputLost();
-bool OutputLost(const TCliContext& context);
 // Whether this stream in particular was lost.
 bool StreamLost(std::FILE* stream);
 

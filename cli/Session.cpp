@@ -203,7 +203,7 @@ bool TStationSession::AwaitReturn()
 
 bool TStationSession::StopWaiting()
 {
-    return m_context.Stop() || (OutputLost(m_context) && !m_host.Connected());
+    return m_context.Stop() || (OutputLost() && !m_host.Connected());
 }
 
 bool TStationSession::Record(const char* event, const std::string& details, const std::string& note)
