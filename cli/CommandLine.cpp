@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-#include "CliPort.h"
+#include "StationPort.h"
 
 #include <algorithm>
 #include <cctype>

@@ -43,9 +43,6 @@ void PrepareConsole();
 // pipe or a file (plain lines).
 bool IsTerminal(std::FILE* stream);
 
-// Whether two paths name one device (a link and its target, two links).
-bool SameDevice(const std::string& a, const std::string& b);
-
 // Whether standard input can bring an answer: a terminal, a pipe, or a file
 // with something in it; not /dev/null (NUL on Windows) or a closed input.
 bool CanReadAnswer();

@@ -181,16 +181,6 @@ TWriter& Writer()
 
 }  // namespace
 
-std::string ToUtf8(const QString& s)
-{
-    return s.toUtf8().toStdString();
-}
-
-std::string Now()
-{
-    return ToUtf8(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-}
-
 void Emit(std::FILE* stream, std::string text, bool transient)
 {
     Writer().Emit(stream, std::move(text), transient);

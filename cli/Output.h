@@ -3,16 +3,12 @@
 // pipe never holds up a line. The writer alone may block on a stream.
 #pragma once
 
-#include <QString>
+#include "BlockTexts.h"
 
 #include <cstdio>
 #include <string>
 
 namespace vostrel {
-
-std::string ToUtf8(const QString& s);
-// The local time as the result lines show it.
-std::string Now();
 
 // Queues text for stream, in order with everything queued before it; never
 // waits for the stream. Transient text (a status line redrawn in place) is

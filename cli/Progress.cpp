@@ -1,19 +1,12 @@
 #include "Progress.h"
 
+#include "BlockTexts.h"
 #include "CommLink.h"
 #include "Output.h"
 
 #include <utility>
 
 namespace vostrel {
-
-std::size_t Utf8Length(const std::string& text)
-{
-    std::size_t n = 0;
-    for (unsigned char c : text)
-        n += (c & 0xC0) != 0x80 ? 1 : 0;
-    return n;
-}
 
 void TProgress::Draw(const std::string& text)
 {

@@ -44,7 +44,4 @@ private:
     std::size_t m_drawnWidth = 0;  // characters on the terminal's status line
 };
 
-// Characters (not bytes) of UTF-8 text.
-std::size_t Utf8Length(const std::string& text);
-
 }  // namespace vostrel

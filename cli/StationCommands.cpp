@@ -1,14 +1,15 @@
 #include "StationCommands.h"
 
 #include "BlockTexts.h"
-#include "CliPort.h"
+#include "CliView.h"
 #include "FileCommands.h"
 #include "Output.h"
 #include "ParamFile.h"
 #include "PortRuns.h"
-#include "Progress.h"
 #include "Record.h"
-#include "Session.h"
+#include "Series.h"
+#include "StationPort.h"
+#include "StationSession.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -36,39 +37,7 @@ bool WithRecord(const TCommandLine& line, TRecord& record, TCliContext& context)
     return true;
 }
 
-// Once a port's work ended on a stop.
-void RecordStop(TStationSession& session, const TPortRun& run, bool verify)
-{
-    const bool unverified = verify && run.Verified + run.NotVerified < run.Programmed;
-    session.Record(RecordEvent::Stopped, run.StoppedWaiting ? "во время ожидания станции"
-                                         : unverified       ? "до проверки"
-                                                            : "до программирования");
-}
-
-// Reads the station back and says whether it holds what it was sent; false
-// when a stop came before it was read.
-bool VerifyStation(TStationSession& session, const TByteArray& sent, const std::string& what, TPortRun& run,
-                   const TCliContext& context)
-{
-    std::vector<std::string> differences;
-    const TStationSession::TVerified verified = session.Verify(sent, differences);
-    std::string result;
-    if (verified == TStationSession::TVerified::Stopped) {
-        result = "не проверена: прервано";
-    } else if (verified == TStationSession::TVerified::Same) {
-        ++run.Verified;
-        result = "проверено";
-        session.Record(RecordEvent::Verified);
-    } else {
-        ++run.NotVerified;
-        result = std::string("проверка не пройдена ") + kReadBackLabel + ": " + Joined(differences, "; ");
-        session.Record(RecordEvent::NotVerified, Joined(differences, "; "));
-    }
-    PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + what + ": " + result);
-    return verified != TStationSession::TVerified::Stopped;
-}
-
-void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, const TCliContext& context)
+void ReadOn(TStationSession& session, TPortRun& run, const std::string& output)
 {
     TParamFile file;
     try {
@@ -94,87 +63,16 @@ void ReadOn(TStationSession& session, TPortRun& run, const std::string& output, 
     const std::string text = FormatParamFile(file);
     if (!out.open(QIODevice::WriteOnly) || out.write(text.data(), static_cast<qint64>(text.size())) < 0 ||
         !out.commit()) {
-        PrintLine(context.Err, "Не удалось записать файл " + output + ": " + ToUtf8(out.errorString()));
+        session.View().Error("Не удалось записать файл " + output + ": " + ToUtf8(out.errorString()));
         run.Code = ExitCode::NotWritten;
         run.Trouble = "файл не записан";
         session.Record(RecordEvent::Read, "файл " + output + " не записан: " + ToUtf8(out.errorString()), file.Note);
         return;
     }
     // Also after a late Ctrl+C: the station was read and has had its goodbye.
-    PrintLine(context.Err, "Параметры станции записаны в файл " + output);
+    session.View().Error("Параметры станции записаны в файл " + output);
     run.File = output;
     session.Record(RecordEvent::Read, "в файл " + output, file.Note);
-}
-
-// One station of a series: waits for it, programs it and, asked to, reads
-// it back; false when the series ends here.
-bool ProgramNext(TStationSession& session, TPortRun& run, const TParamFile& plan, const TCommandLine& line,
-                 const TCliContext& context)
-{
-    session.SetStation(run.Programmed + 1);
-    TByteArray block;
-    if (!session.NextStation(block)) {
-        run.StoppedWaiting = true;
-        return false;
-    }
-    run.Met = true;
-    const TParameterSet shown = session.ShowAndKeep("read", block, kProgramsWithoutCopy);
-    if (context.Stop())
-        return false;
-    TByteArray sent;
-    TParameterSet programmed;
-    if (!session.Program([&] { return ProgrammingBlock(plan.Set, session.Host()); }, sent, programmed))
-        return false;
-    ++run.Programmed;
-    const std::string station = "станция " + std::to_string(run.Programmed);
-    const std::vector<std::string> changes = ChangedFields(shown, programmed);
-    const std::string changed = changes.empty() ? "без изменений" : Joined(changes, "; ");
-    PrintLine(context.Out, Now() + "  " + session.PortName() + "  " + station +
-                               (changes.empty() ? ": " : " " + std::string(kChangedLabel) + ": ") + changed);
-    session.Record(RecordEvent::Programmed, changed, plan.Note);
-    if (line.Verify && !VerifyStation(session, sent, station, run, context))
-        return false;
-    if (!line.Each) {
-        run.Code = ExitCode::Done;
-        return false;
-    }
-    if (!line.Verify)
-        session.ThankYouPause();
-    return true;
-}
-
-void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& plan, const TCommandLine& line,
-               const TCliContext& context)
-{
-    run.Code = ExitCode::Interrupted;
-    try {
-        for (bool more = true; more;) {
-            try {
-                more = ProgramNext(session, run, plan, line, context);
-            } catch (const std::exception& e) {
-                // A series outlives an adapter pulled out and plugged back.
-                if (!line.Each)
-                    throw;
-                ++run.Outages;
-                session.PortGone(e);
-                more = session.AwaitReturn();
-                if (!more) {
-                    // Stopped with the device still away: the port failed.
-                    run.Code = ExitCode::PortFailed;
-                    run.Trouble = "порт не вернулся";
-                }
-            }
-        }
-        session.Finish();
-    } catch (const std::exception& e) {
-        run.Code = session.PortFailure(e);
-        run.Trouble = "отказ порта";
-        return;
-    }
-    if (run.Code == ExitCode::Interrupted)
-        RecordStop(session, run, line.Verify);
-    if (run.NotVerified > 0 && run.Code != ExitCode::PortFailed)
-        run.Code = ExitCode::NotVerified;
 }
 
 // Why a read could not end in path, told before the station is met: a folder
@@ -207,6 +105,18 @@ bool PortsApart(const TCommandLine& line, const TCliContext& context)
     return twice.empty();
 }
 
+TRunPlan PlanOf(const TCommandLine& line)
+{
+    return {line.Ports, line.Command == TCommand::Read, line.Each, line.Verify};
+}
+
+void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context)
+{
+    PrintLine(context.Out, "Итог:");
+    for (const TPortRun& r : runs)
+        PrintLine(context.Out, "  " + r.Port + "  " + SummaryOf(r, PlanOf(line)));
+}
+
 bool IsYes(std::string answer)
 {
     answer.erase(0, answer.find_first_not_of(" \t"));
@@ -223,6 +133,7 @@ bool IsYes(std::string answer)
 int RunRead(const TCommandLine& line, const TCliContext& given)
 {
     TCliContext context = given;
+    UseCliViews(context, line.Verbose);
     if (!PortsApart(line, context))
         return ExitCode::Usage;
     const bool several = line.Ports.size() > 1;
@@ -237,19 +148,20 @@ int RunRead(const TCommandLine& line, const TCliContext& given)
     TRecord record([&](const std::string& text) { PrintLine(context.Err, text); });
     if (!WithRecord(line, record, context))
         return ExitCode::NotWritten;
-    const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
-        ReadOn(session, run, OutputForPort(line.Output, run.Port, several), context);
+    const std::vector<TPortRun> runs = OnEachPort(PlanOf(line), context, [&](TStationSession& session, TPortRun& run) {
+        ReadOn(session, run, OutputForPort(line.Output, run.Port, several));
         run.CopiesLost = session.CopiesLost();
     });
     if (several)
         PrintSummary(runs, line, context);
-    RecordSummary(runs, line, context);
+    RecordSummary(runs, PlanOf(line), context);
     return CombinedCode(runs, false);
 }
 
 int RunProgram(const TCommandLine& line, const TCliContext& given)
 {
     TCliContext context = given;
+    UseCliViews(context, line.Verbose);
     TParamFile file;
     if (!LoadParamFile(line.Files[0], file, context.Err))
         return ExitCode::BadFile;
@@ -265,14 +177,14 @@ int RunProgram(const TCommandLine& line, const TCliContext& given)
         return ExitCode::NotWritten;
     for (const std::string& s : SentOtherwise(file.Set))
         PrintLine(context.Err, line.Files[0] + ": " + s);
-    const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
-        ProgramOn(session, run, file, line, context);
+    const std::vector<TPortRun> runs = OnEachPort(PlanOf(line), context, [&](TStationSession& session, TPortRun& run) {
+        ProgramOn(session, run, file, PlanOf(line));
         run.CopiesLost = session.CopiesLost();
     });
     // A series on one port ends with its summary too: what a shift did.
     if (line.Ports.size() > 1 || line.Each)
         PrintSummary(runs, line, context);
-    RecordSummary(runs, line, context);
+    RecordSummary(runs, PlanOf(line), context);
     return CombinedCode(runs, line.Each);
 }
 
@@ -342,7 +254,7 @@ int RestoreOn(TStationSession& session, TPortRun& run, const TParamFile& copy, c
                        "из копии " + line.Files[0] + ": " +
                            (changes.empty() ? "значения параметров совпадают" : Joined(changes, "; ")),
                        copy.Note);
-        if (line.Verify && !VerifyStation(session, sent, "копия", run, context)) {
+        if (line.Verify && !VerifyStation(session, sent, "копия", run)) {
             session.Finish();
             return ExitCode::Interrupted;
         }
@@ -361,6 +273,7 @@ int RestoreOn(TStationSession& session, TPortRun& run, const TParamFile& copy, c
 int RunRestore(const TCommandLine& line, const TCliContext& given)
 {
     TCliContext context = given;
+    UseCliViews(context, line.Verbose);
     TParamFile copy;
     if (!LoadParamFile(line.Files[0], copy, context.Err))
         return ExitCode::BadFile;
@@ -379,7 +292,7 @@ int RunRestore(const TCommandLine& line, const TCliContext& given)
     TRecord record([&](const std::string& text) { PrintLine(context.Err, text); });
     if (!WithRecord(line, record, context))
         return ExitCode::NotWritten;
-    const std::vector<TPortRun> runs = OnEachPort(line, context, [&](TStationSession& session, TPortRun& run) {
+    const std::vector<TPortRun> runs = OnEachPort(PlanOf(line), context, [&](TStationSession& session, TPortRun& run) {
         run.Code = RestoreOn(session, run, copy, line, context);
         run.CopiesLost = session.CopiesLost();
         if (run.Code == ExitCode::Interrupted)
@@ -387,7 +300,7 @@ int RunRestore(const TCommandLine& line, const TCliContext& given)
         else if (run.Code == ExitCode::NotProgrammed)
             session.Record(RecordEvent::Stopped, "копия не записана: оператор отказался");
     });
-    RecordSummary(runs, line, context);
+    RecordSummary(runs, PlanOf(line), context);
     return CombinedCode(runs, false);
 }
 

@@ -151,4 +151,8 @@ QString PresentPortsText(const std::vector<TPresentPort>& present);
 // for root); the calling process never does.
 std::vector<std::string> PortHolders(const std::string& devicePath);
 
+// Whether two paths name one device (a link and its target, two links; on
+// Windows "\\.\COM3" and "com3").
+bool SameDevice(const std::string& a, const std::string& b);
+
 }  // namespace vostrel

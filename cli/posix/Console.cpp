@@ -110,18 +110,6 @@ bool IsTerminal(std::FILE* stream)
     return ::isatty(::fileno(stream)) == 1;
 }
 
-bool SameDevice(const std::string& a, const std::string& b)
-{
-    struct stat sa {};
-    struct stat sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
-        return false;
-    // A device node's own inode differs between /dev and a container's copy.
-    if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode))
-        return sa.st_rdev == sb.st_rdev;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 bool CanReadAnswer()
 {
     struct stat st {};

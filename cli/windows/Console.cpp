@@ -192,19 +192,6 @@ bool IsTerminal(std::FILE* stream)
     return _isatty(_fileno(stream)) != 0;
 }
 
-bool SameDevice(const std::string& a, const std::string& b)
-{
-    // "\\.\COM3" and "com3" are one port.
-    const auto bare = [](std::string s) {
-        if (s.rfind("\\\\.\\", 0) == 0)
-            s.erase(0, 4);
-        for (char& c : s)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return s;
-    };
-    return bare(a) == bare(b);
-}
-
 bool CanReadAnswer()
 {
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);

@@ -6,6 +6,7 @@
 #include "WindowsIds.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace vostrel {
 
@@ -95,6 +96,19 @@ std::vector<std::string> PortHolders(const std::string& /*devicePath*/)
 {
     // Windows names no holder of a port; its exclusive open refuses one.
     return {};
+}
+
+bool SameDevice(const std::string& a, const std::string& b)
+{
+    // "\\.\COM3" and "com3" are one port.
+    const auto bare = [](std::string s) {
+        if (s.rfind("\\\\.\\", 0) == 0)
+            s.erase(0, 4);
+        for (char& c : s)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return s;
+    };
+    return bare(a) == bare(b);
 }
 
 }  // namespace vostrel

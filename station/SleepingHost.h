@@ -1,10 +1,10 @@
-// The station exchange's host without a window: it sleeps on the line until
-// a byte, a failed line, an interrupt or the next second the terminal shows,
-// and shows the exchange's steps as progress lines.
+// The station exchange's host on a thread of its own, without a window: it
+// sleeps on the line until a byte, a failed line, a stop or the next second
+// the view shows, and tells the view the exchange's steps and log lines.
 #pragma once
 
 #include "CommInt.h"
-#include "Progress.h"
+#include "SessionView.h"
 #include "StationExchange.h"
 
 #include <cstdint>
@@ -13,15 +13,15 @@
 
 namespace vostrel {
 
-class TCliHost : public IExchangeHost {
+class TSleepingHost : public IExchangeHost {
 public:
     // stop ends a wait and gives up an exchange before the station is
     // confirmed; once it is, the answer is still taken and the station is
     // left connected, for its goodbye.
-    TCliHost(TProgress& progress, bool verbose, std::function<bool()> stop);
+    TSleepingHost(ISessionView& view, std::function<bool()> stop);
 
-    void AppendLog(const std::string& line) override;
-    void ProcessMessages() override { m_progress.Tick(); }
+    void AppendLog(const std::string& line) override { m_view.Log(line); }
+    void ProcessMessages() override { m_view.Tick(); }
     std::uint32_t GetTickCount() override;
     void Sleep(std::uint32_t ms) override;
     void WaitForInput() override;
@@ -32,20 +32,31 @@ public:
     bool Connected() override { return m_connected; }
     void SetConnected(bool connected) override { m_connected = connected; }
     void Step(TExchangeStep step) override;
+    void SendBegins() override { m_sending = true; }
+    void SendEnded() override { m_sending = false; }
+    void KeepSent(const TByteArray& block) override
+    {
+        if (OnKeepSent)
+            OnKeepSent(block);
+    }
 
     // Sleeps ms in 20 ms steps, ending early when stop holds.
     void Pause(std::uint32_t ms);
     void SetLine(TComm& line) { m_line = &line; }
-    // The progress shown for each step.
+    // A packet is going out on the line.
+    bool Sending() const { return m_sending; }
+    // What each step shows.
     std::function<void(TExchangeStep)> OnStep;
+    // The block of packet 09 just before it goes out.
+    std::function<void(const TByteArray&)> OnKeepSent;
 
 private:
-    TProgress& m_progress;
-    bool m_verbose;
+    ISessionView& m_view;
     std::function<bool()> m_stop;
     TComm* m_line = nullptr;
     bool m_connected = false;
     bool m_answering = false;  // between packet 08 and the end of the answer's window
+    bool m_sending = false;
 };
 
 }  // namespace vostrel

@@ -2,16 +2,17 @@
 // programming, and the goodbye when the run ends.
 #pragma once
 
-#include "CliHost.h"
-#include "CliPort.h"
 #include "CommLink.h"
-#include "Context.h"
+#include "Copies.h"
 #include "ParamBlock.h"
-#include "Progress.h"
+#include "SessionContext.h"
+#include "SleepingHost.h"
 #include "StationExchange.h"
+#include "StationPort.h"
 
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,9 @@ namespace vostrel {
 
 class TStationSession {
 public:
-    // several: other ports share the streams, so every progress line names
-    // this one.
-    TStationSession(const TCliContext& context, const std::string& portName, bool verbose, bool several);
-    ~TStationSession() { m_progress.Clear(); }
+    // view: what the front-end shows of this port.
+    TStationSession(const TSessionContext& context, const std::string& portName, std::unique_ptr<ISessionView> view);
+    ~TStationSession() { m_view->Clear(); }
     TStationSession(const TStationSession&) = delete;
     TStationSession& operator=(const TStationSession&) = delete;
 
@@ -36,9 +36,11 @@ public:
     // reported, with goingOn after the reason, and counted, and never stops
     // the run.
     TParameterSet ShowAndKeep(const std::string& kind, const TByteArray& block, const std::string& goingOn = "");
-    // Programs the block encode returns, which sent receives; afterwards the
-    // editors hold what was sent, and its copy is kept. False when a stop
-    // came first: nothing sent, still connected.
+    // Programs the block encode returns, which sent receives; its copy is
+    // kept before its first byte goes out, so a port that fails during the
+    // packet still leaves what the station may now hold. Afterwards the
+    // editors hold what was sent. False when a stop came first: nothing
+    // sent, still connected.
     bool Program(const std::function<TByteArray()>& encode, TByteArray& sent, TParameterSet& programmed);
     void ThankYouPause();
 
@@ -67,7 +69,9 @@ public:
     // The device the name reached, also when it did not open.
     const std::string& DevicePath() const { return m_port.Path(); }
     const std::string& Failure() const { return m_port.Failure(); }
-    TCliHost& Host() { return m_host; }
+    TSleepingHost& Host() { return m_host; }
+    ISessionView& View() { return *m_view; }
+    const TSessionContext& Context() const { return m_context; }
     // Greetings and answers refused on this port; the station was asked again.
     int Refused() const { return m_refused; }
     // Copies that could not be written on this port.
@@ -84,11 +88,15 @@ public:
 private:
     // The port's failure in the system's words, naming the port.
     std::string FailureOf(const std::exception& e) const;
+    // A copy of block kept, named in the next row; a copy that cannot be
+    // written is told, with goingOn after the reason, and counted.
+    TCopySaved Keep(const std::string& kind, const TByteArray& block, const TParameterSet& previous,
+                    const std::string& goingOn);
 
-    const TCliContext& m_context;
-    TProgress m_progress;
-    TCliHost m_host;
-    TCliPort m_port;
+    const TSessionContext& m_context;
+    std::unique_ptr<ISessionView> m_view;
+    TSleepingHost m_host;
+    TStationPort m_port;
     TCommBytePort m_bytes;
     TStationExchange m_exchange;
     std::string m_portName;

@@ -1,10 +1,9 @@
-// A command over one or several ports: each port's session on a thread of its
-// own, what each did, the summary and the exit code they make together.
+// A run over one or several ports: each port's session on a thread of its
+// own, what each did, the summary and the outcome they make together.
 #pragma once
 
-#include "CommandLine.h"
-#include "Context.h"
-#include "Session.h"
+#include "SessionContext.h"
+#include "StationSession.h"
 
 #include <functional>
 #include <string>
@@ -12,7 +11,15 @@
 
 namespace vostrel {
 
-// What one port did, for the summary and the exit code.
+// What a run does on its ports.
+struct TRunPlan {
+    std::vector<std::string> Ports;
+    bool Read = false;    // stations are read into files, not programmed
+    bool Each = false;    // station after station until stopped
+    bool Verify = false;  // each station programmed is read back
+};
+
+// What one port did, for the summary and the outcome.
 struct TPortRun {
     std::string Port;
     std::string Device;  // what the port's name reached
@@ -31,8 +38,9 @@ struct TPortRun {
 
 // Opens the ports one after another on this thread (a COMn name looks at the
 // system's ports), then runs work on each port that opened, on a thread of its
-// own when there are several: a station never waits for another port.
-std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& context,
+// own when there are several: a station never waits for another port. A port
+// that does not open is told on its own view.
+std::vector<TPortRun> OnEachPort(const TRunPlan& plan, const TSessionContext& context,
                                  const std::function<void(TStationSession&, TPortRun&)>& work);
 
 // The worst that happened on any port: a failure before a stop, a stop before
@@ -40,8 +48,9 @@ std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& co
 // programmed.
 int CombinedCode(const std::vector<TPortRun>& runs, bool each);
 
-void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context);
+// What one port did, as the summary says it after the port's name.
+std::string SummaryOf(const TPortRun& r, const TRunPlan& plan);
 // The summary's rows at the end of the record, when there is one.
-void RecordSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context);
+void RecordSummary(const std::vector<TPortRun>& runs, const TRunPlan& plan, const TSessionContext& context);
 
 }  // namespace vostrel

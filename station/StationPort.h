@@ -1,4 +1,4 @@
-// Opening the station's port from the command line as the window's port list
+// Opening a station's port on a thread of its own as the window's port list
 // opens it: "COM1".."COM6" resolved afresh (a pinned /dev/COMn first, then the
 // n-th present serial port), any other name as a device path; the lock file
 // taken and other holders refused.
@@ -13,12 +13,12 @@
 
 namespace vostrel {
 
-class TCliPort {
+class TStationPort {
 public:
-    TCliPort() = default;
-    ~TCliPort();
-    TCliPort(const TCliPort&) = delete;
-    TCliPort& operator=(const TCliPort&) = delete;
+    TStationPort() = default;
+    ~TStationPort();
+    TStationPort(const TStationPort&) = delete;
+    TStationPort& operator=(const TStationPort&) = delete;
 
     // Opens the port the operator named with the station line's settings.
     // false leaves it closed, with Failure set: the Russian text of the

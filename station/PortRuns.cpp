@@ -1,6 +1,5 @@
 #include "PortRuns.h"
 
-#include "Output.h"
 #include "Record.h"
 
 #include <algorithm>
@@ -10,15 +9,16 @@
 
 namespace vostrel {
 
-std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& context,
+std::vector<TPortRun> OnEachPort(const TRunPlan& plan, const TSessionContext& context,
                                  const std::function<void(TStationSession&, TPortRun&)>& work)
 {
-    const bool several = line.Ports.size() > 1;
-    std::vector<TPortRun> runs(line.Ports.size());
+    const bool several = plan.Ports.size() > 1;
+    std::vector<TPortRun> runs(plan.Ports.size());
     std::vector<std::unique_ptr<TStationSession>> sessions;
-    for (std::size_t k = 0; k < line.Ports.size(); ++k) {
-        runs[k].Port = line.Ports[k];
-        sessions.push_back(std::make_unique<TStationSession>(context, line.Ports[k], line.Verbose, several));
+    for (std::size_t k = 0; k < plan.Ports.size(); ++k) {
+        runs[k].Port = plan.Ports[k];
+        sessions.push_back(
+            std::make_unique<TStationSession>(context, plan.Ports[k], context.View(plan.Ports[k], several)));
         const bool opened = sessions[k]->Open();
         runs[k].Device = sessions[k]->DevicePath();
         if (!opened) {
@@ -27,9 +27,9 @@ std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& co
                 return open && SameDevice(open->DevicePath(), sessions[k]->DevicePath());
             });
             const std::string twinName = twin != sessions.end() - 1 ? (*twin)->PortName() : "";
-            PrintLine(context.Err, twinName.empty() ? sessions[k]->Failure()
-                                                    : "Порт " + runs[k].Port + " — то же устройство, что и порт " +
-                                                          twinName + ": станция на нём одна, работа идёт там.");
+            sessions[k]->View().Error(twinName.empty() ? sessions[k]->Failure()
+                                                       : "Порт " + runs[k].Port + " — то же устройство, что и порт " +
+                                                             twinName + ": станция на нём одна, работа идёт там.");
             runs[k].Code = ExitCode::PortFailed;
             runs[k].Trouble = twinName.empty() ? "порт не открылся" : "то же устройство, что " + twinName;
             sessions[k].reset();
@@ -64,7 +64,7 @@ std::vector<TPortRun> OnEachPort(const TCommandLine& line, const TCliContext& co
         } catch (const std::exception&) {
             // Run here, this port would keep the ports after it open and deaf
             // until it ended: it fails on its own, before any station came.
-            PrintLine(context.Err, "Порт " + runs[k].Port + ": не удалось запустить его поток; порт закрыт.");
+            sessions[k]->View().Error("Порт " + runs[k].Port + ": не удалось запустить его поток; порт закрыт.");
             runs[k].Code = ExitCode::PortFailed;
             runs[k].Trouble = "поток не запущен";
             sessions[k]->Finish();
@@ -97,20 +97,17 @@ int CombinedCode(const std::vector<TPortRun>& runs, bool each)
     return other != codes.end() ? *other : ExitCode::Done;
 }
 
-namespace {
-
-// What one port did, as the summary says it after the port's name.
-std::string SummaryOf(const TPortRun& r, const TCommandLine& line)
+std::string SummaryOf(const TPortRun& r, const TRunPlan& plan)
 {
     std::string text;
-    if (line.Command == TCommand::Read) {
+    if (plan.Read) {
         text += !r.File.empty()                   ? "прочитано в " + r.File
                 : r.Code == ExitCode::Interrupted ? "не прочитано: прервано"
                                                   : "не прочитано";
     } else {
         const int failed = r.NotVerified + (r.Trouble.empty() ? 0 : 1);
         text += "запрограммировано " + std::to_string(r.Programmed);
-        if (line.Verify)
+        if (plan.Verify)
             text += ", проверено " + std::to_string(r.Verified);
         text += ", отклонено " + std::to_string(r.Refused) + ", сбоев " + std::to_string(failed);
     }
@@ -125,21 +122,12 @@ std::string SummaryOf(const TPortRun& r, const TCommandLine& line)
     return text;
 }
 
-}  // namespace
-
-void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context)
-{
-    PrintLine(context.Out, "Итог:");
-    for (const TPortRun& r : runs)
-        PrintLine(context.Out, "  " + r.Port + "  " + SummaryOf(r, line));
-}
-
-void RecordSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context)
+void RecordSummary(const std::vector<TPortRun>& runs, const TRunPlan& plan, const TSessionContext& context)
 {
     if (context.Record == nullptr)
         return;
     for (const TPortRun& r : runs)
-        context.Record->Append({r.Port, r.Device, 0, RecordEvent::Summary, SummaryOf(r, line), {}, ""});
+        context.Record->Append({r.Port, r.Device, 0, RecordEvent::Summary, SummaryOf(r, plan), {}, ""});
 }
 
 }  // namespace vostrel

@@ -1,7 +1,6 @@
-#include "CliPort.h"
+#include "StationPort.h"
 
 #include "CommLink.h"
-#include "Console.h"
 #include "PortFinder.h"
 #include "PortOpening.h"
 
@@ -51,12 +50,12 @@ std::string OneDeviceTwice(const std::vector<std::string>& names)
     return {};
 }
 
-TCliPort::~TCliPort()
+TStationPort::~TStationPort()
 {
     Close();
 }
 
-void TCliPort::Close()
+void TStationPort::Close()
 {
     try {
         m_comm.ClosePort();
@@ -66,7 +65,7 @@ void TCliPort::Close()
     m_lock.Release();
 }
 
-bool TCliPort::Open(const std::string& name, const std::string& lockDir)
+bool TStationPort::Open(const std::string& name, const std::string& lockDir)
 {
     m_name = NormalisedPortName(name);
     // One fresh session per run: the name reaches what it reaches now.
@@ -74,12 +73,12 @@ bool TCliPort::Open(const std::string& name, const std::string& lockDir)
     return OpenNamed(lockDir);
 }
 
-bool TCliPort::Reopen(const std::string& lockDir)
+bool TStationPort::Reopen(const std::string& lockDir)
 {
     return OpenNamed(lockDir);
 }
 
-bool TCliPort::OpenNamed(const std::string& lockDir)
+bool TStationPort::OpenNamed(const std::string& lockDir)
 {
     Close();
     m_failure.clear();

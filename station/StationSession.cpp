@@ -1,16 +1,11 @@
-#include "Session.h"
+#include "StationSession.h"
 
 #include "BlockTexts.h"
-#include "Console.h"
-#include "Copies.h"
-#include "Output.h"
 #include "Packets.h"
 #include "PortError.h"
 #include "Record.h"
 
 #include <QFileInfo>
-
-#include <atomic>
 
 namespace vostrel {
 
@@ -18,33 +13,34 @@ namespace {
 
 const char* const kAgain = " Переведите станцию в режим программирования ещё раз (кнопки «Ф» и «СК»).";
 
-// The terminal echoed ^C where the cursor stood: the first line about the
-// interrupt begins below it.
-std::atomic<bool> g_interruptTold{false};
-
 }  // namespace
 
-TStationSession::TStationSession(const TCliContext& context, const std::string& portName, bool verbose, bool several)
-    : m_context(context), m_progress(context.Err, context.Terminal, several ? "[" + portName + "] " : ""),
-      m_host(m_progress, verbose, [this] { return StopWaiting(); }), m_bytes(m_port.Comm()),
-      m_exchange(m_bytes, m_host), m_portName(portName)
+TStationSession::TStationSession(const TSessionContext& context, const std::string& portName,
+                                 std::unique_ptr<ISessionView> view)
+    : m_context(context), m_view(std::move(view)), m_host(*m_view, [this] { return StopWaiting(); }),
+      m_bytes(m_port.Comm()), m_exchange(m_bytes, m_host), m_portName(portName)
 {
     m_host.OnStep = [this](TExchangeStep step) {
         switch (step) {
         case TExchangeStep::Waiting:
-            m_progress.Status("Ожидание сообщения от станции на порту " + m_port.Name() + " ...", true);
+            m_view->Status("Ожидание сообщения от станции на порту " + m_port.Name() + " ...", true);
             break;
         case TExchangeStep::Arrived:
-            m_progress.Status("Станция на связи: чтение параметров ...");
+            m_view->Status("Станция на связи: чтение параметров ...");
             break;
         case TExchangeStep::Programming:
-            m_progress.Status("Программирование ...");
+            m_view->Status("Программирование ...");
             break;
         default:
             break;
         }
     };
     m_host.SetLine(m_port.Comm());
+    m_host.OnKeepSent = [this](const TByteArray& block) {
+        const TParameterSet previous = m_editors;
+        m_editors = ShownSet(block, previous);
+        Keep("sent", block, previous, "");
+    };
 }
 
 bool TStationSession::Open()
@@ -67,46 +63,53 @@ bool TStationSession::NextStation(TByteArray& block)
             // From here the station waits for packet 09 or the closing
             // packet, also when a stop came during its answer.
             m_host.SetConnected(true);
-            m_progress.Clear();
+            m_view->Clear();
             return true;
         }
         if (read == TStationExchange::TRead::Interrupted)
             return false;
         ++m_refused;
         if (read == TStationExchange::TRead::BadGreeting)
-            m_progress.Note(std::string("Вместо приветствия станции пришёл неправильный пакет.") + kAgain);
+            m_view->Note(std::string("Вместо приветствия станции пришёл неправильный пакет.") + kAgain);
         else if (read == TStationExchange::TRead::Missing)
-            m_progress.Note(std::string("Станция не прислала свои параметры.") + kAgain);
+            m_view->Note(std::string("Станция не прислала свои параметры.") + kAgain);
         else
-            m_progress.Note(kDamagedAnswerText);
+            m_view->Note(kDamagedAnswerText);
         Record(RecordEvent::Refused, read == TStationExchange::TRead::BadGreeting ? "неправильное приветствие"
                                      : read == TStationExchange::TRead::Missing ? "нет параметров станции"
                                                                                 : "ответ повреждён");
     }
 }
 
-TParameterSet TStationSession::ShowAndKeep(const std::string& kind, const TByteArray& block, const std::string& goingOn)
+TCopySaved TStationSession::Keep(const std::string& kind, const TByteArray& block, const TParameterSet& previous,
+                                 const std::string& goingOn)
 {
-    const TParameterSet previous = m_editors;
-    m_editors = ShownSet(block, previous);
     const TCopySaved saved = SaveCopy(QString::fromUtf8(m_context.CopiesFolder),
                                       CopyOfBlock(kind, QString::fromStdString(PortText()), block, previous));
     if (saved.Ok)
         m_copies.push_back(ToUtf8(QFileInfo(saved.Path).fileName()));
     if (!saved.Ok) {
         ++m_copiesLost;
-        m_progress.Note(ToUtf8(saved.Reason) + goingOn);
+        m_view->Note(ToUtf8(saved.Reason) + goingOn);
     } else if (kind == "read")
-        m_progress.Note("Копия параметров станции: " + ToUtf8(saved.Path));
+        m_view->Note("Копия параметров станции: " + ToUtf8(saved.Path));
+    return saved;
+}
+
+TParameterSet TStationSession::ShowAndKeep(const std::string& kind, const TByteArray& block, const std::string& goingOn)
+{
+    const TParameterSet previous = m_editors;
+    m_editors = ShownSet(block, previous);
+    Keep(kind, block, previous, goingOn);
     return m_editors;
 }
 
 bool TStationSession::Program(const std::function<TByteArray()>& encode, TByteArray& sent, TParameterSet& programmed)
 {
     const bool done = m_exchange.Program(encode, sent);
-    m_progress.Clear();
+    m_view->Clear();
     if (done)
-        programmed = ShowAndKeep("sent", sent);
+        programmed = m_editors;
     return done;
 }
 
@@ -120,8 +123,8 @@ TStationSession::TVerified TStationSession::Verify(const TByteArray& sent, std::
     ThankYouPause();
     if (m_context.Stop())
         return TVerified::Stopped;
-    m_progress.Note("Для проверки переведите станцию на порту " + m_port.Name() +
-                    " в режим программирования ещё раз (кнопки «Ф» и «СК»).");
+    m_view->Note("Для проверки переведите станцию на порту " + m_port.Name() +
+                 " в режим программирования ещё раз (кнопки «Ф» и «СК»).");
     TByteArray back;
     if (!NextStation(back))
         return TVerified::Stopped;
@@ -133,7 +136,7 @@ TStationSession::TVerified TStationSession::Verify(const TByteArray& sent, std::
 
 void TStationSession::Finish()
 {
-    m_progress.Clear();
+    m_view->Clear();
     // An interrupt is told per port once the port has done what it stops with.
     const bool interrupted = m_context.Stop() && m_port.Comm().IsOpen();
     const bool connected = m_host.Connected();
@@ -146,10 +149,8 @@ void TStationSession::Finish()
     }
     m_port.Close();
     if (interrupted && !(connected && failed)) {
-        const std::string what = connected ? "Прервано: станции на порту " + m_port.Name() + " послан пакет завершения."
-                                           : "Прервано: порт " + m_port.Name() + " больше не ждёт станцию.";
-        const bool first = !g_interruptTold.exchange(true);
-        PrintLine(m_context.Err, (first && m_context.Terminal ? "\n" : "") + what);
+        m_view->Stopped(connected ? "Прервано: станции на порту " + m_port.Name() + " послан пакет завершения."
+                                  : "Прервано: порт " + m_port.Name() + " больше не ждёт станцию.");
     }
 }
 
@@ -162,9 +163,9 @@ std::string TStationSession::FailureOf(const std::exception& e) const
 
 int TStationSession::PortFailure(const std::exception& e)
 {
-    m_progress.Clear();
+    m_view->Clear();
     const std::string text = FailureOf(e);
-    PrintLine(m_context.Err, text);
+    m_view->Error(text);
     Finish();
     Record(RecordEvent::PortFailed, text);
     return ExitCode::PortFailed;
@@ -172,38 +173,38 @@ int TStationSession::PortFailure(const std::exception& e)
 
 void TStationSession::PortGone(const std::exception& e)
 {
-    m_progress.Clear();
+    m_view->Clear();
     const std::string reason = FailureOf(e);
     m_host.SetConnected(false);
     m_port.Close();
-    PrintLine(m_context.Err, reason + " Порт закрыт; когда то же устройство вернётся, работа на нём продолжится.");
+    m_view->Error(reason + " Порт закрыт; когда то же устройство вернётся, работа на нём продолжится.");
     Record(RecordEvent::PortGone, reason);
 }
 
 bool TStationSession::AwaitReturn()
 {
-    m_progress.Status("Порт " + m_port.Name() + " пропал: ожидание устройства ...", true);
+    m_view->Status("Порт " + m_port.Name() + " пропал: ожидание устройства ...", true);
     for (;;) {
         // Twice a second is soon enough for a cable plugged back by hand.
         m_host.Pause(500);
         if (StopWaiting()) {
-            m_progress.Clear();
+            m_view->Clear();
             return false;
         }
         // A device that opens but has hung up already is not back.
-        if (m_port.Reopen(m_context.LockDir) && !LineHungUp(m_port.Comm().InputWaitDescriptor()))
+        if (m_port.Reopen(m_context.LockDir))
             break;
         m_port.Close();
     }
-    m_progress.Clear();
-    m_progress.Note("Порт " + PortText() + " вернулся: работа продолжается.");
+    m_view->Clear();
+    m_view->Note("Порт " + PortText() + " вернулся: работа продолжается.");
     Record(RecordEvent::PortBack, m_port.Path());
     return true;
 }
 
 bool TStationSession::StopWaiting()
 {
-    return m_context.Stop() || (OutputLost() && !m_host.Connected());
+    return m_context.Stop() || (m_view->Lost() && !m_host.Connected());
 }
 
 bool TStationSession::Record(const char* event, const std::string& details, const std::string& note)

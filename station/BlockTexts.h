@@ -6,11 +6,19 @@
 #include "ParamBlock.h"
 #include "ParamFile.h"
 
+#include <QString>
+
 #include <cstddef>
 #include <string>
 #include <vector>
 
 namespace vostrel {
+
+std::string ToUtf8(const QString& s);
+// The local time as the result lines show it.
+std::string Now();
+// Characters (not bytes) of UTF-8 text.
+std::size_t Utf8Length(const std::string& text);
 
 // Upper-case hex bytes from..from+count-1, blank-separated.
 std::string HexLine(const TByteArray& bytes, std::size_t from, std::size_t count);

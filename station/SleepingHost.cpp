@@ -1,55 +1,47 @@
-#include "CliHost.h"
+#include "SleepingHost.h"
 
 #include "CommLink.h"
-#include "Console.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace vostrel {
 
-TCliHost::TCliHost(TProgress& progress, bool verbose, std::function<bool()> stop)
-    : m_progress(progress), m_verbose(verbose), m_stop(std::move(stop))
+TSleepingHost::TSleepingHost(ISessionView& view, std::function<bool()> stop) : m_view(view), m_stop(std::move(stop))
 {}
 
-void TCliHost::AppendLog(const std::string& line)
-{
-    if (m_verbose)
-        m_progress.Note(line);
-}
-
-std::uint32_t TCliHost::GetTickCount()
+std::uint32_t TSleepingHost::GetTickCount()
 {
     return TickCount();
 }
 
-void TCliHost::Sleep(std::uint32_t ms)
+void TSleepingHost::Sleep(std::uint32_t ms)
 {
     SleepMs(ms);
 }
 
-// Wakes for a byte, a failed line, an interrupt or the next second the
-// terminal shows; nothing else while the line is silent.
-void TCliHost::WaitForInput()
+// Wakes for a byte, a failed line, a stop or the next second the view shows;
+// nothing else while the line is silent.
+void TSleepingHost::WaitForInput()
 {
     const int fd = m_line != nullptr ? m_line->InputWaitDescriptor() : -1;
-    if (!WaitReadableOrInterrupt(fd, m_progress.MsUntilTick()))
+    if (!m_view.WaitLineOrStop(fd, m_view.MsUntilTick()))
         Sleep(20);
     ProcessMessages();
 }
 
 // Sleeps until the next byte instead of looking for it again at once; where
 // it cannot sleep on the line (Windows), 1 ms, under a byte's time at
-// 4800 bit/s, so no more than one byte waits. Not woken by Ctrl+C: the
+// 4800 bit/s, so no more than one byte waits. Not woken by a stop: the
 // collection runs to its end anyway, and a wake-up that stays would spin it.
-void TCliHost::IdleInCollection(std::uint32_t msLeft)
+void TSleepingHost::IdleInCollection(std::uint32_t msLeft)
 {
     const int fd = m_line != nullptr ? m_line->InputWaitDescriptor() : -1;
-    if (!WaitReadable(fd, static_cast<int>(msLeft)))
+    if (!m_view.WaitLine(fd, static_cast<int>(msLeft)))
         Sleep(1);
 }
 
-void TCliHost::Step(TExchangeStep step)
+void TSleepingHost::Step(TExchangeStep step)
 {
     if (step == TExchangeStep::Confirmed)
         m_answering = true;
@@ -59,7 +51,7 @@ void TCliHost::Step(TExchangeStep step)
         OnStep(step);
 }
 
-void TCliHost::Pause(std::uint32_t ms)
+void TSleepingHost::Pause(std::uint32_t ms)
 {
     while (ms > 0 && !m_stop()) {
         const std::uint32_t step = std::min<std::uint32_t>(ms, 20);

@@ -1,11 +1,29 @@
 #include "BlockTexts.h"
 
-#include "Progress.h"
+#include <QDateTime>
 
 #include <algorithm>
 #include <utility>
 
 namespace vostrel {
+
+std::string ToUtf8(const QString& s)
+{
+    return s.toUtf8().toStdString();
+}
+
+std::string Now()
+{
+    return ToUtf8(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
+
+std::size_t Utf8Length(const std::string& text)
+{
+    std::size_t n = 0;
+    for (unsigned char c : text)
+        n += (c & 0xC0) != 0x80 ? 1 : 0;
+    return n;
+}
 
 std::string HexLine(const TByteArray& bytes, std::size_t from, std::size_t count)
 {
