@@ -58,17 +58,18 @@ QString KolvoBytesCaption(double pauseMs, int baudCode);
 extern bool StopWaitingFlag;  // set by a port change and by closing; ends a wait
 extern bool ConnectedFlag;    // parameters shown and not yet programmed
 
-class TfmMain : public QWidget, public vostrel::ILinkHost {
+class TfmMain : public QWidget {
     Q_OBJECT
 public:
     explicit TfmMain(vostrel::TWindowOptions options = {}, QWidget* parent = nullptr);
     ~TfmMain() override;
 
-    // ILinkHost: the exchange log, pending messages and the clock.
-    void AppendLog(const std::string& line) override;
-    void ProcessMessages() override;
-    std::uint32_t GetTickCount() override;
-    void Sleep(std::uint32_t ms) override;
+    // What the exchange's host hands on: the exchange log, pending messages
+    // and the clock.
+    void AppendLog(const std::string& line);
+    void ProcessMessages();
+    std::uint32_t GetTickCount();
+    void Sleep(std::uint32_t ms);
 
     // Editors <-> parameter set. Showing follows the order the station's
     // block is shown in and applies the flow-control rule, the byte-count
@@ -191,6 +192,7 @@ private:
     void SerialFailure(const QString& text);
     // The window as the station exchange's host for one handler's run.
     class TExchangeHost;
+    class TWindowSteps;
 
     vostrel::TWindowOptions m_options;
     vostrel::TCommBytePort ComPortIo{ComPort};  // ComPort for the device link

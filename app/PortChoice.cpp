@@ -1,6 +1,7 @@
 // The choice of a port: what each entry of the list reaches, opening it, and
 // telling the operator why a port did not open.
 #include "Main.h"
+#include "OpeningOrder.h"
 #include "PortFinder.h"
 #include "PortList.h"
 #include "PortLock.h"
@@ -12,7 +13,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <future>
+#include <utility>
 
 using namespace vostrel;
 
@@ -123,6 +126,57 @@ void TfmMain::ClosePort()
     ComPort.ClosePort();
 }
 
+// The window's steps of an open: what takes time runs aside while the window
+// goes on handling its messages, and each step looks whether a newer pick or
+// the closing took over.
+class TfmMain::TWindowSteps : public IOpeningSteps {
+public:
+    TWindowSteps(TfmMain& window, std::function<bool()> superseded, std::function<void(std::uint32_t)> pause)
+        : w(window), m_superseded(std::move(superseded)), m_pause(std::move(pause))
+    {}
+
+    bool Superseded() override { return m_superseded(); }
+    void Resolve(TPortOpening& opening) override
+    {
+        if (w.m_options.DevicePath) {
+            opening.SetPath(w.m_options.DevicePath(opening.Name()));
+        } else {
+            std::vector<TPresentPort> present;
+            const std::vector<TPortChoice> choices = w.ResolvePorts(&present);
+            if (m_superseded())
+                return;
+            w.ShowPortTips(choices);
+            // An entry the system does not name is opened as it stands.
+            opening.Choose(choices, present);
+        }
+        if (!opening.Refused())
+            w.ComPort.SetDeviceName(opening.Path());
+    }
+    std::vector<std::string> Holders(const std::string& path) override
+    {
+        return w.RunAside([lookup = w.m_options.PortHolders, path] { return lookup(path); });
+    }
+    // The system's open can take seconds (an outgoing Bluetooth port): the
+    // window goes on painting and taking picks meanwhile.
+    void Open(const std::string& path) override
+    {
+        static_cast<void>(path);  // ComPort holds it since Resolve
+        w.m_pendingOpen = std::async(std::launch::async, [open = w.m_options.OpenPort, &window = w] {
+                              open(window.ComPort);
+                          }).share();
+        const std::shared_future<void> opened = w.m_pendingOpen;
+        w.AwaitAside(opened);
+        if (!m_superseded())
+            opened.get();
+    }
+    void Pause(std::uint32_t ms) override { m_pause(ms); }
+
+private:
+    TfmMain& w;
+    std::function<bool()> m_superseded;
+    std::function<void(std::uint32_t)> m_pause;
+};
+
 // A pick is one step: it lets the window handle its messages at every pause,
 // so another pick, the closing of the window or the list's refresh can run
 // inside it. A newer pick supersedes this one, which then touches nothing:
@@ -162,56 +216,11 @@ void TfmMain::cbPortChange()
             return;
 
         // The entry as it stands now, which is what the list shows.
-        const QString name = TrimmedControl(cbPort->currentText());
-        opening = TPortOpening(name);
-        if (m_options.DevicePath) {
-            opening.SetPath(m_options.DevicePath(name));
-        } else {
-            std::vector<TPresentPort> present;
-            const std::vector<TPortChoice> choices = ResolvePorts(&present);
-            if (superseded())
-                return;
-            ShowPortTips(choices);
-            // An entry the system does not name is opened as it stands.
-            opening.Choose(choices, present);
-        }
-        // Another program's lock file, or a program that keeps the port open
-        // without locking it, would share the station's bytes with us: both
-        // make a busy port. Only a real device has either.
-        if (!opening.Refused()) {
-            ComPort.SetDeviceName(opening.Path());
-            if (opening.Shared()) {
-                TPortLock lock = opening.Lock(m_options.LockDir);
-                if (!opening.Refused()) {
-                    // A newer pick inside the lookup below closes the port and
-                    // gives this up with it.
-                    m_portLock = std::move(lock);
-                    const auto holders =
-                        RunAside([lookup = m_options.PortHolders, path = opening.Path()] { return lookup(path); });
-                    if (superseded())
-                        return;
-                    opening.Unheld(holders);
-                }
-            }
-        }
-        if (!opening.Refused()) {
-            // The system's open can take seconds (an outgoing Bluetooth port):
-            // the window goes on painting and taking picks meanwhile.
-            m_pendingOpen =
-                std::async(std::launch::async, [open = m_options.OpenPort, this] { open(ComPort); }).share();
-            const std::shared_future<void> opened = m_pendingOpen;
-            AwaitAside(opened);
-            if (superseded())
-                return;
-            opened.get();
-            for (int i = 0; i < 3; ++i) {
-                pause(10);
-                if (superseded())
-                    return;
-            }
-        }
-    } catch (const ECommError& e) {
-        opening.Failed(e.ErrorCode, QString::fromLocal8Bit(e.what()));
+        opening = TPortOpening(TrimmedControl(cbPort->currentText()));
+        TWindowSteps steps(*this, superseded, pause);
+        const TOpening opened = OpenInOrder(opening, steps, m_portLock, m_options.LockDir);
+        if (opened == TOpening::Superseded)
+            return;
     } catch (...) {
         // Any other failure counts as a port that did not open.
     }

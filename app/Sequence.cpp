@@ -174,15 +174,15 @@ void TfmMain::WaitAndRead()
         ShowDamagedAnswer();
         return;
     }
-    TParameterSet set;
-    if (read == TStationExchange::TRead::Missing || !DecodeBlock(block, ReadParameters(), set)) {
+    if (read == TStationExchange::TRead::Missing) {
         // Nothing usable arrived: wait for the station again rather than
         // leave the operator with neither parameters nor a port list.
-        if (read != TStationExchange::TRead::Missing)
-            AppendLog(kBadPacketLine);
         ReturnToWaiting();
         return;
     }
+    // A block whose check sum holds has its 34 bytes: it always decodes.
+    TParameterSet set;
+    DecodeBlock(block, ReadParameters(), set);
 
     // The station answered well after all: the box no longer holds.
     if (m_damagedBox)
@@ -275,7 +275,7 @@ void TfmMain::Program()
 
     TStationExchange exchange(ComPortIo, host);
     TByteArray block;
-    if (!exchange.Program([&] { return EncodeBlock(ReadParameters(), *this); }, block))
+    if (!exchange.Program([&] { return EncodeBlock(ReadParameters(), host); }, block))
         return;
 
     butProgr->setText(QStringLiteral("Ok"));

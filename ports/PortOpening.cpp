@@ -58,16 +58,12 @@ bool TPortOpening::Unheld(const std::vector<std::string>& holders)
     return !m_refused;
 }
 
-void TPortOpening::Failed(int code, const QString& message)
+void TPortOpening::Failed(int code, const QString& message, const std::vector<std::string>& holders)
 {
     m_code = code;
     m_message = message;
-    // A device no lock file covers (a pseudo-terminal) refuses a second open
-    // by itself: its holder is then found by the descriptor it keeps open.
-    if (code > 0 && PortErrorKind(code) == TPortErrorKind::Busy && m_holders.isEmpty()) {
-        for (const std::string& h : PortHolders(m_path))
-            m_holders << QString::fromStdString(h);
-    }
+    for (const std::string& h : holders)
+        m_holders << QString::fromStdString(h);
 }
 
 QString TPortOpening::Reason() const

@@ -47,9 +47,11 @@ public:
     // A step above refused the open: it must not be tried.
     bool Refused() const { return m_refused; }
     // The open failed: the system's code (errno, GetLastError; 0 when none
-    // was kept) and the serial component's own message. A busy device whose
-    // holder no step above named is looked up among the open descriptors.
-    void Failed(int code, const QString& message);
+    // was kept) and the serial component's own message; holders: those
+    // found holding the device, for a busy one no step above named.
+    void Failed(int code, const QString& message, const std::vector<std::string>& holders = {});
+    // The holders named so far.
+    const QStringList& Holders() const { return m_holders; }
 
     // The failure as the window's box shows it: the text, "Не удалось открыть
     // порт " and the name, and the informative text: the reason with what to

@@ -1,6 +1,7 @@
 #include "StationPort.h"
 
 #include "CommLink.h"
+#include "OpeningOrder.h"
 #include "PortFinder.h"
 #include "PortOpening.h"
 
@@ -78,31 +79,38 @@ bool TStationPort::Reopen(const std::string& lockDir)
     return OpenNamed(lockDir);
 }
 
+namespace {
+
+// On a port's own thread every step may simply take its time.
+class TThreadSteps : public IOpeningSteps {
+public:
+    TThreadSteps(TComm& comm, TPortBindings& bindings) : m_comm(comm), m_bindings(bindings) {}
+
+    void Resolve(TPortOpening& opening) override
+    {
+        const std::vector<TPresentPort> present = ListPresentPorts();
+        opening.Choose(FindPortChoices(present, &m_bindings), present);
+    }
+    std::vector<std::string> Holders(const std::string& path) override { return PortHolders(path); }
+    void Open(const std::string& path) override { OpenStationLine(m_comm, path); }
+    void Pause(std::uint32_t ms) override { SleepMs(ms); }
+
+private:
+    TComm& m_comm;
+    TPortBindings& m_bindings;
+};
+
+}  // namespace
+
 bool TStationPort::OpenNamed(const std::string& lockDir)
 {
     Close();
     m_failure.clear();
     TPortOpening opening(QString::fromStdString(m_name));
+    TThreadSteps steps(m_comm, m_bindings);
+    const TOpening opened = OpenInOrder(opening, steps, m_lock, lockDir);
     m_path = opening.Path();
-    try {
-        const std::vector<TPresentPort> present = ListPresentPorts();
-        const bool reached = opening.Choose(FindPortChoices(present, &m_bindings), present);
-        m_path = opening.Path();
-        if (reached && opening.Shared()) {
-            TPortLock lock = opening.Lock(lockDir);
-            if (!opening.Refused()) {
-                m_lock = std::move(lock);
-                opening.Unheld(PortHolders(opening.Path()));
-            }
-        }
-        if (!opening.Refused())
-            OpenStationLine(m_comm, m_path);
-    } catch (const ECommError& e) {
-        opening.Failed(e.ErrorCode, QString::fromLocal8Bit(e.what()));
-    } catch (const std::exception& e) {
-        opening.Failed(0, QString::fromLocal8Bit(e.what()));
-    }
-    if (m_comm.IsOpen())
+    if (opened == TOpening::Done && m_comm.IsOpen())
         return true;
     m_lock.Release();
     m_failure = opening.FailureText().toStdString();

@@ -45,11 +45,7 @@ TStationSession::TStationSession(const TSessionContext& context, const std::stri
 
 bool TStationSession::Open()
 {
-    if (!m_port.Open(m_portName, m_context.LockDir))
-        return false;
-    // As the window after a pick: three short pauses before the timer.
-    m_host.Sleep(30);
-    return true;
+    return m_port.Open(m_portName, m_context.LockDir);
 }
 
 bool TStationSession::NextStation(TByteArray& block)

@@ -355,10 +355,9 @@ TEST(WindowLayout, ExchangeLogKeepsLinesInOrder)
 {
     TfmMain w{NoPortOptions()};
     EXPECT_TRUE(LogLines(w).isEmpty());
-    ILinkHost& host = w;
-    host.AppendLog(std::string("Начинаем ждать сообщение от станции на порту COM1"));
-    host.AppendLog("$10");
-    host.AppendLog("Читаем.");
+    w.AppendLog(std::string("Начинаем ждать сообщение от станции на порту COM1"));
+    w.AppendLog(std::string("$10"));
+    w.AppendLog(std::string("Читаем."));
     EXPECT_EQ(LogLines(w), QStringList({"Начинаем ждать сообщение от станции на порту COM1", "$10", "Читаем."}));
     EXPECT_FALSE(Ctl<TExchangeLog>(w, "Memo1")->isVisibleTo(&w));
 }
