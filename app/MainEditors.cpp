@@ -6,6 +6,7 @@
 #include "NumEdit.h"
 #include "NumFormat.h"
 #include "Panels.h"
+#include "ParamFields.h"
 #include "Selector.h"
 
 #include <QGroupBox>
@@ -51,16 +52,16 @@ void TfmMain::ClearControls()
     panStep->SetCaptionColor(white);
     panZPCH1->SetCaptionColor(white);
     edZPCH1_RxFreq->SetTextColor(white);
-    edZPCH1_RxFreq->SetLimits(140000, 174000);
+    edZPCH1_RxFreq->SetLimits(paramfile::kFreqMin, paramfile::kFreqMax);
     edZPCH1_TxFreq->SetTextColor(white);
-    edZPCH1_TxFreq->SetLimits(140000, 174000);
+    edZPCH1_TxFreq->SetLimits(paramfile::kFreqMin, paramfile::kFreqMax);
     edZPCH1_TxFreq->setEnabled(true);
     panZPCH1Power->SetCaptionColor(white);
     panZPCH2->SetCaptionColor(white);
     edZPCH2_RxFreq->SetTextColor(white);
-    edZPCH2_RxFreq->SetLimits(140000, 174000);
+    edZPCH2_RxFreq->SetLimits(paramfile::kFreqMin, paramfile::kFreqMax);
     edZPCH2_TxFreq->SetTextColor(white);
-    edZPCH2_TxFreq->SetLimits(140000, 174000);
+    edZPCH2_TxFreq->SetLimits(paramfile::kFreqMin, paramfile::kFreqMax);
     edZPCH2_TxFreq->setEnabled(true);
     panZPCH2Power->SetCaptionColor(white);
     panBaudRate->SetCaptionColor(white);
