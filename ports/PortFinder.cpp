@@ -75,18 +75,31 @@ int KindRank(TPresentPort::TKind kind)
 
 TPortBinding BindingTo(const TPresentPort& port, bool byLink)
 {
-    return {TPortBinding::TTo::Adapter, byLink, port.SerialNumber, port.Location, port.Path, port.Description};
+    TPortBinding bound;
+    bound.To = TPortBinding::TTo::Adapter;
+    bound.ByLink = byLink;
+    bound.SerialNumber = port.SerialNumber;
+    bound.Location = port.Location;
+    bound.Path = port.Path;
+    bound.Description = port.Description;
+    bound.Interface = port.Interface;
+    bound.SysPath = port.SysPath;
+    return bound;
 }
 
 // How much more than their identity a bound adapter and a present port share:
 // 2 for the socket plus 1 for the path; -1 when they are not the same adapter.
-// Without a serial number the socket is the identity, or without one the path.
+// Without a serial number the socket is the identity, or without one the path,
+// and then the sysfs path too: a kernel name passes to the next device. The
+// interface of a multi-port adapter always counts.
 int Agreement(const TPortBinding& bound, const TPresentPort& port)
 {
-    if (bound.SerialNumber != port.SerialNumber)
+    if (bound.SerialNumber != port.SerialNumber || bound.Interface != port.Interface)
         return -1;
     const bool samePath = bound.Path == port.Path;
-    if (bound.SerialNumber.empty() && (bound.Location != port.Location || (bound.Location.empty() && !samePath)))
+    if (bound.SerialNumber.empty() && bound.Location.empty() && (!samePath || bound.SysPath != port.SysPath))
+        return -1;
+    if (bound.SerialNumber.empty() && bound.Location != port.Location)
         return -1;
     const bool sameSocket = !bound.Location.empty() && bound.Location == port.Location;
     return (sameSocket ? 2 : 0) + (samePath ? 1 : 0);
@@ -94,7 +107,8 @@ int Agreement(const TPortBinding& bound, const TPresentPort& port)
 
 bool SameIdentity(const TPortBinding& a, const TPortBinding& b)
 {
-    return a.SerialNumber == b.SerialNumber && a.Location == b.Location && a.Path == b.Path;
+    return a.SerialNumber == b.SerialNumber && a.Location == b.Location && a.Interface == b.Interface &&
+           a.Path == b.Path;
 }
 
 // The index in `ports` of each bound adapter, -1 when it is not there. Pairs
@@ -153,7 +167,7 @@ std::vector<int> MatchBound(const std::vector<TPortBinding*>& bound, const std::
             std::vector<std::size_t> groupPorts;
             for (const std::size_t other : ids) {
                 if (match[other] < 0 && bound[other]->SerialNumber == bound[id]->SerialNumber &&
-                    bound[other]->Location == bound[id]->Location)
+                    bound[other]->Location == bound[id]->Location && bound[other]->Interface == bound[id]->Interface)
                     group.push_back(other);
             }
             for (std::size_t p = 0; p < ports.size(); ++p) {

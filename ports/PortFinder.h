@@ -25,6 +25,11 @@ struct TPresentPort {
     // The adapter's own serial number; "" when it has none. Cheap clones share
     // one. Last, and "{}" so older four-field initialisers stay warning-free.
     std::string SerialNumber{};
+    // A USB port's interface ("1.0"; "1.0/1" for a driver's second port on
+    // one interface): one of a multi-port adapter's ports.
+    std::string Interface{};
+    // The tty's own sysfs path, all links resolved; "" when not known.
+    std::string SysPath{};
 };
 
 // What one port name reaches.
@@ -41,8 +46,9 @@ struct TPortChoice {
 };
 
 // What one name has been bound to in this session. An adapter is known by its
-// serial number, else by its socket, else by its path; the rest helps tell
-// look-alikes apart and is kept up to date as it moves.
+// serial number, else by its socket, else by its path and sysfs path; its
+// interface always counts. The rest helps tell look-alikes apart and is kept
+// up to date as it moves.
 struct TPortBinding {
     // Link: the name's own /dev/COMn, whose link never reached a present port.
     enum class TTo { Nothing, Adapter, Link };
@@ -52,6 +58,8 @@ struct TPortBinding {
     std::string Location;
     std::string Path;         // where it was last reached
     std::string Description;  // its last description
+    std::string Interface{};
+    std::string SysPath{};
 };
 
 // One session's bindings (one window's), kept and updated by ResolveComPorts:
@@ -93,6 +101,8 @@ struct TListedPort {
 // The USB port path ("1-1.2") in the resolved sysfs path of a tty's device,
 // taken from its interface directory ("1-1.2:1.0"); "" when it is not on USB.
 std::string UsbLocation(const std::string& deviceRealPath);
+// The interface ("1.0") of the same directory; "" when it is not on USB.
+std::string UsbInterface(const std::string& deviceRealPath);
 
 // The listed ports that really are serial ports, ordered by PortBefore, with
 // kind, location and description filled from sysClassTty (normally

@@ -1,6 +1,7 @@
 // The ports a Linux machine has: the system's port list checked against
 // sysfs, and the names resolved over this machine's /dev.
 #include "PortFinder.h"
+#include "PortIdentity.h"
 #include "SysFiles.h"
 
 #include <QSerialPortInfo>
@@ -143,24 +144,44 @@ std::string FromQt(const QString& s)
     return s.toStdString();
 }
 
-}  // namespace
-
-std::string UsbLocation(const std::string& deviceRealPath)
+// The interface directory's name ("1-1.2:1.0") in a device's sysfs path.
+std::string_view UsbInterfaceDirectory(std::string_view rest)
 {
     // ttyACM's device is the interface itself, ttyUSB's sits one level below it.
-    std::string_view rest = deviceRealPath;
     while (!rest.empty()) {
         const std::size_t slash = rest.rfind('/');
         const std::string_view part = slash == std::string_view::npos ? rest : rest.substr(slash + 1);
         const std::size_t colon = part.find(':');
         if (colon != std::string_view::npos && IsUsbPortPath(part.substr(0, colon)) &&
             IsUsbInterfaceSuffix(part.substr(colon + 1)))
-            return std::string(part.substr(0, colon));
+            return part;
         if (slash == std::string_view::npos)
             break;
         rest = rest.substr(0, slash);
     }
     return {};
+}
+
+// Is path a link itself, not what it leads to.
+bool IsLinkEntry(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+}  // namespace
+
+std::string UsbLocation(const std::string& deviceRealPath)
+{
+    const std::string_view dir = UsbInterfaceDirectory(deviceRealPath);
+    return std::string(dir.substr(0, dir.find(':')));
+}
+
+std::string UsbInterface(const std::string& deviceRealPath)
+{
+    const std::string_view dir = UsbInterfaceDirectory(deviceRealPath);
+    const std::size_t colon = dir.find(':');
+    return colon == std::string_view::npos ? std::string{} : std::string(dir.substr(colon + 1));
 }
 
 std::vector<TPresentPort> PresentPorts(const std::vector<TListedPort>& listed, const std::string& sysClassTty,
@@ -179,8 +200,16 @@ std::vector<TPresentPort> PresentPorts(const std::vector<TListedPort>& listed, c
         TPresentPort present;
         present.Path = port.Path.empty() ? devDir + "/" + port.Name : port.Path;
         present.Kind = KindOf(port, type.has_value());
-        if (present.Kind == TPresentPort::TKind::Usb)
-            present.Location = UsbLocation(RealPath(sysDir + "/device"));
+        present.SysPath = RealPath(sysDir);
+        if (present.Kind == TPresentPort::TKind::Usb) {
+            const std::string device = RealPath(sysDir + "/device");
+            present.Location = UsbLocation(device);
+            present.Interface = UsbInterface(device);
+            // A driver with several ports on one interface numbers them.
+            const auto number = ReadSmallFile(sysDir + "/device/port_number");
+            if (!present.Interface.empty() && number && !number->empty() && *number != "0")
+                present.Interface += "/" + *number;
+        }
         present.Description = DescribeListed(port, present.Kind);
         present.SerialNumber = port.SerialNumber;
         ports.push_back(std::move(present));
@@ -199,6 +228,7 @@ std::vector<TPresentPort> PresentPorts(const std::vector<TListedPort>& listed, c
         present.Path = devDir + "/" + name;
         present.Kind = TPresentPort::TKind::BuiltIn;
         present.Description = DescribeListed(uart, present.Kind);
+        present.SysPath = RealPath(sysClassTty + "/" + name);
         ports.push_back(std::move(present));
     }
     std::stable_sort(ports.begin(), ports.end(), PortBefore);
@@ -270,6 +300,23 @@ bool IsSharedDevice(const std::string& path)
 std::vector<TPortChoice> FindComPorts(int count, TPortBindings* bindings)
 {
     return FindComPorts(ListPresentPorts(), count, bindings);
+}
+
+TDeviceIdentity PortIdentity(const std::string& entry, const std::string& path)
+{
+    if (DefaultDevicePath(entry) != entry) {
+        TDeviceIdentity bound;
+        bound.By = TDeviceIdentity::TBy::Bound;
+        return bound;
+    }
+    return IdentityOf(path, ListPresentPorts(), {IsLinkEntry, RealPath});
+}
+
+std::string DeviceNowAt(const TDeviceIdentity& identity)
+{
+    if (identity.By == TDeviceIdentity::TBy::None || identity.By == TDeviceIdentity::TBy::Bound)
+        return {};
+    return DeviceNowAt(identity, ListPresentPorts(), {IsLinkEntry, RealPath});
 }
 
 }  // namespace vostrel

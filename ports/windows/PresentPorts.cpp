@@ -2,6 +2,7 @@
 // and every other port are the system's own names: Windows itself keeps a
 // name with its adapter, so no binding of ours is needed.
 #include "PortFinder.h"
+#include "PortIdentity.h"
 #include "SetupApiPorts.h"
 #include "WindowsIds.h"
 
@@ -85,6 +86,19 @@ std::vector<TPortChoice> FindPortChoices(const std::vector<TPresentPort>& presen
 std::string DefaultDevicePath(const std::string& entry)
 {
     return entry.rfind("\\\\", 0) == 0 ? entry : kDevicePrefix + entry;
+}
+
+TDeviceIdentity PortIdentity(const std::string& /*entry*/, const std::string& /*path*/)
+{
+    // The device manager keeps a COM name with its adapter.
+    TDeviceIdentity bound;
+    bound.By = TDeviceIdentity::TBy::Bound;
+    return bound;
+}
+
+std::string DeviceNowAt(const TDeviceIdentity& /*identity*/)
+{
+    return {};
 }
 
 bool IsSharedDevice(const std::string& /*path*/)

@@ -49,6 +49,14 @@ TPresentPort Serial(const std::string& path, const std::string& location, const 
     return {path, TKind::Usb, location, "s/n " + serial, serial};
 }
 
+// The same port as the system's sysfs and USB interface show it.
+TPresentPort Seen(TPresentPort port, const std::string& interface, const std::string& sysPath = "")
+{
+    port.Interface = interface;
+    port.SysPath = sysPath;
+    return port;
+}
+
 // "" for nothing there, "/dev/COM1 => /dev/ttyUSB1" for a pinned name and
 // where its link leads, "away /dev/ttyUSB0 (s/n A1)" for an unplugged adapter
 // and its last description, else the path.
@@ -219,6 +227,18 @@ TEST(PortFinderTest, NamesStayWithTheirAdaptersForTheSession)
           {{Serial("/dev/ttyUSB3", "1-1", "D1"), Serial("/dev/ttyUSB2", "1-1", "D1")},
            {},
            {"/dev/ttyUSB2", "/dev/ttyUSB3", "", "", "", ""}}}},
+        {"a port known by its kernel name alone: that name on another device is not it",
+         {{{Seen(OtherPort("/dev/ttyX0"), "", "/sys/devices/a/tty/ttyX0")}, {}, {"/dev/ttyX0", "", "", "", "", ""}},
+          {{Seen(OtherPort("/dev/ttyX0"), "", "/sys/devices/b/tty/ttyX0")},
+           {},
+           {"away /dev/ttyX0", "/dev/ttyX0", "", "", "", ""}}}},
+        {"each port of a dual adapter keeps its own interface when the other goes",
+         {{{Seen(Serial("/dev/ttyUSB0", "1-1", "D1"), "1.0"), Seen(Serial("/dev/ttyUSB1", "1-1", "D1"), "1.1")},
+           {},
+           {"/dev/ttyUSB0", "/dev/ttyUSB1", "", "", "", ""}},
+          {{Seen(Serial("/dev/ttyUSB0", "1-1", "D1"), "1.1")},
+           {},
+           {"away /dev/ttyUSB0 (s/n D1)", "/dev/ttyUSB0", "", "", "", ""}}}},
         {"a link that appears later pins the name; when it goes the name stays with its adapter",
          {{{a}, {}, {"/dev/ttyUSB0", "", "", "", "", ""}},
           {{a, b}, {{"/dev/COM2", "/dev/ttyUSB1"}}, {"/dev/ttyUSB0", "/dev/COM2 => /dev/ttyUSB1", "", "", "", ""}},
@@ -292,23 +312,25 @@ TEST(PortFinderTest, UsbLocationComesFromTheInterfaceDirectory)
         const char* Name;
         std::string DevicePath;
         std::string Expected;
+        std::string Interface;
     };
     const std::vector<TRow> rows = {
         {"usb-serial port below its interface", "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.2/1-1.2:1.0/ttyUSB0",
-         "1-1.2"},
+         "1-1.2", "1.0"},
         {"second interface of a dual adapter", "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.2/1-1.2:1.1/ttyUSB1",
-         "1-1.2"},
-        {"ACM: the device is the interface", "/sys/devices/pci0000:00/0000:00:14.0/usb3/3-4/3-4:1.2", "3-4"},
+         "1-1.2", "1.1"},
+        {"ACM: the device is the interface", "/sys/devices/pci0000:00/0000:00:14.0/usb3/3-4/3-4:1.2", "3-4", "1.2"},
         {"behind two hubs", "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1/1-1.4/1-1.4.3/1-1.4.3:1.0/ttyUSB1",
-         "1-1.4.3"},
-        {"two-digit bus and port", "/sys/devices/pci0000:00/0000:00:14.0/usb10/10-12/10-12:1.0", "10-12"},
-        {"built-in UART", "/sys/devices/pnp0/00:00/00:00:0/00:00:0.0", ""},
-        {"PCI serial card", "/sys/devices/pci0000:00/0000:00:1e.0/0000:05:00.0", ""},
-        {"no device", "", ""},
+         "1-1.4.3", "1.0"},
+        {"two-digit bus and port", "/sys/devices/pci0000:00/0000:00:14.0/usb10/10-12/10-12:1.0", "10-12", "1.0"},
+        {"built-in UART", "/sys/devices/pnp0/00:00/00:00:0/00:00:0.0", "", ""},
+        {"PCI serial card", "/sys/devices/pci0000:00/0000:00:1e.0/0000:05:00.0", "", ""},
+        {"no device", "", "", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
         EXPECT_EQ(UsbLocation(row.DevicePath), row.Expected);
+        EXPECT_EQ(UsbInterface(row.DevicePath), row.Interface);
     }
 }
 
