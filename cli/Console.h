@@ -24,10 +24,6 @@ bool WaitReadableOrInterrupt(int descriptor, int timeoutMs);
 // happens: for a collection, which runs to its end. False at once where it
 // cannot sleep so.
 bool WaitReadable(int descriptor, int timeoutMs);
-// Whether the line behind descriptor has hung up or failed already: a device
-// that opens but is no longer there (a pty whose other side closed). False
-// where it cannot be told.
-bool LineHungUp(int descriptor);
 // Ends every wait of WaitReadableOrInterrupt, now and later, as an interrupt
 // does without being one (the output's reader has gone).
 void WakeWaits();

@@ -263,6 +263,11 @@ public:
     // meanwhile never makes it ready. -1 when closed, and where the platform
     // has no such descriptor (Windows): the owner polls InputCount.
     int InputWaitDescriptor() const;
+    // Whether the line has hung up already: the device's own descriptor polls
+    // a hang-up or an error (a pty whose other side closed, a pulled adapter),
+    // so a device that opens but is gone is told from a silent one. False
+    // while closed, and on Windows, where such a device does not open.
+    bool LineHungUp() const;
     // Raises "Port already assigned (open)" with code -1 when open.
     void CheckClosed();
     // Reads the device's record, fills it from the properties, writes it back.

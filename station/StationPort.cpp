@@ -71,12 +71,25 @@ bool TStationPort::Open(const std::string& name, const std::string& lockDir)
     m_name = NormalisedPortName(name);
     // One fresh session per run: the name reaches what it reaches now.
     m_bindings = TPortBindings{};
-    return OpenNamed(lockDir);
+    m_identity = TDeviceIdentity{};
+    if (!OpenNamed(lockDir))
+        return false;
+    // Kernel names pass to the next device: a return is known by the device.
+    m_identity = PortIdentity(m_name, m_path);
+    return true;
 }
 
 bool TStationPort::Reopen(const std::string& lockDir)
 {
-    return OpenNamed(lockDir);
+    if (m_identity.By == TDeviceIdentity::TBy::Bound)
+        return OpenNamed(lockDir);
+    const std::string at = DeviceNowAt(m_identity);
+    if (at.empty()) {
+        Close();
+        m_failure = "Устройство порта " + m_name + " не вернулось";
+        return false;
+    }
+    return OpenNamed(lockDir, at);
 }
 
 namespace {
@@ -102,11 +115,13 @@ private:
 
 }  // namespace
 
-bool TStationPort::OpenNamed(const std::string& lockDir)
+bool TStationPort::OpenNamed(const std::string& lockDir, const std::string& at)
 {
     Close();
     m_failure.clear();
     TPortOpening opening(QString::fromStdString(m_name));
+    if (!at.empty())
+        opening.SetPath(at);
     TThreadSteps steps(m_comm, m_bindings);
     const TOpening opened = OpenInOrder(opening, steps, m_lock, lockDir);
     m_path = opening.Path();

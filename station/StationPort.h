@@ -6,6 +6,7 @@
 
 #include "CommInt.h"
 #include "PortFinder.h"
+#include "PortIdentity.h"
 #include "PortLock.h"
 
 #include <string>
@@ -25,9 +26,10 @@ public:
     // window's failure box ("Не удалось открыть порт ...", the reason, what
     // the name reached and which ports there are).
     bool Open(const std::string& name, const std::string& lockDir = "/run/lock");
-    // Opens the port named at Open again, after its device went away: a COMn
-    // name only on the adapter it reached before (by its serial number where
-    // it has one), a path only where it stands again.
+    // Opens the port named at Open again, after its device went away, only on
+    // the device Open reached, wherever it is now (PortIdentity): a COMn name
+    // on the adapter it was bound to, a link while it stands, a kernel name's
+    // adapter under whatever name it now has; never a pty by its kernel name.
     bool Reopen(const std::string& lockDir = "/run/lock");
     // Closes the port (queued output still goes) and gives up the lock.
     void Close();
@@ -38,10 +40,12 @@ public:
     const std::string& Failure() const { return m_failure; }
 
 private:
-    bool OpenNamed(const std::string& lockDir);
+    // at: the device's path now, for a name the finder does not resolve.
+    bool OpenNamed(const std::string& lockDir, const std::string& at = {});
 
     TComm m_comm;
-    TPortBindings m_bindings;  // the adapter the name reached, for a reopen
+    TPortBindings m_bindings;    // the adapter the name reached, for a reopen
+    TDeviceIdentity m_identity;  // the device Open reached, for a reopen
     TPortLock m_lock;
     std::string m_name;
     std::string m_path;

@@ -187,8 +187,8 @@ bool TStationSession::AwaitReturn()
             m_view->Clear();
             return false;
         }
-        // A device that opens but has hung up already is not back.
-        if (m_port.Reopen(m_context.LockDir))
+        // Only the same device; one that opens but has hung up already is not back.
+        if (m_port.Reopen(m_context.LockDir) && !m_port.Comm().LineHungUp())
             break;
         m_port.Close();
     }

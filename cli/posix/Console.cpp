@@ -91,14 +91,6 @@ bool WaitReadable(int descriptor, int timeoutMs)
     return true;
 }
 
-bool LineHungUp(int descriptor)
-{
-    if (descriptor < 0)
-        return false;
-    pollfd p{descriptor, 0, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR)) != 0;
-}
-
 void MarkFinished()
 {}
 

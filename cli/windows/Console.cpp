@@ -243,9 +243,4 @@ bool WaitReadable(int, int)
 void WakeWaits()
 {}
 
-bool LineHungUp(int)
-{
-    return false;
-}
-
 }  // namespace vostrel

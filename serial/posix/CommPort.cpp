@@ -296,6 +296,15 @@ int TCustomComm::InputWaitDescriptor() const
     return IsOpen() && m_inputWait.HoldsDevice ? m_inputWait.Fd : -1;
 }
 
+bool TCustomComm::LineHungUp() const
+{
+    if (!IsOpen())
+        return false;
+    // The wait descriptor is an epoll set: only the device itself reports POLLHUP.
+    pollfd p{m_handle, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 std::int32_t TCustomComm::ClearDeviceErrors(std::int32_t& inQueue)
 {
     inQueue = InputQueueCount(m_handle);

@@ -249,6 +249,12 @@ int TCustomComm::InputWaitDescriptor() const
     return -1;
 }
 
+bool TCustomComm::LineHungUp() const
+{
+    // A removed device's open fails; one that goes later fails its calls.
+    return false;
+}
+
 std::int32_t TCustomComm::ClearDeviceErrors(std::int32_t& inQueue)
 {
     DWORD errors = 0;
