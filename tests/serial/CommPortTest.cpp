@@ -565,6 +565,7 @@ TEST_F(CommPortPty, HangUpEndsInErrorsNotInAHang)
 
 // What an owner's sleep on the descriptor sees: ready exactly while a byte
 // waits or the line has failed; a closed port leaves it quiet, not invalid.
+// The device itself tells a hang-up from input.
 TEST_F(CommPortPty, TheInputWaitDescriptorIsReadyOnlyForInputOrAFailure)
 {
     EXPECT_EQ(port.InputWaitDescriptor(), -1);
@@ -579,6 +580,7 @@ TEST_F(CommPortPty, TheInputWaitDescriptorIsReadyOnlyForInputOrAFailure)
         const char* label;
         std::function<void()> act;
         bool ready;
+        bool hungUp = false;
     };
     std::uint8_t b = 0;
     const Row rows[] = {
@@ -605,13 +607,14 @@ TEST_F(CommPortPty, TheInputWaitDescriptorIsReadyOnlyForInputOrAFailure)
              ASSERT_EQ(port.InputWaitDescriptor(), fd);
          },
          false},
-        {"hung up", [&] { station.HangUp(); }, true},
+        {"hung up", [&] { station.HangUp(); }, true, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         row.act();
         // Generous for the ready rows; the quiet ones cost their 200 ms.
         EXPECT_EQ(ready(row.ready ? 5000 : 200), row.ready);
+        EXPECT_EQ(port.LineHungUp(), row.hungUp);
     }
 }
 
