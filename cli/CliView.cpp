@@ -59,6 +59,16 @@ bool TCliView::Lost() const
     return OutputLost();
 }
 
+void TCliView::PacketBegins()
+{
+    vostrel::PacketBegins();
+}
+
+void TCliView::PacketEnded()
+{
+    vostrel::PacketEnded();
+}
+
 void UseCliViews(TCliContext& context, bool verbose)
 {
     const TCliContext* given = &context;

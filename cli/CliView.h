@@ -30,6 +30,8 @@ public:
     bool WaitLineOrStop(int descriptor, int timeoutMs) override;
     bool WaitLine(int descriptor, int timeoutMs) override;
     bool Lost() const override;
+    void PacketBegins() override;
+    void PacketEnded() override;
 
 private:
     TProgress m_progress;

@@ -13,22 +13,30 @@ namespace vostrel {
 namespace {
 
 // A run whose output was lost says so, unless it has worse to say; where one
-// of the two streams still has a reader, in words too.
+// of the two streams still has a reader, in words too. A reader that left
+// after the operator's stop (Ctrl+C kills "| tee" too) with no more than
+// what the record holds fails nothing.
 int Told(int code, const TCliContext& context)
 {
     FlushOutput();
     const bool ended = code == ExitCode::Done || (code == ExitCode::Interrupted && !context.Stop());
     if (!OutputLost())
         return code;
+    const TLostLines lost = LostLines();
+    const bool nothingMissing = context.Stop() && lost.Counted == 0;
+    const std::string text =
+        !nothingMissing ? "vostrel-cli: вывод не дошёл до читателя (канал закрыт); начатый обмен со станцией "
+                          "завершён, но строки о нём потеряны."
+        : lost.Kept > 0 ? "vostrel-cli: итог не дошёл до читателя (канал закрыт); он записан в журнал."
+                        : "";
     for (std::FILE* stream : {context.Err, context.Out}) {
-        if (!StreamLost(stream)) {
-            PrintLine(stream, "vostrel-cli: вывод не дошёл до читателя (канал закрыт); начатый обмен со станцией "
-                              "завершён, но строки о нём потеряны.");
+        if (!text.empty() && !StreamLost(stream)) {
+            PrintLine(stream, text);
             FlushOutput();
             break;
         }
     }
-    return ended ? ExitCode::OutputLost : code;
+    return ended && !nothingMissing ? ExitCode::OutputLost : code;
 }
 
 int Run(const TCommandLine& line, const TCliContext& context)

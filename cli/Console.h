@@ -9,11 +9,30 @@
 
 namespace vostrel {
 
+// Standard input, output and error closed when the program started are
+// opened on the null device, so that no file the program opens later takes
+// their numbers and gets what was meant for them. First thing in main().
+void OpenClosedStandardStreams();
+
 // Ctrl+C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break, closing the
 // console, a log-off or a shutdown) only set a flag that the exchange polls,
 // so a station that is connected still gets its goodbye; on Windows a close
 // or a session end is held until MarkFinished, within what Windows allows.
+// One the program was started ignoring (nohup, a background job) stays
+// ignored. A job-control stop (Ctrl+Z, a background job at its terminal)
+// waits until no packet is on the line.
 void InstallInterruptHandlers();
+// Around each packet sent: a job-control stop waits for PacketEnded, and a
+// packet does not begin while a stop is under way.
+void PacketBegins();
+void PacketEnded();
+// For the output's writer thread: its own reads and writes at the terminal
+// never stop the job by themselves (SIGTTOU, SIGTTIN held back)...
+void HoldTerminalStopsInThisThread();
+// ...and before it writes to descriptor, a job in the background of that
+// terminal, which stops such writers (TOSTOP), stops as the system would
+// stop it, once no packet is on the line.
+void StopIfBackgroundWriter(int descriptor);
 bool Interrupted();
 // Sleeps until descriptor polls readable (input waits or the line failed),
 // an interrupt or a wake-up comes or timeoutMs pass (negative: no limit);
@@ -39,8 +58,10 @@ void PrepareConsole();
 // pipe or a file (plain lines).
 bool IsTerminal(std::FILE* stream);
 
-// Whether standard input can bring an answer: a terminal, a pipe, or a file
-// with something in it; not /dev/null (NUL on Windows) or a closed input.
+// Whether standard input can bring an answer: a terminal, a pipe that holds
+// something or whose writer is still there, or a file with something in it;
+// not /dev/null (NUL on Windows), a closed input or an empty pipe whose
+// writer has closed it. Reads nothing: what it looks at stays for the answer.
 bool CanReadAnswer();
 // One line from standard input without its line end, in UTF-8 (a Windows
 // console is read in its own wide characters); nothing when an interrupt

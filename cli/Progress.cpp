@@ -4,6 +4,7 @@
 #include "CommLink.h"
 #include "Output.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vostrel {
@@ -20,8 +21,9 @@ void TProgress::Draw(const std::string& text)
         line += '\r';
         line += text;
     }
-    Emit(m_out, std::move(line), true);
-    m_drawnWidth = width;
+    Emit(m_out, std::move(line), TText::Redraw);
+    // A redraw may be dropped: the erase covers the widest that may show.
+    m_drawnWidth = std::max(m_drawnWidth, width);
 }
 
 void TProgress::Status(const std::string& text, bool counting)
@@ -72,7 +74,8 @@ void TProgress::Erase()
         std::string blank(1, '\r');
         blank.append(m_drawnWidth, ' ');
         blank += '\r';
-        Emit(m_out, std::move(blank), true);
+        // Never dropped: a lasting line would land on the status line's end.
+        Emit(m_out, std::move(blank));
         m_drawnWidth = 0;
     }
 }

@@ -41,7 +41,7 @@ private:
     bool m_counting = false;
     std::uint32_t m_since = 0;
     std::uint32_t m_shownSeconds = 0;
-    std::size_t m_drawnWidth = 0;  // characters on the terminal's status line
+    std::size_t m_drawnWidth = 0;  // characters the status line may hold since its erase
 };
 
 }  // namespace vostrel

@@ -110,11 +110,14 @@ TRunPlan PlanOf(const TCommandLine& line)
     return {line.Ports, line.Command == TCommand::Read, line.Each, line.Verify};
 }
 
-void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context)
+// kept: the record holds the summary too, so that losing it alone (a reader
+// killed with the program by Ctrl+C) fails nothing.
+void PrintSummary(const std::vector<TPortRun>& runs, const TCommandLine& line, const TCliContext& context, bool kept)
 {
-    PrintLine(context.Out, "Итог:");
+    const TText kind = kept ? TText::Kept : TText::Lasting;
+    PrintLine(context.Out, "Итог:", kind);
     for (const TPortRun& r : runs)
-        PrintLine(context.Out, "  " + r.Port + "  " + SummaryOf(r, PlanOf(line)));
+        PrintLine(context.Out, "  " + r.Port + "  " + SummaryOf(r, PlanOf(line)), kind);
 }
 
 bool IsYes(std::string answer)
@@ -152,10 +155,10 @@ int RunRead(const TCommandLine& line, const TCliContext& given)
         ReadOn(session, run, OutputForPort(line.Output, run.Port, several));
         run.CopiesLost = session.CopiesLost();
     });
+    const bool kept = RecordSummary(runs, PlanOf(line), context);
     if (several)
-        PrintSummary(runs, line, context);
-    RecordSummary(runs, PlanOf(line), context);
-    return CombinedCode(runs, false);
+        PrintSummary(runs, line, context, kept);
+    return CombinedCode(runs, false, context);
 }
 
 int RunProgram(const TCommandLine& line, const TCliContext& given)
@@ -182,10 +185,10 @@ int RunProgram(const TCommandLine& line, const TCliContext& given)
         run.CopiesLost = session.CopiesLost();
     });
     // A series on one port ends with its summary too: what a shift did.
+    const bool kept = RecordSummary(runs, PlanOf(line), context);
     if (line.Ports.size() > 1 || line.Each)
-        PrintSummary(runs, line, context);
-    RecordSummary(runs, PlanOf(line), context);
-    return CombinedCode(runs, line.Each);
+        PrintSummary(runs, line, context, kept);
+    return CombinedCode(runs, line.Each, context);
 }
 
 namespace {
@@ -301,7 +304,7 @@ int RunRestore(const TCommandLine& line, const TCliContext& given)
             session.Record(RecordEvent::Stopped, "копия не записана: оператор отказался");
     });
     RecordSummary(runs, PlanOf(line), context);
-    return CombinedCode(runs, false);
+    return CombinedCode(runs, false, context);
 }
 
 }  // namespace vostrel

@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "Copies.h"
 #include "FineTimer.h"
+#include "Output.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -12,11 +13,14 @@
 
 int main(int argc, char* argv[])
 {
+    // Before anything opens a file that would take a closed stream's number.
+    vostrel::OpenClosedStandardStreams();
     const vostrel::TFineTimer fineTimer;
     QCoreApplication app(argc, argv);
     vostrel::SetApplicationNames();
     vostrel::PrepareConsole();
     vostrel::InstallInterruptHandlers();
+    vostrel::WatchStandardStreams();
 
     std::vector<std::string> args;
     const QStringList arguments = QCoreApplication::arguments();

@@ -75,8 +75,9 @@ std::vector<TPortRun> OnEachPort(const TRunPlan& plan, const TSessionContext& co
     return runs;
 }
 
-int CombinedCode(const std::vector<TPortRun>& runs, bool each)
+int CombinedCode(const std::vector<TPortRun>& runs, bool each, const TSessionContext& context)
 {
+    const bool recordFailed = context.Record != nullptr && context.Record->Failed();
     int programmed = 0;
     for (const TPortRun& r : runs)
         programmed += r.Programmed;
@@ -84,8 +85,8 @@ int CombinedCode(const std::vector<TPortRun>& runs, bool each)
     for (const TPortRun& r : runs) {
         int code =
             each && r.StoppedWaiting && r.Code == ExitCode::Interrupted && programmed > 0 ? ExitCode::Done : r.Code;
-        // The stations were programmed, but not every copy kept.
-        if (code == ExitCode::Done && r.CopiesLost > 0)
+        // The stations were programmed, but not every copy or row kept.
+        if (code == ExitCode::Done && (r.CopiesLost > 0 || recordFailed))
             code = ExitCode::NotWritten;
         codes.push_back(code);
     }
@@ -122,12 +123,14 @@ std::string SummaryOf(const TPortRun& r, const TRunPlan& plan)
     return text;
 }
 
-void RecordSummary(const std::vector<TPortRun>& runs, const TRunPlan& plan, const TSessionContext& context)
+bool RecordSummary(const std::vector<TPortRun>& runs, const TRunPlan& plan, const TSessionContext& context)
 {
     if (context.Record == nullptr)
-        return;
+        return false;
+    bool all = true;
     for (const TPortRun& r : runs)
-        context.Record->Append({r.Port, r.Device, 0, RecordEvent::Summary, SummaryOf(r, plan), {}, ""});
+        all = context.Record->Append({r.Port, r.Device, 0, RecordEvent::Summary, SummaryOf(r, plan), {}, ""}) && all;
+    return all;
 }
 
 }  // namespace vostrel

@@ -45,12 +45,13 @@ std::vector<TPortRun> OnEachPort(const TRunPlan& plan, const TSessionContext& co
 
 // The worst that happened on any port: a failure before a stop, a stop before
 // success. A series stopped while waiting ends well once any station was
-// programmed.
-int CombinedCode(const std::vector<TPortRun>& runs, bool each);
+// programmed. A record that failed counts as copies not written do.
+int CombinedCode(const std::vector<TPortRun>& runs, bool each, const TSessionContext& context);
 
 // What one port did, as the summary says it after the port's name.
 std::string SummaryOf(const TPortRun& r, const TRunPlan& plan);
-// The summary's rows at the end of the record, when there is one.
-void RecordSummary(const std::vector<TPortRun>& runs, const TRunPlan& plan, const TSessionContext& context);
+// The summary's rows at the end of the record, when there is one; whether
+// the record holds them.
+bool RecordSummary(const std::vector<TPortRun>& runs, const TRunPlan& plan, const TSessionContext& context);
 
 }  // namespace vostrel

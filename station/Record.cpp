@@ -45,6 +45,10 @@ long WriteSome(int fd, const char* data, std::size_t size)
 
 bool SyncToDisk(int fd)
 {
+    // NUL, the console or a pipe has no disk to reach, and refuses the call.
+    struct _stat64 st {};
+    if (_fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) != _S_IFREG)
+        return true;
     return _commit(fd) == 0;
 }
 
@@ -91,6 +95,11 @@ long WriteSome(int fd, const char* data, std::size_t size)
 
 bool SyncToDisk(int fd)
 {
+    // A terminal, /dev/null, a pipe or a FIFO has no disk to reach, and
+    // refuses the call.
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)))
+        return true;
     int r;
     do {
         r = fdatasync(fd);

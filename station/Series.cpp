@@ -86,16 +86,18 @@ void ProgramOn(TStationSession& session, TPortRun& run, const TParamFile& file, 
         for (bool more = true; more;) {
             try {
                 more = ProgramNext(session, run, file, plan);
-            } catch (const std::exception& e) {
-                // A series outlives an adapter pulled out and plugged back.
+            } catch (const ECommError& e) {
+                // A series outlives an adapter pulled out and plugged back;
+                // any other failure ends the port with its goodbye, below.
                 if (!plan.Each)
                     throw;
                 ++run.Outages;
                 session.PortGone(e);
                 more = session.AwaitReturn();
                 if (!more) {
-                    // Stopped with the device still away: the port failed.
-                    run.Code = ExitCode::PortFailed;
+                    // Stopped with the device still away: the port failed,
+                    // unless the loss of what the view shows stopped it.
+                    run.Code = session.Context().Stop() ? ExitCode::PortFailed : ExitCode::OutputLost;
                     run.Trouble = "порт не вернулся";
                 }
             }

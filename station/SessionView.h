@@ -40,6 +40,10 @@ public:
     // Nobody reads what this view shows any more: waits end, an exchange
     // begun is still finished.
     virtual bool Lost() const { return false; }
+    // Around each packet sent on the port: where the front-end can be
+    // stopped as a job (Ctrl+Z), the stop waits for the packet's end.
+    virtual void PacketBegins() {}
+    virtual void PacketEnded() {}
 };
 
 }  // namespace vostrel

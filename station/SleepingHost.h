@@ -32,8 +32,17 @@ public:
     bool Connected() override { return m_connected; }
     void SetConnected(bool connected) override { m_connected = connected; }
     void Step(TExchangeStep step) override;
-    void SendBegins() override { m_sending = true; }
-    void SendEnded() override { m_sending = false; }
+    // The view holds a job-control stop back while a packet goes out.
+    void SendBegins() override
+    {
+        m_sending = true;
+        m_view.PacketBegins();
+    }
+    void SendEnded() override
+    {
+        m_sending = false;
+        m_view.PacketEnded();
+    }
     void KeepSent(const TByteArray& block) override
     {
         if (OnKeepSent)

@@ -185,6 +185,8 @@ bool TStationSession::AwaitReturn()
         m_host.Pause(500);
         if (StopWaiting()) {
             m_view->Clear();
+            if (m_context.Stop())
+                m_view->Stopped("Прервано: порт " + m_port.Name() + " больше не ждёт своё устройство.");
             return false;
         }
         // Only the same device; one that opens but has hung up already is not back.

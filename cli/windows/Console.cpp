@@ -152,6 +152,35 @@ std::optional<std::string> ReadPipedLine()
 
 }  // namespace
 
+void OpenClosedStandardStreams()
+{
+    // Started without a standard handle: NUL takes its place, so a write
+    // there goes nowhere rather than failing as lost output.
+    const struct {
+        std::FILE* Stream;
+        DWORD Id;
+        const char* Mode;
+    } streams[] = {{stdin, STD_INPUT_HANDLE, "r"}, {stdout, STD_OUTPUT_HANDLE, "w"}, {stderr, STD_ERROR_HANDLE, "w"}};
+    for (const auto& s : streams) {
+        const HANDLE handle = ::GetStdHandle(s.Id);
+        if (_fileno(s.Stream) < 0 || handle == nullptr || handle == INVALID_HANDLE_VALUE)
+            static_cast<void>(std::freopen("NUL", s.Mode, s.Stream));
+    }
+}
+
+// Windows has no job-control stops: nothing to hold back.
+void PacketBegins()
+{}
+
+void PacketEnded()
+{}
+
+void HoldTerminalStopsInThisThread()
+{}
+
+void StopIfBackgroundWriter(int)
+{}
+
 void InstallInterruptHandlers()
 {
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
@@ -203,6 +232,17 @@ bool CanReadAnswer()
         // The console; NUL is a character device without a console mode.
         return ::GetConsoleMode(input, &mode) != 0;
     case FILE_TYPE_PIPE:
+        // A pipe whose writer has closed it with nothing left is broken; the
+        // writer may be ending just now, so it gets a moment. Peeking reads
+        // nothing.
+        for (int k = 0; k < 10; ++k) {
+            DWORD waiting = 0;
+            if (!::PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr))
+                return ::GetLastError() != ERROR_BROKEN_PIPE;
+            if (waiting > 0)
+                return true;
+            ::Sleep(20);
+        }
         return true;
     case FILE_TYPE_DISK: {
         LARGE_INTEGER size{};

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -32,8 +33,12 @@ public:
     // both streams into one pipe that ReadUntil reads and CloseOutput ends;
     // errPipeBytes > 0 sends standard error alone into a pipe of that size.
     // Type writes to its standard input, a pipe or a pty as stdinKind says.
+    // inChild runs in the child just before the program starts, to change
+    // its streams or signals: only calls safe after a fork (dup2, close,
+    // open, fcntl, pipe, write, sigaction).
     TCliRun(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::filesystem::path& dir,
-            bool piped = false, int errPipeBytes = 0, TCliInput stdinKind = TCliInput::Pipe)
+            bool piped = false, int errPipeBytes = 0, TCliInput stdinKind = TCliInput::Pipe,
+            const std::function<void()>& inChild = {})
         : m_out(dir / "stdout.txt"), m_err(dir / "stderr.txt")
     {
         std::vector<std::string> environment = env;
@@ -74,6 +79,8 @@ public:
             dup2(input[0], STDIN_FILENO);
             dup2(piped ? output[1] : out, STDOUT_FILENO);
             dup2(ownPipe ? output[1] : err, STDERR_FILENO);
+            if (inChild)
+                inChild();
             execve(a[0], a.data(), e.data());
             _exit(127);
         }
