@@ -21,23 +21,15 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-class CliReturn : public ::testing::Test {
+class CliReturn : public TCliScratch {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("vostrel-cli-return-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir / "data");
-        env = {"XDG_DATA_HOME=" + (dir / "data").string(), "HOME=" + dir.string(), "LC_ALL=C.UTF-8"};
+        MakeScratch("vostrel-cli-return");
         TParamFile plan;
         plan.Set = WorkedSet();
         std::ofstream(dir / "plan.txt", std::ios::binary) << FormatParamFile(plan);
     }
-    void TearDown() override { fs::remove_all(dir); }
-
-    fs::path dir;
-    std::vector<std::string> env;
 };
 
 bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit)

@@ -4,6 +4,8 @@
 
 #include "ChildGuard.h"
 
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -183,6 +186,25 @@ private:
     int m_pipe = -1;
     std::string m_piped;
     TChildGuard m_child;  // last: stopped once the input and output are closed
+};
+
+// A test's own scratch folder, named by kind and test, with a data folder
+// for the copies and the environment that points the program at it.
+class TCliScratch : public ::testing::Test {
+protected:
+    void MakeScratch(std::string_view kind)
+    {
+        dir =
+            std::filesystem::temp_directory_path() / (std::string(kind) + "-" + std::to_string(getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir / "data");
+        env = {"XDG_DATA_HOME=" + (dir / "data").string(), "HOME=" + dir.string(), "LC_ALL=C.UTF-8"};
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::filesystem::path dir;
+    std::vector<std::string> env;
 };
 
 }  // namespace vostrel

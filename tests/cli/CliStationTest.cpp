@@ -145,17 +145,9 @@ std::vector<std::vector<std::string>> RecordRows(const std::string& text)
     return rows;
 }
 
-class CliStation : public ::testing::Test {
+class CliStation : public TCliScratch {
 protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("vostrel-cli-test-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir / "data");
-        env = {"XDG_DATA_HOME=" + (dir / "data").string(), "HOME=" + dir.string(), "LC_ALL=C.UTF-8"};
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { MakeScratch("vostrel-cli-test"); }
 
     std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args, TCliInput input = TCliInput::Pipe)
     {
@@ -168,9 +160,6 @@ protected:
     {
         return Start(args, TCliInput::Terminal);
     }
-
-    fs::path dir;
-    std::vector<std::string> env;
 };
 
 }  // namespace

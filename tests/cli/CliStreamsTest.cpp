@@ -51,20 +51,15 @@ long CpuTicks(pid_t pid)
     return utime + stime;
 }
 
-class CliStreams : public ::testing::Test {
+class CliStreams : public TCliScratch {
 protected:
     void SetUp() override
     {
-        dir = fs::temp_directory_path() / ("vostrel-streams-test-" + std::to_string(getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir / "data");
-        env = {"XDG_DATA_HOME=" + (dir / "data").string(), "HOME=" + dir.string(), "LC_ALL=C.UTF-8"};
+        MakeScratch("vostrel-streams-test");
         TParamFile plan;
         plan.Set = WorkedSet();
         std::ofstream(dir / "plan.txt", std::ios::binary) << FormatParamFile(plan);
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::unique_ptr<TCliRun> Start(const std::vector<std::string>& args, const std::function<void()>& inChild,
                                    bool piped = false, int errPipeBytes = 0)
@@ -78,9 +73,6 @@ protected:
     {
         return Eventually([&] { return run.Err().find("Ожидание") != std::string::npos; }, 15000);
     }
-
-    fs::path dir;
-    std::vector<std::string> env;
 };
 
 }  // namespace
