@@ -23,10 +23,10 @@ inline constexpr int Usage = 1;
 inline constexpr int BadFile = 2;        // a file unreadable or refused
 inline constexpr int PortFailed = 3;     // the port did not open or failed during the exchange
 inline constexpr int NotProgrammed = 4;  // the operator declined a restore
-inline constexpr int NotWritten = 5;   // the output file (read), a station's copy or the record not written
-inline constexpr int Differ = 6;       // diff: the files differ
-inline constexpr int OutputLost = 7;   // the output could not be written; the exchange begun was finished
-inline constexpr int NotVerified = 8;  // --verify: a station read back otherwise than it was programmed
+inline constexpr int NotWritten = 5;     // the output file (read), a station's copy or the record not written
+inline constexpr int Differ = 6;         // diff: the files differ
+inline constexpr int OutputLost = 7;     // the output could not be written; the exchange begun was finished
+inline constexpr int NotVerified = 8;    // --verify: a station read back otherwise than it was programmed
 inline constexpr int Interrupted = 130;  // Ctrl+C or a termination signal
 }  // namespace ExitCode
 
