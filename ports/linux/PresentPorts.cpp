@@ -316,7 +316,10 @@ std::string DeviceNowAt(const TDeviceIdentity& identity)
 {
     if (identity.By == TDeviceIdentity::TBy::None || identity.By == TDeviceIdentity::TBy::Bound)
         return {};
-    return DeviceNowAt(identity, ListPresentPorts(), {IsLinkEntry, RealPath});
+    // A link is looked at by itself: the list of ports, asked twice a second
+    // while a device is away, is walked only when it can tell.
+    const bool needsList = identity.By != TDeviceIdentity::TBy::Link;
+    return DeviceNowAt(identity, needsList ? ListPresentPorts() : std::vector<TPresentPort>{}, {IsLinkEntry, RealPath});
 }
 
 }  // namespace vostrel
