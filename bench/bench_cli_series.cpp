@@ -6,10 +6,16 @@
 // Beside the rate, the limit of the line itself (the greeting, the
 // confirmation, the answer window and programming at 4800 bit/s plus the
 // pauses of the sequence) times the number of ports, and the CLI's CPU time
-// per station programmed. Prints numbers, asserts nothing; exits 1 only when
-// the stations were not all programmed in time.
+// per station programmed. The ports are links the bench owns; with a replug
+// period each port's station is pulled out after its first station and then
+// after every so many (its pty hung up, the link gone for a moment at times,
+// then leading to a new pty), as an operator's adapters come and go over a
+// shift. The CLI's resident memory is shown once every port has programmed
+// two stations (and come back once) and again after the last station.
+// Prints numbers, asserts nothing; exits 1 only when the stations were not
+// all programmed in time, or a packet 09 differed from the file's block.
 //   vostrel-bench-cli-series [stations-per-port=4] [port counts, default 1,16,64]
-//                            [variants, default plain,v,log,v+log]
+//                            [variants, default plain,v,log,v+log] [replug every N stations, default 0: never]
 #include "Packets.h"
 #include "ParamBlock.h"
 #include "ParamFile.h"
@@ -167,13 +173,70 @@ struct TRun {
     std::uintmax_t ErrBytes = 0;  // standard error's file
     std::uintmax_t LogBytes = 0;  // the record
     std::string ErrTail;          // when it ended by itself
+    int Replugs = 0;
+    int Inexact = 0;               // packets 09 whose block or CRC differed from the file's
+    long RecordRows = -1;          // the record's "programmed" rows; -1 without --log
+    long RssWarmKb = -1;           // the CLI's VmRSS once every port programmed two stations
+    std::size_t WarmStations = 0;  // stations programmed by then
+    long RssEndKb = -1;            // after the last station
     // Figures, when Done.
     double Rate = 0;  // stations per minute, the sum of the ports' median rates
     double SpanRate = 0;
 };
 
-TRun RunSeries(int ports, const TVariant& variant, int stations, const std::filesystem::path& dir,
-               const std::filesystem::path& file)
+// A process's resident memory in KiB, from /proc/PID/status; -1 when gone.
+long RssKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+// Lines of the record holding text.
+long CountRows(const std::filesystem::path& file, const std::string& text)
+{
+    std::ifstream in(file);
+    long n = 0;
+    for (std::string line; std::getline(in, line);)
+        n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+// One port as the operator named it: a link the bench re-points when the
+// station is plugged back, and the stations met on it so far.
+struct TPortStation {
+    std::filesystem::path Link;
+    std::unique_ptr<StationSimulator> Sim;  // null while the adapter is out
+    std::vector<ReceivedPacket> Earlier;    // packets 09 of the stations pulled out
+    int Replugs = 0;
+    SimClock::time_point BackAt{};  // while out: when the new pty appears
+
+    std::vector<ReceivedPacket> Programmed() const
+    {
+        std::vector<ReceivedPacket> all = Earlier;
+        if (Sim) {
+            const auto now = Sim->ProgrammedBlocks();
+            all.insert(all.end(), now.begin(), now.end());
+        }
+        return all;
+    }
+};
+
+// Points link at target in one step: a reopen never finds it half made.
+void PointLink(const std::filesystem::path& link, const std::string& target)
+{
+    const std::filesystem::path fresh = link.string() + ".new";
+    std::error_code ignored;
+    std::filesystem::remove(fresh, ignored);
+    std::filesystem::create_symlink(target, fresh);
+    std::filesystem::rename(fresh, link);
+}
+
+TRun RunSeries(int ports, const TVariant& variant, int stations, int replugEvery, const std::filesystem::path& dir,
+               const std::filesystem::path& file, const TByteArray& block)
 {
     TRun run;
     run.Ports = ports;
@@ -182,20 +245,24 @@ TRun RunSeries(int ports, const TVariant& variant, int stations, const std::file
         return run;
     StationConfig config = PacedStation();
     config.GreetOnWait = true;
-    std::vector<std::unique_ptr<StationSimulator>> sims;
+    // A data folder per run, so that no run finds another's state.
+    const std::string name = std::to_string(ports) + "-" + variant.Name;
+    const std::filesystem::path links = dir / ("ports-" + name);
+    std::filesystem::create_directories(links);
+    std::vector<TPortStation> sims(static_cast<std::size_t>(ports));
     std::string portList;
     try {
         for (int p = 0; p < ports; ++p) {
-            sims.push_back(std::make_unique<StationSimulator>(config));
-            portList += (p ? "," : "") + sims.back()->SlavePath();
+            TPortStation& port = sims[static_cast<std::size_t>(p)];
+            port.Sim = std::make_unique<StationSimulator>(config);
+            port.Link = links / ("ttyUSB" + std::to_string(p));
+            PointLink(port.Link, port.Sim->SlavePath());
+            portList += (p ? "," : "") + port.Link.string();
         }
     } catch (const std::exception& e) {
-        run.Refused = "simulator " + std::to_string(sims.size() + 1) + " did not start: " + e.what();
+        run.Refused = "simulator " + std::to_string(ports) + " did not start: " + e.what();
         return run;
     }
-
-    // A data folder per run, so that no run finds another's state.
-    const std::string name = std::to_string(ports) + "-" + variant.Name;
     const std::filesystem::path data = dir / ("data-" + name);
     const std::filesystem::path errFile = dir / ("stderr-" + name + ".txt");
     const std::filesystem::path logFile = dir / ("record-" + name + ".csv");
@@ -238,21 +305,59 @@ TRun RunSeries(int ports, const TVariant& variant, int stations, const std::file
     if (errOut >= 0)
         ::close(errOut);
 
-    // Waits on each port in turn under one deadline: all of them must get
-    // there. Short slices, so that a CLI that gave up is noticed.
+    // Looks at every port a few times a second under one deadline: all of
+    // them must get there, and a CLI that gave up is noticed.
     const auto deadline = start + std::chrono::milliseconds(stations * 20000 + ports * 100);
     bool reaped = false;
     int status = 0;
-    for (const auto& sim : sims) {
-        const auto enough = [&] { return sim->ProgrammedBlocks().size() >= static_cast<std::size_t>(stations); };
-        while (!enough() && SimClock::now() < deadline && !reaped) {
-            sim->WaitFor(enough, 250ms);
-            reaped = waitpid(pid, &status, WNOHANG) == pid;
+    const std::size_t wanted = static_cast<std::size_t>(stations);
+    const std::size_t warm = std::min<std::size_t>(2, wanted);
+    for (;;) {
+        const auto now = SimClock::now();
+        bool all = true, warmed = true;
+        std::size_t total = 0;
+        for (TPortStation& port : sims) {
+            if (!port.Sim && now >= port.BackAt) {
+                port.Sim = std::make_unique<StationSimulator>(config);
+                PointLink(port.Link, port.Sim->SlavePath());
+            }
+            const std::size_t done = port.Programmed().size();
+            total += done;
+            all = all && done >= wanted;
+            warmed = warmed && done >= warm;
+            // Pulled out in the thank-you pause, once the packet is well in:
+            // after the first station, then every replugEvery.
+            const std::size_t here = port.Sim ? port.Sim->ProgrammedBlocks().size() : 0;
+            const std::size_t due = port.Replugs == 0 ? 1 : static_cast<std::size_t>(replugEvery);
+            if (replugEvery > 0 && port.Sim && here >= due && done < wanted &&
+                now - port.Sim->ProgrammedBlocks().back().End > 300ms) {
+                // Every other time the link is gone for a while, as a cable out.
+                const bool away = port.Replugs % 2 == 1;
+                if (away)
+                    std::filesystem::remove(port.Link);
+                port.Sim->HangUp();
+                const auto kept = port.Sim->ProgrammedBlocks();
+                port.Earlier.insert(port.Earlier.end(), kept.begin(), kept.end());
+                port.Sim.reset();
+                port.BackAt = now + (away ? 1200ms : 0ms);
+                ++port.Replugs;
+                ++run.Replugs;
+            }
         }
+        if (warmed && run.RssWarmKb < 0) {
+            run.RssWarmKb = RssKb(pid);
+            run.WarmStations = total;
+        }
+        if (all) {
+            run.RssEndKb = RssKb(pid);
+            break;
+        }
+        if (now >= deadline || (reaped = waitpid(pid, &status, WNOHANG) == pid))
+            break;
+        std::this_thread::sleep_for(50ms);
     }
-    run.Done = std::all_of(sims.begin(), sims.end(), [&](const auto& sim) {
-        return sim->ProgrammedBlocks().size() >= static_cast<std::size_t>(stations);
-    });
+    run.Done = std::all_of(sims.begin(), sims.end(),
+                           [&](const TPortStation& port) { return port.Programmed().size() >= wanted; });
     if (reaped) {
         run.ExitedEarly = status;
         run.ErrTail = Tail(errFile, 5);
@@ -271,12 +376,16 @@ TRun RunSeries(int ports, const TVariant& variant, int stations, const std::file
     if (run.LogBytes == static_cast<std::uintmax_t>(-1))
         run.LogBytes = 0;
 
-    for (const auto& sim : sims) {
-        const auto programmed = sim->ProgrammedBlocks();
+    if (variant.Log)
+        run.RecordRows = CountRows(logFile, ";запрограммировано;");
+    for (const TPortStation& port : sims) {
+        const auto programmed = port.Programmed();
         run.Programmed += programmed.size();
         std::vector<SimClock::time_point> ends;
-        for (std::size_t k = 0; k < programmed.size() && k < static_cast<std::size_t>(stations); ++k)
+        for (std::size_t k = 0; k < programmed.size() && k < wanted; ++k)
             ends.push_back(programmed[k].End);
+        for (const ReceivedPacket& packet : programmed)
+            run.Inexact += packet.Data == block && packet.CrcOk ? 0 : 1;
         run.Ends.push_back(std::move(ends));
     }
     // The next run's data and files only; these are no longer needed.
@@ -291,9 +400,11 @@ int main(int argc, char* argv[])
     const int stations = argc > 1 ? std::max(2, std::atoi(argv[1])) : 4;
     const std::vector<int> portCounts = ParsePortCounts(argc > 2 ? argv[2] : "1,16,64");
     const std::vector<TVariant> variants = ParseVariants(argc > 3 ? argv[3] : "plain,v,log,v+log");
+    const int replugEvery = argc > 4 ? std::max(0, std::atoi(argv[4])) : 0;
     if (portCounts.empty() || variants.empty()) {
         std::fprintf(stderr, "usage: vostrel-bench-cli-series [stations-per-port=4] [port counts, default 1,16,64]\n"
-                             "                                [variants, default plain,v,log,v+log]\n");
+                             "                                [variants, default plain,v,log,v+log]"
+                             " [replug every N stations, default 0]\n");
         return 1;
     }
 
@@ -351,14 +462,19 @@ int main(int argc, char* argv[])
                 "which also counts how far apart the ports began. CPU: the CLI's user + system time over\n"
                 "the whole run (start-up and waits too), per programmed station and as cores busy on\n"
                 "average. Output: standard output to /dev/null, standard error to a file (with -v the\n"
-                "exchange log), --log to a CSV file.\n",
+                "exchange log), --log to a CSV file. Memory: vostrel-cli's VmRSS once every port has\n"
+                "programmed two stations, and after the last station.\n",
                 stations, static_cast<long long>(PacedStation().GreetDelay.count()));
+    if (replugEvery > 0)
+        std::printf("Replugs: each port's station pulled out after its first station, then after every %d;\n"
+                    "every other time its link is gone for 1.2 s, else it leads to the new pty at once.\n",
+                    replugEvery);
 
     bool allDone = true;
     std::vector<TRun> runs;
     for (const int ports : portCounts) {
         for (const TVariant& variant : variants) {
-            TRun run = RunSeries(ports, variant, stations, dir, dir / "series.txt");
+            TRun run = RunSeries(ports, variant, stations, replugEvery, dir, dir / "series.txt", block);
             std::printf("\n%d port%s, %s:\n", ports, ports == 1 ? "" : "s", variant.Name);
             std::fflush(stdout);
             if (!run.Refused.empty()) {
@@ -421,25 +537,36 @@ int main(int argc, char* argv[])
                         1000.0 * run.CliCpu / static_cast<double>(run.Programmed), run.Programmed, run.BenchCpu);
             if (run.Variant.Verbose || run.Variant.Log)
                 std::printf("  written: standard error %ju bytes, the record %ju bytes\n", run.ErrBytes, run.LogBytes);
+            std::printf("  memory: vostrel-cli %ld KiB after %zu stations, %ld KiB after the last (%zu): %+ld KiB;"
+                        " %d replugs\n",
+                        run.RssWarmKb, run.WarmStations, run.RssEndKb, run.Programmed, run.RssEndKb - run.RssWarmKb,
+                        run.Replugs);
+            if (run.Inexact > 0 || (run.RecordRows >= 0 && run.RecordRows != static_cast<long>(run.Programmed))) {
+                allDone = false;
+                std::printf("  WRONG: %d packets 09 differ from the file's block; the record has %ld programmed rows"
+                            " for %zu stations\n",
+                            run.Inexact, run.RecordRows, run.Programmed);
+            }
             runs.push_back(std::move(run));
         }
     }
 
     std::printf("\n| ports | output | stations per minute | the line's limit x ports | reached | CPU per station |"
-                " cores busy |\n|---|---|---|---|---|---|---|\n");
+                " cores busy | RSS after two per port | RSS at the end |\n|---|---|---|---|---|---|---|---|---|\n");
     for (const TRun& run : runs) {
         const char* output = run.Variant.Verbose ? (run.Variant.Log ? "-v, --log" : "-v")
                              : run.Variant.Log   ? "--log"
                                                  : "plain";
         if (!run.Done) {
-            std::printf("| %d | %s | %s | | | | |\n", run.Ports, output,
+            std::printf("| %d | %s | %s | | | | | | |\n", run.Ports, output,
                         run.Refused.empty() ? "not all programmed" : "not run");
             continue;
         }
         const double target = lineRate * run.Ports;
-        std::printf("| %d | %s | %.2f | %.2f | %.1f %% | %.1f ms | %.3f |\n", run.Ports, output, run.Rate, target,
-                    100.0 * run.Rate / target, 1000.0 * run.CliCpu / static_cast<double>(run.Programmed),
-                    run.CliCpu / run.WallS);
+        std::printf("| %d | %s | %.2f | %.2f | %.1f %% | %.1f ms | %.3f | %ld KiB | %ld KiB |\n", run.Ports, output,
+                    run.Rate, target, 100.0 * run.Rate / target,
+                    1000.0 * run.CliCpu / static_cast<double>(run.Programmed), run.CliCpu / run.WallS, run.RssWarmKb,
+                    run.RssEndKb);
     }
     std::filesystem::remove_all(dir);
     return allDone ? 0 : 1;
