@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <string>
+#include <vector>
 
 namespace vostrel {
 
@@ -15,18 +17,18 @@ struct TShape {
     TCommand Command;
     std::size_t Operands;  // after the command
     bool Port;             // the first operand is a port
-    const char* Usage;
-    const char* Does;  // the help's lines under the usage; none for help itself
+    const char* Usage;     // without the options, which the option table adds
+    const char* Does;      // the help's lines under the usage; none for help itself
 };
 
 const TShape kCommands[] = {
-    {"read", TCommand::Read, 1, true, "read ПОРТ[,ПОРТ...] -o ФАЙЛ",
+    {"read", TCommand::Read, 1, true, "read ПОРТ[,ПОРТ...]",
      "дождаться станции, прочитать её параметры в ФАЙЛ, попрощаться с ней"},
-    {"program", TCommand::Program, 2, true, "program ПОРТ[,ПОРТ...] ФАЙЛ [--each] [--verify]",
+    {"program", TCommand::Program, 2, true, "program ПОРТ[,ПОРТ...] ФАЙЛ",
      "дождаться станции и записать в неё значения из ФАЙЛА так, как их записало\n"
      "бы окно (частоты по сетке, калибровочные байты); с --each — станцию за\n"
      "станцией, по строке на каждую, пока не нажато Ctrl+C"},
-    {"restore", TCommand::Restore, 2, true, "restore ПОРТ КОПИЯ [--yes] [--verify]",
+    {"restore", TCommand::Restore, 2, true, "restore ПОРТ КОПИЯ",
      "записать в станцию байты 0–17 копии в точности такими, какими они были\n"
      "прочитаны, с вычисленными по ним калибровочными байтами; прежде показать,\n"
      "что изменится, и спросить (без вопроса с --yes)"},
@@ -34,6 +36,109 @@ const TShape kCommands[] = {
     {"diff", TCommand::Diff, 2, false, "diff A B", "перечислить параметры, которыми различаются два файла"},
     {"help", TCommand::Help, 0, false, "help", ""},
 };
+
+// The options and the commands each goes with, for the parser and the help.
+enum class TOpt { Output, Each, Yes, Verify, Log, Verbose };
+
+struct TOptionUse {
+    TOpt Option;
+    const char* Name;   // as the refusals name it
+    const char* Usage;  // in a usage line
+    bool Required;      // the command needs it
+    std::vector<TCommand> Commands;
+    const char* Help;  // the help's lines; {} stands for the commands
+};
+
+const TOptionUse kOptions[] = {
+    {TOpt::Output,
+     "-o",
+     "-o ФАЙЛ",
+     true,
+     {TCommand::Read},
+     "  -o, --output ФАЙЛ  куда записать прочитанные параметры {}\n"},
+    {TOpt::Each,
+     "--each",
+     "--each",
+     false,
+     {TCommand::Program},
+     "  --each             программировать станции одну за другой {}\n"},
+    {TOpt::Yes, "--yes", "--yes", false, {TCommand::Restore}, "  -y, --yes          не спрашивать подтверждения {}\n"},
+    {TOpt::Verify,
+     "--verify",
+     "--verify",
+     false,
+     {TCommand::Program, TCommand::Restore},
+     "  --verify           после программирования прочитать станцию ещё раз (её нужно\n"
+     "                     снова перевести в режим программирования) и сравнить с\n"
+     "                     отправленным: «проверено» или каждое отличие {}\n"},
+    {TOpt::Log,
+     "--log",
+     "--log ФАЙЛ",
+     false,
+     {TCommand::Read, TCommand::Program, TCommand::Restore},
+     "  --log ФАЙЛ         дописывать в ФАЙЛ строку на каждое событие: станция\n"
+     "                     прочитана, запрограммирована, проверена, ответ отклонён,\n"
+     "                     остановка, итог {}; CSV в UTF-8,\n"
+     "                     разделитель «;», открывается в электронной таблице\n"},
+    {TOpt::Verbose,
+     "-v",
+     "-v",
+     false,
+     {TCommand::Read, TCommand::Program, TCommand::Restore},
+     "  -v, --verbose      печатать журнал обмена со станцией {}\n"},
+};
+
+const TShape& ShapeOf(TCommand command)
+{
+    return *std::find_if(std::begin(kCommands), std::end(kCommands),
+                         [&](const TShape& s) { return s.Command == command; });
+}
+
+bool Takes(const TOptionUse& option, TCommand command)
+{
+    return std::find(option.Commands.begin(), option.Commands.end(), command) != option.Commands.end();
+}
+
+// "read", "program и restore", "read, program и restore".
+std::string CommandNames(const TOptionUse& option, const char* lastJoin)
+{
+    std::string out;
+    for (std::size_t k = 0; k < option.Commands.size(); ++k) {
+        if (k > 0)
+            out += k + 1 == option.Commands.size() ? lastJoin : ", ";
+        out += ShapeOf(option.Commands[k]).Name;
+    }
+    return out;
+}
+
+// The refusal of an option given to a command that does not take it.
+std::string OnlyFor(const TOptionUse& option)
+{
+    return std::string(option.Name) + (option.Commands.size() == 1 ? " только для команды " : " только для команд ") +
+           CommandNames(option, " и ");
+}
+
+// A command's usage line: its operands, then its options.
+std::string UsageOf(const TShape& shape)
+{
+    std::string usage = shape.Usage;
+    for (const TOptionUse& option : kOptions) {
+        if (Takes(option, shape.Command))
+            usage += option.Required ? std::string(" ") + option.Usage : std::string(" [") + option.Usage + "]";
+    }
+    return usage;
+}
+
+std::string OptionsHelp()
+{
+    std::string out;
+    for (const TOptionUse& option : kOptions) {
+        std::string text = option.Help;
+        text.replace(text.find("{}"), 2, "(" + CommandNames(option, ", ") + ")");
+        out += text;
+    }
+    return out;
+}
 
 // Where the operator reads on: the manual page and the operator's guide as
 // the package installs them; the Windows build ships neither.
@@ -51,7 +156,7 @@ std::string CommandsHelp()
     for (const TShape& shape : kCommands) {
         if (*shape.Does == '\0')
             continue;
-        out += std::string("  vostrel-cli ") + shape.Usage + "\n";
+        out += "  vostrel-cli " + UsageOf(shape) + "\n";
         for (const char* line = shape.Does; *line != '\0';) {
             const char* end = line;
             while (*end != '\0' && *end != '\n')
@@ -143,7 +248,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
         out.Error = "неизвестная команда " + positional[0];
         return out;
     }
-    const std::string usage = std::string("использование: vostrel-cli ") + shape->Usage;
+    const std::string usage = "использование: vostrel-cli " + UsageOf(*shape);
     if (positional.size() - 1 != shape->Operands) {
         out.Error = usage;
         return out;
@@ -181,23 +286,20 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
         return out;
     }
     const bool read = shape->Command == TCommand::Read;
-    if (read != haveOutput || (read && out.Output.empty())) {
-        out.Error = read ? "не указан файл (-o ФАЙЛ); " + usage : "-o только для команды read";
+    if (read && (!haveOutput || out.Output.empty())) {
+        out.Error = "не указан файл (-o ФАЙЛ); " + usage;
         return out;
     }
-    if (out.Each && shape->Command != TCommand::Program) {
-        out.Error = "--each только для команды program";
-        return out;
+    for (const TOptionUse& option : kOptions) {
+        const bool given = (option.Option == TOpt::Output && haveOutput) || (option.Option == TOpt::Each && out.Each) ||
+                           (option.Option == TOpt::Yes && out.Yes) || (option.Option == TOpt::Verify && out.Verify) ||
+                           (option.Option == TOpt::Log && haveLog);
+        if (given && !Takes(option, shape->Command)) {
+            out.Error = OnlyFor(option);
+            return out;
+        }
     }
-    if (out.Yes && shape->Command != TCommand::Restore) {
-        out.Error = "--yes только для команды restore";
-        return out;
-    }
-    if (out.Verify && shape->Command != TCommand::Program && shape->Command != TCommand::Restore) {
-        out.Error = "--verify только для команд program и restore";
-        return out;
-    }
-    if (haveLog && (read || shape->Command == TCommand::Program || shape->Command == TCommand::Restore)) {
+    if (haveLog) {
         // The record goes after what was read or programmed, never into it.
         bool clash = out.Log.empty() || std::find(operands.begin(), operands.end(), out.Log) != operands.end();
         for (std::size_t k = 0; read && k < out.Ports.size(); ++k)
@@ -206,9 +308,6 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             out.Error = out.Log.empty() ? "пустое имя файла журнала" : "журнал " + out.Log + " — это файл команды";
             return out;
         }
-    } else if (haveLog) {
-        out.Error = "--log только для команд read, program и restore";
-        return out;
     }
     // Two ports whose files would have the same name would write over each other.
     for (std::size_t k = 0; read && k < out.Ports.size(); ++k) {
@@ -238,18 +337,8 @@ std::string HelpText(const std::string& copiesFolder)
            "портам. read пишет по файлу на порт: ФАЙЛ-ПОРТ (станции.txt → станции-COM1.txt).\n"
            "Отказ одного порта не останавливает другие.\n"
            "\n"
-           "Параметры:\n"
-           "  -o, --output ФАЙЛ  куда записать прочитанные параметры (read)\n"
-           "  --each             программировать станции одну за другой (program)\n"
-           "  -y, --yes          не спрашивать подтверждения (restore)\n"
-           "  --verify           после программирования прочитать станцию ещё раз (её нужно\n"
-           "                     снова перевести в режим программирования) и сравнить с\n"
-           "                     отправленным: «проверено» или каждое отличие (program, restore)\n"
-           "  --log ФАЙЛ         дописывать в ФАЙЛ строку на каждое событие: станция\n"
-           "                     прочитана, запрограммирована, проверена, ответ отклонён,\n"
-           "                     остановка, итог (read, program, restore); CSV в UTF-8,\n"
-           "                     разделитель «;», открывается в электронной таблице\n"
-           "  -v, --verbose      печатать журнал обмена со станцией\n"
+           "Параметры:\n" +
+           OptionsHelp() +
            "  -h, --help         эта справка\n"
            "\n"
            "Перед программированием каждой станции её параметры сохраняются копией, после\n"

@@ -109,6 +109,41 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
         EXPECT_NE(help.Out.find(part), std::string::npos) << part;
 }
 
+// The help's usage line of a command names an option exactly when the parser
+// takes it with that command.
+TEST(CliCommandLine, UsageLinesNameTheOptionsTheParserTakes)
+{
+    const std::string help = RunCli({"--help"}).Out;
+    const struct {
+        const char* Command;
+        std::vector<std::string> Operands;
+    } commands[] = {{"read", {"COM1", "-o", "f.txt"}},
+                    {"program", {"COM1", "f.txt"}},
+                    {"restore", {"COM1", "c.txt"}},
+                    {"show", {"f.txt"}},
+                    {"diff", {"a.txt", "b.txt"}}};
+    const struct {
+        const char* InUsage;
+        std::vector<std::string> Given;
+    } options[] = {{"[--each]", {"--each"}},
+                   {"[--yes]", {"--yes"}},
+                   {"[--verify]", {"--verify"}},
+                   {"[--log ФАЙЛ]", {"--log", "r.csv"}}};
+    for (const auto& c : commands) {
+        const std::size_t at = help.find(std::string("  vostrel-cli ") + c.Command + " ");
+        ASSERT_NE(at, std::string::npos) << c.Command;
+        const std::string usage = help.substr(at, help.find('\n', at) - at);
+        for (const auto& o : options) {
+            SCOPED_TRACE(std::string(c.Command) + " " + o.InUsage);
+            std::vector<std::string> args{c.Command};
+            args.insert(args.end(), c.Operands.begin(), c.Operands.end());
+            args.insert(args.end(), o.Given.begin(), o.Given.end());
+            const TCommandLine line = ParseCommandLine(args);
+            EXPECT_EQ(line.Error.empty(), usage.find(o.InUsage) != std::string::npos) << usage << " / " << line.Error;
+        }
+    }
+}
+
 TEST(CliFiles, ShowAndDiffAsTheWindowShows)
 {
     const fs::path dir = fs::temp_directory_path() / ("vostrel-cli-files-" + std::to_string(getpid()));
