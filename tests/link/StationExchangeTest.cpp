@@ -107,6 +107,33 @@ TEST(StationExchange, AStopBeforePacket09SaysGoodbyeAndOneAfterItsFirstByteFinis
     }
 }
 
+// The encoding is fenced by a 30 ms pause on each side before packet 09's
+// first byte goes out, on the line as in the window.
+TEST(StationExchange, ThirtyMillisecondsStandOnEachSideOfTheEncodingBeforePacket09)
+{
+    FakeClock clock;
+    FakePort port(clock);
+    StoppingHost host(clock);
+    host.SetConnected(true);
+    TStationExchange exchange(port, host);
+    const std::uint32_t start = clock.now;
+    std::uint32_t encodedAt = 0;
+    TByteArray sent;
+    ASSERT_TRUE(exchange.Program(
+        [&] {
+            encodedAt = clock.now;
+            return DefaultStationBlock();
+        },
+        sent));
+    ASSERT_FALSE(port.writeTimes.empty());
+    // Message passes add a tick or two; the pauses themselves never shrink.
+    EXPECT_GE(encodedAt - start, 30u);
+    EXPECT_LE(encodedAt - start, 35u);
+    EXPECT_GE(port.writeTimes.front() - encodedAt, 30u);
+    EXPECT_LE(port.writeTimes.front() - encodedAt, 35u);
+    EXPECT_FALSE(host.Connected());
+}
+
 TEST(StationExchange, AStopWhileReadingConfirmsOnlyBeforePacket08AndSaysGoodbyeAfterIt)
 {
     // Sleep 1 is the 20 ms wait pass, 2 the 50 ms before packet 08, 3 to 9
