@@ -6,6 +6,7 @@
 
 #include "Packets.h"
 #include "ParamBlock.h"
+#include "ParamFile.h"
 #include "StationExchange.h"
 
 #include "NumEdit.h"
@@ -180,9 +181,8 @@ void TfmMain::WaitAndRead()
         ReturnToWaiting();
         return;
     }
-    // A block whose check sum holds has its 34 bytes: it always decodes.
-    TParameterSet set;
-    DecodeBlock(block, ReadParameters(), set);
+    // What the editors hold once they show the block.
+    const TParameterSet set = ShownSet(block, ReadParameters());
 
     // The station answered well after all: the box no longer holds.
     if (m_damagedBox)
@@ -269,9 +269,14 @@ void TfmMain::Program()
     butProgr->setEnabled(false);
     UpdateFileActions();
 
-    const int step = panStep->Tag();
-    for (TNumEdit* edit : {edZPCH1_RxFreq, edZPCH1_TxFreq, edZPCH2_RxFreq, edZPCH2_TxFreq})
-        edit->SetValue(RoundToGrid(edit->Value(), step));
+    // The edits show what the parameters program: each frequency on the grid,
+    // written back receive before transmit, so a simplex channel's transmit
+    // edit follows its receive edit as it does when the operator types.
+    const TParameterSet programmed = ProgrammedSet(ReadParameters());
+    edZPCH1_RxFreq->SetValue(programmed.RxFreq[0]);
+    edZPCH1_TxFreq->SetValue(programmed.TxFreq[0]);
+    edZPCH2_RxFreq->SetValue(programmed.RxFreq[1]);
+    edZPCH2_TxFreq->SetValue(programmed.TxFreq[1]);
 
     TStationExchange exchange(ComPortIo, host);
     TByteArray block;
