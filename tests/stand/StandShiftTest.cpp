@@ -187,9 +187,14 @@ TEST_F(StandShift, StopAndCloseWhileThePortsWaitEndEveryPort)
     StationSimulator a, b;
     for (const bool byClosing : {false, true}) {
         SCOPED_TRACE(byClosing ? "closing the window" : "«Стоп»");
-        TStandWindow window(Options({a.SlavePath(), b.SlavePath()}), setup);
+        // Closing, the shift is begun by --start.
+        TStandOptions options = Options({a.SlavePath(), b.SlavePath()});
+        options.Start = byClosing;
+        TStandWindow window(options, setup);
         window.show();
-        ASSERT_TRUE(window.StartShift());
+        if (!byClosing) {
+            ASSERT_TRUE(window.StartShift());
+        }
         ASSERT_TRUE(QTest::qWaitFor([&] { return AllRows(window, "ждёт станцию"); }, 10000));
         if (byClosing) {
             // The close waits for the ports, without holding the window up.
@@ -213,6 +218,39 @@ TEST_F(StandShift, StopAndCloseWhileThePortsWaitEndEveryPort)
     const auto record = RecordRows(ReadText(dir / "shift.csv"));
     EXPECT_EQ(RowsWith(record, a.SlavePath(), RecordEvent::Stopped), 2u);
     EXPECT_EQ(RowsWith(record, b.SlavePath(), RecordEvent::Summary), 2u);
+}
+
+TEST_F(StandShift, APortThatFailsTurnsRedAndTheOthersGoOn)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    StationSimulator good(config), broken(config);
+    broken.SetFault(StationFault::HangUp);
+
+    TStandWindow window(Options({good.SlavePath(), broken.SlavePath()}), setup);
+    window.show();
+    ASSERT_TRUE(window.StartShift());
+    // A pty never comes back by its kernel name: the port waits for its device.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Rows()[1].State == "порт пропал — ждём его"; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Rows()[0].Counts.Programmed >= 1; }, 20000));
+    EXPECT_EQ(window.Rows()[1].Counts.Outages, 1);
+    Child<QPushButton>(window, "butStop")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.ShiftRunning(); }, 20000));
+
+    QTest::qWait(400);  // one repaint at least
+    const QString shot = QStringLiteral(VOSTREL_SHOTS "/stand-port-failed.png");
+    EXPECT_TRUE(window.grab().save(shot)) << shot.toStdString();
+
+    const TPortRow& goodRow = window.Rows()[0];
+    const TPortRow& brokenRow = window.Rows()[1];
+    EXPECT_FALSE(goodRow.Failed);
+    EXPECT_EQ(goodRow.State, "остановлен");
+    EXPECT_TRUE(brokenRow.Failed);
+    EXPECT_EQ(brokenRow.State.rfind("отказ: ", 0), 0u) << brokenRow.State;
+    EXPECT_EQ(good.ProgrammedBlocks().at(0).Data, expected);
+    EXPECT_TRUE(broken.ProgrammedBlocks().empty());
+    const auto record = RecordRows(ReadText(dir / "shift.csv"));
+    EXPECT_EQ(RowsWith(record, broken.SlavePath(), RecordEvent::PortGone), 1u);
 }
 
 TEST_F(StandShift, WhatIsRefusedBeforeTheStartIsSaidInTheWindow)
