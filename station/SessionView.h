@@ -8,6 +8,16 @@
 
 namespace vostrel {
 
+// What a port's session is doing, for a front-end that shows it as a state.
+enum class TSessionPhase {
+    Waiting,      // for a station's greeting
+    Reading,      // a station answers: its parameters are read
+    Programming,  // packet 09 and its answer
+    Pause,        // the thank-you pause after a station
+    Verifying,    // a station just programmed is waited for again, to be read back
+    PortGone,     // the port's device went away: its return is waited for
+};
+
 class ISessionView {
 public:
     virtual ~ISessionView() = default;
@@ -30,6 +40,8 @@ public:
     virtual void Stopped(const std::string& line) { Error(line); }
     // One line of the exchange log, as the window's log has it.
     virtual void Log(const std::string& line) = 0;
+    // The session enters phase; statuses and notes tell the rest in words.
+    virtual void Phase(TSessionPhase /*phase*/) {}
 
     // Sleeps until descriptor polls readable (input waits or the line
     // failed), a stop comes or timeoutMs pass (negative: no limit). False at

@@ -23,12 +23,15 @@ TStationSession::TStationSession(const TSessionContext& context, const std::stri
     m_host.OnStep = [this](TExchangeStep step) {
         switch (step) {
         case TExchangeStep::Waiting:
+            m_view->Phase(TSessionPhase::Waiting);
             m_view->Status("Ожидание сообщения от станции на порту " + m_port.Name() + " ...", true);
             break;
         case TExchangeStep::Arrived:
+            m_view->Phase(TSessionPhase::Reading);
             m_view->Status("Станция на связи: чтение параметров ...");
             break;
         case TExchangeStep::Programming:
+            m_view->Phase(TSessionPhase::Programming);
             m_view->Status("Программирование ...");
             break;
         default:
@@ -111,6 +114,7 @@ bool TStationSession::Program(const std::function<TByteArray()>& encode, TByteAr
 
 void TStationSession::ThankYouPause()
 {
+    m_view->Phase(TSessionPhase::Pause);
     m_host.Pause(m_context.Timings.ThankYouMs);
 }
 
@@ -119,6 +123,7 @@ TStationSession::TVerified TStationSession::Verify(const TByteArray& sent, std::
     ThankYouPause();
     if (m_context.Stop())
         return TVerified::Stopped;
+    m_view->Phase(TSessionPhase::Verifying);
     m_view->Note("Для проверки переведите станцию на порту " + m_port.Name() +
                  " в режим программирования ещё раз (кнопки «Ф» и «СК»).");
     TByteArray back;
@@ -179,6 +184,7 @@ void TStationSession::PortGone(const std::exception& e)
 
 bool TStationSession::AwaitReturn()
 {
+    m_view->Phase(TSessionPhase::PortGone);
     m_view->Status("Порт " + m_port.Name() + " пропал: ожидание устройства ...", true);
     for (;;) {
         // Twice a second is soon enough for a cable plugged back by hand.

@@ -1,0 +1,104 @@
+// The bench window: a shift prepared (the parameter file, the ports, the
+// read-back, the record), then run with a row per port, the totals and the
+// exchange log of the row picked. The window never waits on a port: the shift
+// runs on a worker (TShift) and the rows are redrawn a few times a second.
+#pragma once
+
+#include "ParamFile.h"
+#include "PortRows.h"
+#include "Shift.h"
+#include "StandOptions.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace vostrel {
+
+struct TStandSetup {
+    TShiftSetup Shift;
+    QString RecordsFolder;  // where the day's record goes when none is named
+};
+
+// The program's defaults: the copies and the records in the user's data folder.
+TStandSetup DefaultStandSetup();
+
+// The day's record in folder: "стенд-2026-12-08.csv".
+QString DayRecordPath(const QString& folder);
+
+class TStandWindow : public QWidget {
+public:
+    TStandWindow(const TStandOptions& options, const TStandSetup& setup, QWidget* parent = nullptr);
+    ~TStandWindow() override;
+
+    // «Старт»: false, said in the window, when the shift cannot begin.
+    bool StartShift();
+    // «Стоп»: the shift ends as Ctrl+C ends vostrel-cli's.
+    void StopShift();
+    bool ShiftRunning() const { return m_shift.Running(); }
+    const std::vector<TPortRow>& Rows() const { return m_rows; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Build();
+    void ApplyOptions(const TStandOptions& options);
+    void LoadFile(const QString& path);
+    void RefreshPorts();
+    // Adds name to the port list (checked as asked) unless it is there.
+    void AddPort(const std::string& name, bool checked);
+    std::vector<std::string> CheckedPorts() const;
+    void ShowMessage(const QString& text, bool error);
+    void SetPreparing(bool on);
+    void OnEvent(std::size_t row, const TPortEvent& e);
+    void OnFinished(const std::vector<TPortRun>& runs, bool kept);
+    void Repaint();
+    void PaintRow(int row);
+    void ShowLogOf(int row);
+
+    TStandSetup m_setup;
+    TShift m_shift;
+    std::optional<TParamFile> m_file;
+    std::string m_filePath;
+    std::vector<TPortRow> m_rows;
+    bool m_verify = false;
+    QTimer m_repaint;
+    QElapsedTimer m_since;
+    qint64 m_shiftMs = 0;  // the last shift's length, once it ended
+    bool m_closeWhenDone = false;
+    int m_logRow = -1;
+    std::uint64_t m_logShown = 0;
+
+    QLineEdit* edFile = nullptr;
+    QPushButton* butOpenFile = nullptr;
+    QPlainTextEdit* txtFile = nullptr;
+    QLabel* lbRounding = nullptr;
+    QListWidget* lstPorts = nullptr;
+    QLineEdit* edAddPort = nullptr;
+    QPushButton* butAddPort = nullptr;
+    QPushButton* butRefreshPorts = nullptr;
+    QCheckBox* chkVerify = nullptr;
+    QLineEdit* edRecord = nullptr;
+    QPushButton* butRecord = nullptr;
+    QPushButton* butStart = nullptr;
+    QPushButton* butStop = nullptr;
+    QLabel* lbMessage = nullptr;
+    QTableWidget* tblPorts = nullptr;
+    QLabel* lbTotals = nullptr;
+    QPlainTextEdit* txtLog = nullptr;
+};
+
+}  // namespace vostrel

@@ -1,0 +1,27 @@
+// vostrel-stand: the bench window. --help is answered without a window.
+#include "Application.h"
+#include "Copies.h"
+#include "StandOptions.h"
+#include "StandWindow.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char* argv[])
+{
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const vostrel::TStandOptions options = vostrel::ParseStandOptions(args);
+    if (options.Help && options.Error.empty()) {
+        std::fputs(vostrel::StandHelp().c_str(), stdout);
+        return 0;
+    }
+    const auto app = vostrel::MakeApplication(argc, argv);
+    // Before the copies folder is asked for: the window's and the CLI's.
+    vostrel::SetApplicationNames();
+    vostrel::TStandWindow window(options, vostrel::DefaultStandSetup());
+    window.show();
+    return QApplication::exec();
+}
