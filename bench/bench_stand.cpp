@@ -91,6 +91,7 @@ public:
         m_timer.start();
     }
     double WorstMs() const { return m_worst; }
+    void Reset() { m_worst = 0; }
 
 private:
     QTimer m_timer;
@@ -142,6 +143,14 @@ TFigures RunShift(int ports, int stations, const fs::path& dir, const fs::path& 
         f.Refused = "the shift did not start";
         return f;
     }
+    // The start itself (the rows made, the ports opened) is not the ports working.
+    Spin(
+        [&] {
+            const auto& rows = window.Rows();
+            return std::none_of(rows.begin(), rows.end(), [](const TPortRow& r) { return r.State == "открывается"; });
+        },
+        30s);
+    heartbeat.Reset();
     const auto wanted = static_cast<std::size_t>(stations);
     f.Done = Spin(
         [&] {
