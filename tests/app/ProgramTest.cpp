@@ -189,7 +189,7 @@ TEST(ProgramTest, VersionNeedsNoWindow)
         const char* Args;
     } rows[] = {
         {"alone", "--version"},
-        {"among the toolkit's own arguments", "-platform offscreen --version"},
+        {"among the toolkit's own arguments", "-style fusion --version -reverse"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
