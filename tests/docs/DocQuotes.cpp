@@ -361,7 +361,9 @@ bool Printed(const std::string& f, const std::vector<std::string>& pieces)
 std::vector<std::string> ProgramPieces(const std::filesystem::path& root)
 {
     std::vector<std::string> pieces;
-    for (const char* folder : {"app", "cli", "station", "ports", "link", "copies", "widgets"}) {
+    for (const char* folder : {"app", "cli", "stand", "station", "ports", "link", "copies", "widgets"}) {
+        if (!std::filesystem::is_directory(root / folder))
+            continue;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root / folder)) {
             const std::string ext = entry.path().extension().string();
             if (ext == ".cpp" || ext == ".h") {
