@@ -81,6 +81,10 @@ public:
     void ClearControls();
     void ActiveControls();
 
+    // A close now would have to wait (a packet going out, the thank-you
+    // page): a session's end is refused meanwhile.
+    bool CloseMustWait() const { return m_sending || m_holdingInput; }
+
     // The serial port the window owns; only its device name changes.
     TComm ComPort;
 

@@ -3,6 +3,7 @@
 #include "Main.h"
 
 #include "Colors.h"
+#include "Look.h"
 #include "NumEdit.h"
 #include "Panels.h"
 #include "PortList.h"
@@ -35,22 +36,6 @@ constexpr int kLinePitch = 30, kLineTop = 8, kLineH = 20;
 constexpr int kCaptionX = 8, kCaptionW = 142;
 constexpr int kControlX = 150, kControlW = 100;
 constexpr int kUnitX = 256, kUnitW = 44;
-
-QFont MakeFont(const QString& family, int pixels, bool bold = false, bool italic = false, bool underline = false)
-{
-    QFont f(family);
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    f.setItalic(italic);
-    f.setUnderline(underline);
-    f.setStyleStrategy(QFont::PreferAntialias);
-    return f;
-}
-
-QFont Arial(int pixels, bool bold = false, bool italic = false, bool underline = false)
-{
-    return MakeFont(QStringLiteral("Arial"), pixels, bold, italic, underline);
-}
 
 // The same text colour whether the label's group is enabled or not.
 void SetTextColor(QWidget* w, const QColor& c, QPalette::ColorRole role = QPalette::WindowText)
@@ -97,11 +82,7 @@ void TfmMain::BuildWindow()
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(736, 456);
-    setFont(MakeFont(QStringLiteral("MS Sans Serif"), 11));
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    ApplyWindowLook(*this);
 
     // Created from the bottom of the stacking order to the top.
     RzBackground1 = new TGradient(Qt::white, BgrColor(15653851), this);

@@ -140,6 +140,15 @@ std::string OptionsHelp()
     return out;
 }
 
+// The port names as the operator's system shows them.
+#ifdef _WIN32
+const char* const kPortHelp = "ПОРТ: COM1, COM2 … — имена портов Windows, как в диспетчере устройств (раздел\n"
+                              "«Порты (COM и LPT)»); COM10 и дальше пишутся так же, без \\\\.\\ впереди.\n";
+#else
+const char* const kPortHelp = "ПОРТ: COM1 … COM6 — как в списке портов окна (/dev/COMn, если он есть, иначе\n"
+                              "n-й имеющийся последовательный порт), или путь к устройству (/dev/ttyUSB0).\n";
+#endif
+
 // Where the operator reads on: the manual page and the operator's guide as
 // the package installs them; the Windows build ships neither.
 #ifdef _WIN32
@@ -200,6 +209,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             optionsEnded = true;
         } else if (a == "-h" || a == "--help") {
             out.Command = TCommand::Help;
+            return out;
+        } else if (a == "--version") {
+            out.Command = TCommand::Version;
             return out;
         } else if (a == "--each") {
             out.Each = true;
@@ -328,18 +340,16 @@ std::string HelpText(const std::string& copiesFolder)
     return "vostrel-cli — программатор радиостанций Vostrel без окна.\n"
            "\n"
            "Использование:\n" +
-           CommandsHelp() +
-           "\n"
-           "ПОРТ: COM1 … COM6 — как в списке портов окна (/dev/COMn, если он есть, иначе\n"
-           "n-й имеющийся последовательный порт), или путь к устройству (/dev/ttyUSB0).\n"
+           CommandsHelp() + "\n" + kPortHelp +
            "Несколько портов через запятую (COM1,COM2,COM4) работают одновременно, каждый\n"
            "со своей станцией; строки о ходе работы начинаются с [ПОРТ], в конце — итог по\n"
            "портам. read пишет по файлу на порт: ФАЙЛ-ПОРТ (станции.txt → станции-COM1.txt).\n"
            "Отказ одного порта не останавливает другие.\n"
            "\n"
-           "Параметры:\n" +
+           "Ключи:\n" +
            OptionsHelp() +
            "  -h, --help         эта справка\n"
+           "  --version          версия программы\n"
            "\n"
            "Перед программированием каждой станции её параметры сохраняются копией, после\n"
            "него — отправленные байты; папка копий:\n"

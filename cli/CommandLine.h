@@ -7,7 +7,7 @@
 
 namespace vostrel {
 
-enum class TCommand { None, Help, Read, Program, Restore, Show, Diff };
+enum class TCommand { None, Help, Version, Read, Program, Restore, Show, Diff };
 
 struct TCommandLine {
     TCommand Command = TCommand::None;

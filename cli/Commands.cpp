@@ -45,6 +45,9 @@ int Run(const TCommandLine& line, const TCliContext& context)
     case TCommand::Help:
         Emit(context.Out, HelpText(context.CopiesFolder));
         return ExitCode::Done;
+    case TCommand::Version:
+        Emit(context.Out, std::string("vostrel-cli ") + VOSTREL_VERSION + "\n");
+        return ExitCode::Done;
     case TCommand::Read:
         return RunRead(line, context);
     case TCommand::Program:

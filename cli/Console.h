@@ -64,8 +64,15 @@ bool IsTerminal(std::FILE* stream);
 // writer has closed it. Reads nothing: what it looks at stays for the answer.
 bool CanReadAnswer();
 // One line from standard input without its line end, in UTF-8 (a Windows
-// console is read in its own wide characters); nothing when an interrupt
-// came first or the input ended.
+// console is read in its own wide characters, a pipe in its console's code
+// page where it is not UTF-8); nothing when an interrupt came first or the
+// input ended.
 std::optional<std::string> ReadAnswerLine();
+
+#ifdef _WIN32
+// A piped answer's bytes in UTF-8: as given when they are UTF-8, otherwise
+// read in codePage (cmd and older tools write a pipe in the console's).
+std::string AnswerInUtf8(const std::string& bytes, unsigned codePage);
+#endif
 
 }  // namespace vostrel

@@ -30,6 +30,34 @@ std::string ResultWithoutPrefix(const std::string& line, const std::string& port
 
 namespace {
 
+// The rest of the line at where, without a closing full stop.
+std::string LineFrom(const std::string& text, std::size_t where)
+{
+    std::string line = text.substr(where, text.find('\n', where) - where);
+    while (!line.empty() && (line.back() == '.' || line.back() == ' '))
+        line.pop_back();
+    return line;
+}
+
+}  // namespace
+
+std::string OpenFailureWords(const std::string& failure)
+{
+    const std::string busy = "Порт занят: его держит другая программа";
+    const std::string reason = "Причина: ";
+    if (const std::size_t at = failure.find(busy); at != std::string::npos) {
+        std::string holders = LineFrom(failure, at + busy.size());
+        if (holders.rfind(": ", 0) == 0)
+            holders.erase(0, 2);
+        return holders.empty() ? "порт занят другой программой" : "порт занят: " + holders;
+    }
+    if (const std::size_t at = failure.find(reason); at != std::string::npos)
+        return "порт не открылся: " + LineFrom(failure, at + reason.size());
+    return "порт не открылся";
+}
+
+namespace {
+
 void AddLog(TPortRow& row, const std::string& line)
 {
     row.Log.push_back(line);
@@ -78,7 +106,7 @@ void ApplyEvent(TPortRow& row, const TPortEvent& e)
         AddLog(row, e.Time + "  " + e.Text);
         break;
     case TPortEvent::TKind::OpenFailed:
-        row.State = "отказ: порт не открылся";
+        row.State = "отказ: " + OpenFailureWords(e.Text);
         row.Why = e.Text;
         row.Failed = row.Ended = true;
         AddLog(row, e.Time + "  " + e.Text);

@@ -68,6 +68,11 @@ std::string PhaseWords(TSessionPhase phase, bool verifying);
 // time and port: what the row shows of the last station.
 std::string ResultWithoutPrefix(const std::string& line, const std::string& port);
 
+// What a row's state says of a port that did not open, from the opening's
+// failure text: a busy port names the programs holding it, any other the
+// system's reason; the whole text stays the row's tooltip.
+std::string OpenFailureWords(const std::string& failure);
+
 // Applies e to row, marking it dirty.
 void ApplyEvent(TPortRow& row, const TPortEvent& e);
 

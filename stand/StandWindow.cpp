@@ -4,6 +4,7 @@
 
 #include "BlockTexts.h"
 #include "Copies.h"
+#include "Look.h"
 #include "ParamFileLoad.h"
 #include "PortFinder.h"
 #include "StationPort.h"
@@ -13,7 +14,6 @@
 #include <QDate>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -25,9 +25,12 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace vostrel {
 
@@ -35,18 +38,25 @@ namespace {
 
 constexpr int kPortName = Qt::UserRole;
 constexpr int kPortAdapter = Qt::UserRole + 1;
+constexpr int kPortPath = Qt::UserRole + 2;  // the device, for its holders
+constexpr int kPortHeld = Qt::UserRole + 3;  // who else holds it, "" when nobody
+
+// "COM1 — /dev/ttyS0, description — занят: minicom (PID 41)".
+void SetItemText(QListWidgetItem* item)
+{
+    const QString name = item->data(kPortName).toString();
+    const QString adapter = item->data(kPortAdapter).toString();
+    const QString held = item->data(kPortHeld).toString();
+    QString text = adapter.isEmpty() || adapter == name ? name : name + QStringLiteral(" — ") + adapter;
+    if (!held.isEmpty())
+        text += QStringLiteral(" — занят: ") + held;
+    item->setText(text);
+    item->setForeground(held.isEmpty() ? QBrush() : QBrush(QColor(176, 0, 0)));
+}
 
 QString Q(const std::string& s)
 {
     return QString::fromStdString(s);
-}
-
-QFont Monospace()
-{
-    QFont f(QStringLiteral("Courier New"));
-    f.setStyleHint(QFont::Monospace);
-    f.setPointSize(9);
-    return f;
 }
 
 }  // namespace
@@ -81,10 +91,19 @@ TStandWindow::TStandWindow(const TStandOptions& options, const TStandSetup& setu
     ApplyOptions(options);
 }
 
-TStandWindow::~TStandWindow() = default;
+TStandWindow::~TStandWindow()
+{
+    if (m_holderLookup != nullptr) {
+        m_holderLookup->wait();
+        delete m_holderLookup;
+    }
+}
 
 void TStandWindow::Build()
 {
+    // The main window's font and ground; sizes are logical pixels, so a
+    // scaled desktop scales the whole window alike.
+    ApplyWindowLook(*this);
     resize(1180, 820);
     auto* top = new QVBoxLayout(this);
 
@@ -108,7 +127,7 @@ void TStandWindow::Build()
     txtFile = new QPlainTextEdit(fileBox);
     txtFile->setObjectName(QStringLiteral("txtFile"));
     txtFile->setReadOnly(true);
-    txtFile->setFont(Monospace());
+    txtFile->setFont(FixedFont(12));
     txtFile->setLineWrapMode(QPlainTextEdit::NoWrap);
     fileLayout->addWidget(txtFile, 1);
     lbRounding = new QLabel(fileBox);
@@ -149,11 +168,9 @@ void TStandWindow::Build()
     butStop = new QPushButton(QStringLiteral("Стоп"), portBox);
     butStop->setObjectName(QStringLiteral("butStop"));
     butStop->setEnabled(false);
-    QFont big = butStart->font();
-    big.setBold(true);
-    big.setPointSizeF(big.pointSizeF() * 1.3);
-    butStart->setFont(big);
-    butStop->setFont(big);
+    // As the main window's own big buttons.
+    butStart->setFont(Arial(15, true));
+    butStop->setFont(Arial(15, true));
     buttons->addWidget(butStart);
     buttons->addWidget(butStop);
     portLayout->addLayout(buttons, 5, 0, 1, 3);
@@ -184,7 +201,7 @@ void TStandWindow::Build()
     txtLog = new QPlainTextEdit(this);
     txtLog->setObjectName(QStringLiteral("txtLog"));
     txtLog->setReadOnly(true);
-    txtLog->setFont(Monospace());
+    txtLog->setFont(FixedFont(12));
     txtLog->setMaximumBlockCount(static_cast<int>(kRowLogLines));
 
     auto* shift = new QWidget(this);
@@ -309,9 +326,56 @@ void TStandWindow::RefreshPorts()
             item->setCheckState(Qt::Unchecked);
             item->setData(kPortName, Q(entry));
         }
-        item->setText(Q(entry) + QStringLiteral(" — ") + adapter);
         item->setData(kPortAdapter, adapter);
+        item->setData(kPortPath, choice != choices.end() ? Q(choice->Path) : QString());
         item->setToolTip(tip);
+        SetItemText(item);
+    }
+    LookForHolders();
+}
+
+void TStandWindow::LookForHolders()
+{
+    if (m_holderLookup != nullptr) {
+        m_lookAgain = true;
+        return;
+    }
+    std::vector<std::pair<QString, std::string>> devices;
+    for (int i = 0; i < lstPorts->count(); ++i) {
+        const QString path = lstPorts->item(i)->data(kPortPath).toString();
+        if (!path.isEmpty())
+            devices.emplace_back(lstPorts->item(i)->data(kPortName).toString(), path.toStdString());
+    }
+    // Walking every process's descriptors takes its time: never on the window's thread.
+    auto found = std::make_shared<std::vector<std::pair<QString, QString>>>();
+    m_holderLookup = QThread::create([devices, found] {
+        for (const auto& [name, path] : devices) {
+            QStringList holders;
+            for (const std::string& h : PortHolders(path))
+                holders << Q(h);
+            found->emplace_back(name, holders.join(QStringLiteral(", ")));
+        }
+    });
+    connect(m_holderLookup, &QThread::finished, this, [this, found] {
+        m_holderLookup->wait();
+        delete std::exchange(m_holderLookup, nullptr);
+        ShowHolders(*found);
+        if (std::exchange(m_lookAgain, false))
+            LookForHolders();
+    });
+    m_holderLookup->start();
+}
+
+void TStandWindow::ShowHolders(const std::vector<std::pair<QString, QString>>& found)
+{
+    for (const auto& [name, held] : found) {
+        for (int i = 0; i < lstPorts->count(); ++i) {
+            QListWidgetItem* item = lstPorts->item(i);
+            if (item->data(kPortName).toString() == name && item->data(kPortHeld).toString() != held) {
+                item->setData(kPortHeld, held);
+                SetItemText(item);
+            }
+        }
     }
 }
 
@@ -330,7 +394,9 @@ void TStandWindow::AddPort(const std::string& name, bool checked)
     item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
     item->setData(kPortName, Q(name));
     item->setData(kPortAdapter, Q(name));
+    item->setData(kPortPath, Q(name));
     item->setToolTip(QStringLiteral("Порт, названный путём: открывается как есть."));
+    LookForHolders();
 }
 
 std::vector<std::string> TStandWindow::CheckedPorts() const

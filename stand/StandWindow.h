@@ -15,6 +15,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QCheckBox;
@@ -24,6 +25,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
+class QThread;
 
 namespace vostrel {
 
@@ -60,6 +62,10 @@ private:
     void RefreshPorts();
     // Adds name to the port list (checked as asked) unless it is there.
     void AddPort(const std::string& name, bool checked);
+    // Asks, off the window's thread, which other programs hold the listed
+    // ports' devices; the list names them when the answer comes.
+    void LookForHolders();
+    void ShowHolders(const std::vector<std::pair<QString, QString>>& found);
     std::vector<std::string> CheckedPorts() const;
     void ShowMessage(const QString& text, bool error);
     void SetPreparing(bool on);
@@ -79,6 +85,8 @@ private:
     QElapsedTimer m_since;
     qint64 m_shiftMs = 0;  // the last shift's length, once it ended
     bool m_closeWhenDone = false;
+    QThread* m_holderLookup = nullptr;
+    bool m_lookAgain = false;  // the list changed while a lookup ran
     int m_logRow = -1;
     std::uint64_t m_logShown = 0;
 

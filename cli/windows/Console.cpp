@@ -50,21 +50,44 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
     return TRUE;
 }
 
+// Packets on the line now, over every port.
+std::atomic<int> g_packetsOnLine{0};
+// The session window, and whether it shows a reason for a refused end.
+std::atomic<HWND> g_sessionWindow{nullptr};
+bool g_refusing = false;
+constexpr UINT kPacketsOver = WM_APP + 1;
+constexpr wchar_t kHoldReason[] = L"Vostrel завершает обмен со станцией";
+
 // A console program learns of a log-off or shutdown only through a window of
-// its own: top-level, never shown, on a thread of its own.
+// its own: top-level, never shown, on a thread of its own. The query only
+// asks: another program may still refuse it, and the series goes on then.
+// The end itself comes with WM_ENDSESSION.
 LRESULT CALLBACK SessionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_QUERYENDSESSION:
-        g_interrupted = true;
-        // Shown to the operator while the session waits for us.
-        ::ShutdownBlockReasonCreate(window, L"Vostrel завершает обмен со станцией");
+        // A packet is never cut short; a critical end cannot be refused.
+        if (g_packetsOnLine > 0 && !(lParam & ENDSESSION_CRITICAL)) {
+            ::ShutdownBlockReasonCreate(window, kHoldReason);
+            g_refusing = true;
+            return FALSE;
+        }
         return TRUE;
     case WM_ENDSESSION:
         // Once this returns the process may be ended at any moment.
-        if (wParam)
+        if (wParam) {
+            g_interrupted = true;
+            ::ShutdownBlockReasonCreate(window, kHoldReason);
             HoldForGoodbye();
+        }
         ::ShutdownBlockReasonDestroy(window);
+        g_refusing = false;
+        return 0;
+    case kPacketsOver:
+        if (g_refusing && g_packetsOnLine == 0) {
+            ::ShutdownBlockReasonDestroy(window);
+            g_refusing = false;
+        }
         return 0;
     default:
         return ::DefWindowProcW(window, message, wParam, lParam);
@@ -80,20 +103,25 @@ void RunSessionWindow()
     if (!::RegisterClassW(&wc))
         return;
     // Not a message-only window: those get no session messages.
-    if (!::CreateWindowExW(0, wc.lpszClassName, L"vostrel-cli", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                           wc.hInstance, nullptr))
+    const HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"vostrel-cli", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+                                          nullptr, wc.hInstance, nullptr);
+    if (!window)
         return;
+    g_sessionWindow = window;
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0)
         ::DispatchMessageW(&msg);
 }
 
-// Output still buffered is written in the code page it was made for.
+// Output still buffered is written in the code page it was made for. Only
+// the two outputs: flushing every stream would wait on standard input's
+// lock.
 void RestoreConsole()
 {
     std::cout.flush();
     std::cerr.flush();
-    std::fflush(nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
     if (g_outputCodePage != 0)
         ::SetConsoleOutputCP(g_outputCodePage);
     if (g_inputCodePage != 0)
@@ -140,17 +168,71 @@ std::optional<std::string> ReadConsoleLine(HANDLE input)
     return Utf8(line);
 }
 
-std::optional<std::string> ReadPipedLine()
+// The code page a program writing into our pipe most likely used: the
+// console's as it was found, or the system's OEM one.
+UINT PipedCodePage()
 {
+    if (g_inputCodePage != 0 && g_inputCodePage != CP_UTF8)
+        return g_inputCodePage;
+    return ::GetOEMCP();
+}
+
+// A line from a pipe or a file, read from the handle itself and never
+// through the runtime's stdin, whose lock a read left waiting would hold
+// until exit. A pipe is read only once a byte waits, so an interrupt ends
+// the wait and no read is left behind. Byte by byte: what follows the line
+// stays in the pipe.
+std::optional<std::string> ReadPipedLine(HANDLE input)
+{
+    const bool pipe = ::GetFileType(input) == FILE_TYPE_PIPE;
     std::string line;
-    if (!std::getline(std::cin, line))
+    bool ended = false;
+    while (!ended) {
+        if (Interrupted())
+            return std::nullopt;
+        if (pipe) {
+            DWORD waiting = 0;
+            // Fails once the writer has closed the pipe and it is empty.
+            if (!::PeekNamedPipe(input, nullptr, 0, nullptr, &waiting, nullptr))
+                break;
+            if (waiting == 0) {
+                ::Sleep(20);
+                continue;
+            }
+        }
+        char byte = 0;
+        DWORD got = 0;
+        if (!::ReadFile(input, &byte, 1, &got, nullptr) || got == 0)
+            break;
+        ended = byte == '\n';
+        if (!ended)
+            line.push_back(byte);
+    }
+    // The input ended with nothing: no answer. A last line without its end
+    // counts.
+    if (!ended && line.empty())
         return std::nullopt;
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
-    return line;
+    return AnswerInUtf8(line, PipedCodePage());
 }
 
 }  // namespace
+
+std::string AnswerInUtf8(const std::string& bytes, unsigned codePage)
+{
+    if (bytes.empty())
+        return bytes;
+    const int size = static_cast<int>(bytes.size());
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0) > 0)
+        return bytes;
+    const int wide = ::MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    if (wide <= 0)
+        return bytes;
+    std::wstring text(static_cast<std::size_t>(wide), L'\0');
+    ::MultiByteToWideChar(codePage, 0, bytes.data(), size, text.data(), wide);
+    return Utf8(text);
+}
 
 void OpenClosedStandardStreams()
 {
@@ -168,12 +250,17 @@ void OpenClosedStandardStreams()
     }
 }
 
-// Windows has no job-control stops: nothing to hold back.
+// Windows has no job-control stops: only a session end looks at packets.
 void PacketBegins()
-{}
+{
+    ++g_packetsOnLine;
+}
 
 void PacketEnded()
-{}
+{
+    if (--g_packetsOnLine == 0 && g_sessionWindow.load())
+        ::PostMessageW(g_sessionWindow, kPacketsOver, 0, 0);
+}
 
 void HoldTerminalStopsInThisThread()
 {}
@@ -255,17 +342,19 @@ bool CanReadAnswer()
 
 std::optional<std::string> ReadAnswerLine()
 {
-    // Typed at the console: read wide. From a pipe or a file: UTF-8 as given.
+    // Typed at the console: read wide. From a pipe or a file: UTF-8, or the
+    // console's code page where it is not.
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE)
+        return std::nullopt;
     DWORD mode = 0;
-    const bool console = input != nullptr && input != INVALID_HANDLE_VALUE && ::GetConsoleMode(input, &mode);
+    if (!::GetConsoleMode(input, &mode))
+        return ReadPipedLine(input);
     // A console read does not end on Ctrl+C by itself: it runs aside, and is
     // left behind when an interrupt comes first.
     auto done = std::make_shared<std::promise<std::optional<std::string>>>();
     auto answer = done->get_future();
-    std::thread([done, console, input] {
-        done->set_value(console ? ReadConsoleLine(input) : ReadPipedLine());
-    }).detach();
+    std::thread([done, input] { done->set_value(ReadConsoleLine(input)); }).detach();
     while (answer.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
         if (Interrupted())
             return std::nullopt;

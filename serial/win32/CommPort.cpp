@@ -126,11 +126,12 @@ namespace {
 // driver that takes longer keeps its record and bytes, never freed under it.
 constexpr DWORD kCancelWaitMs = 2000;
 
-// How a transfer ended: the bytes it carried and the system's code (0 when
-// it completed).
+// How a transfer ended: the bytes it carried, the system's code (0 when it
+// completed) and whether this side cancelled it (a stop or its time).
 struct TTransferEnd {
     DWORD bytes = 0;
     DWORD error = 0;
+    bool cancelled = false;
 };
 
 // The port's transfer record, zeroed, its event cleared, room for count bytes.
@@ -158,14 +159,15 @@ TTransferEnd FinishTransfer(HANDLE h, TPortState& state, HANDLE stop, std::int32
     const DWORD limit = timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs);
     // The completion first: a transfer that ended together with a stop counts.
     const HANDLE events[2] = {ov.hEvent, stop};
+    TTransferEnd end;
     if (::WaitForMultipleObjects(stop ? 2 : 1, events, FALSE, limit) != WAIT_OBJECT_0) {
+        end.cancelled = true;
         ::CancelIoEx(h, &ov);
         if (::WaitForSingleObject(ov.hEvent, kCancelWaitMs) != WAIT_OBJECT_0) {
             (void)state.transfer.release();
-            return {0, ERROR_OPERATION_ABORTED};
+            return {0, ERROR_OPERATION_ABORTED, true};
         }
     }
-    TTransferEnd end;
     if (!::GetOverlappedResult(h, &ov, &end.bytes, FALSE))
         end.error = ::GetLastError();
     return end;
@@ -187,9 +189,13 @@ std::int32_t TCustomComm::WriteBytes(const void* buf, std::int32_t count)
     if (!::WriteFile(h, t.bytes.data(), static_cast<DWORD>(count), nullptr, &t.ov) &&
         ::GetLastError() != ERROR_IO_PENDING)
         throw ECommError("Write error", LastErrorCode());
-    // Stopped, timed out or failed on the way: -1, as on Linux; the bytes
-    // handed over until then still go out.
+    // Stopped or timed out: -1, as on Linux; the bytes handed over until
+    // then still go out. Failed by the device itself (a handle dead after
+    // sleep or hibernation, a pulled adapter): an error, as its first call
+    // would have raised.
     const TTransferEnd end = FinishTransfer(h, m_state, m_ioEvent.Handle(), m_writeTimeout);
+    if (end.error != 0 && !end.cancelled)
+        throw ECommError("Write error", static_cast<std::int32_t>(end.error));
     return end.error == 0 ? static_cast<std::int32_t>(end.bytes) : -1;
 }
 
@@ -218,8 +224,10 @@ std::int32_t TCustomComm::ReadBytes(void* buf, std::int32_t count)
         std::memcpy(buf, m_state.transfer->bytes.data(), std::min<std::size_t>(end.bytes, want));
     if (end.bytes > 0 || end.error == 0)
         return static_cast<std::int32_t>(end.bytes);
-    if (end.error == ERROR_OPERATION_ABORTED)
-        return -1;  // stopped by ClosePort or out of time
+    // Stopped by ClosePort or out of time. An abort this side never asked
+    // for is the device's (a handle dead after sleep): an error.
+    if (end.cancelled && end.error == ERROR_OPERATION_ABORTED)
+        return -1;
     throw ECommError("Read error", static_cast<std::int32_t>(end.error));
 }
 

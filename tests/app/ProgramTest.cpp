@@ -179,3 +179,30 @@ TEST(ProgramTest, ConfirmsReadsAndSaysGoodbyeOnItsOwnTimings)
 }
 
 }  // namespace
+
+// --version answers before the toolkit starts: with a platform that does not
+// exist, any window, or the application object itself, would abort the program.
+TEST(ProgramTest, VersionNeedsNoWindow)
+{
+    const struct {
+        const char* Name;
+        const char* Args;
+    } rows[] = {
+        {"alone", "--version"},
+        {"among the toolkit's own arguments", "-style fusion --version -reverse"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const std::string command =
+            std::string("QT_QPA_PLATFORM=no-such-platform '") + VOSTREL_PROGRAM + "' " + row.Args + " 2>/dev/null";
+        std::FILE* out = popen(command.c_str(), "r");
+        ASSERT_NE(out, nullptr);
+        std::string text;
+        char buffer[256];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+            text.append(buffer, n);
+        const int status = pclose(out);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(text, "vostrel " VOSTREL_VERSION "\n");
+    }
+}

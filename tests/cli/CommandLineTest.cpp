@@ -83,6 +83,7 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
         {"--log without a file", {"program", "COM1", "f.txt", "--log"}, TCommand::None},
         {"--log into the parameter file", {"program", "COM1", "f.txt", "--log", "f.txt"}, TCommand::None},
         {"--log into a port's output", {"read", "COM1,COM2", "-o", "f.txt", "--log", "f-COM2.txt"}, TCommand::None},
+        {"version", {"--version"}, TCommand::Version},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -107,6 +108,9 @@ TEST(CliCommandLine, CommandsOperandsAndOptions)
     for (const char* part :
          {"read", "program", "restore", "show", "diff", "--each", "--log", "130", "/nonexistent/copies"})
         EXPECT_NE(help.Out.find(part), std::string::npos) << part;
+    const TCaptured version = RunCli({"--version"});
+    EXPECT_EQ(version.Code, ExitCode::Done);
+    EXPECT_EQ(version.Out, "vostrel-cli " VOSTREL_VERSION "\n");
 }
 
 // The help's usage line of a command names an option exactly when the parser

@@ -63,11 +63,44 @@ TEST(PortRows, AFailureTurnsTheRowRedWithTheSystemsWords)
     ApplyEvent(row, end);
     EXPECT_TRUE(row.Failed);
     EXPECT_EQ(row.State, "отказ: Ошибка порта COM2: устройство отключено.");
+}
 
-    TPortRow unopened;
-    ApplyEvent(unopened, Event(TPortEvent::TKind::OpenFailed, "Не удалось открыть порт COM3"));
-    EXPECT_TRUE(unopened.Failed);
-    EXPECT_EQ(unopened.Why, "Не удалось открыть порт COM3");
+// A port that did not open says why in its row, a busy one who holds it; the
+// whole failure stays its tooltip.
+TEST(PortRows, APortThatDidNotOpenSaysWhyInItsRow)
+{
+    const std::string title = "Не удалось открыть порт /dev/ttyUSB0\n";
+    const std::string report = "\n\n/dev/ttyUSB0: USB-адаптер\nПорты в системе: /dev/ttyS0";
+    struct TCase {
+        const char* Name;
+        std::string Failure;
+        std::string State;
+    };
+    const std::vector<TCase> cases{
+        {"held by two programs",
+         title +
+             "Причина: устройство занято.\nПорт занят: его держит другая программа: minicom (PID 41), "
+             "screen (PID 42)." +
+             report,
+         "отказ: порт занят: minicom (PID 41), screen (PID 42)"},
+        {"a lock file with no holder named",
+         title +
+             "Причина: устройство занято.\nПорт занят: его держит другая "
+             "программа." +
+             report,
+         "отказ: порт занят другой программой"},
+        {"no rights", title + "Причина: отказано в доступе.\nНет прав на устройство: ..." + report,
+         "отказ: порт не открылся: отказано в доступе"},
+        {"no reason given", "Не удалось открыть порт COM3", "отказ: порт не открылся"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TPortRow row;
+        ApplyEvent(row, Event(TPortEvent::TKind::OpenFailed, c.Failure));
+        EXPECT_TRUE(row.Failed);
+        EXPECT_EQ(row.State, c.State);
+        EXPECT_EQ(row.Why, c.Failure);
+    }
 }
 
 // A shift of hours keeps no more than the last lines of each port's log.

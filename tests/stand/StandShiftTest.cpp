@@ -3,23 +3,31 @@
 // counted, «Стоп» and closing while the ports wait, and what it refuses
 // before a start.
 #include "EdgeBlocks.h"
+#include "Packets.h"
 #include "ParamBlock.h"
 #include "ParamFile.h"
 #include "ParamFileLoad.h"
 #include "Record.h"
+#include "SessionEnd.h"
 #include "StandWindow.h"
 #include "StationPort.h"
 #include "StationSimulator.h"
 
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vostrel {
@@ -65,6 +73,42 @@ std::size_t RowsWith(const std::vector<std::vector<std::string>>& rows, const st
 {
     return static_cast<std::size_t>(std::count_if(
         rows.begin(), rows.end(), [&](const auto& r) { return r.size() == 8 && r[1] == port && r[4] == event; }));
+}
+
+// Points link at target in one step, as a device's link comes back.
+void PointLink(const fs::path& link, const std::string& target)
+{
+    const fs::path fresh = link.string() + ".new";
+    fs::remove(fresh);
+    fs::create_symlink(target, fresh);
+    fs::rename(fresh, link);
+}
+
+// Calls begins once, on the simulator's thread, at the first byte after the
+// number of the utility's first packet numbered number.
+std::function<void(const LineByte&)> AtPacket(std::uint8_t number, std::function<void()> begins)
+{
+    struct TState {
+        bool InPacket = false, Dle = false, NumberNext = false, Done = false;
+    };
+    return [number, begins, st = std::make_shared<TState>()](const LineByte& b) {
+        if (b.FromStation || st->Done)
+            return;
+        if (st->NumberNext) {
+            st->NumberNext = false;
+            st->Done = b.Byte == number;
+            if (st->Done)
+                begins();
+        } else if (!st->InPacket) {
+            st->InPacket = st->NumberNext = b.Byte == kDle;
+        } else if (st->Dle) {
+            // A doubled DLE is data; DLE ETX ends the packet.
+            st->InPacket = b.Byte != kEtx;
+            st->Dle = false;
+        } else {
+            st->Dle = b.Byte == kDle;
+        }
+    };
 }
 
 class StandShift : public ::testing::Test {
@@ -294,6 +338,188 @@ TEST_F(StandShift, WhatIsRefusedBeforeTheStartIsSaidInTheWindow)
         EXPECT_TRUE(!c.AtStart || says()) << message->text().toStdString();
     }
     EXPECT_EQ(a.GreetingCount() + static_cast<int>(a.Packets().size()), 0);
+}
+
+// A station connected when the shift ends, by «Стоп» or by the desktop's
+// session ending (SIGTERM), gets its goodbye after its answer.
+TEST_F(StandShift, AStationInTheAnswersWindowGetsItsGoodbyeAtTheEnd)
+{
+    for (const bool bySignal : {false, true}) {
+        SCOPED_TRACE(bySignal ? "SIGTERM" : "«Стоп»");
+        std::atomic<TStandWindow*> target{nullptr};
+        std::atomic<bool> ended{false};
+        StationConfig config;
+        config.GreetOnWait = true;
+        config.AnswerDelay = std::chrono::milliseconds(700);
+        // The end comes as soon as the confirmation is out: the answer is due.
+        config.OnByte = AtPacket(kPacketConfirm, [&] {
+            ended = true;
+            if (bySignal)
+                ::kill(::getpid(), SIGTERM);
+            else
+                QMetaObject::invokeMethod(
+                    target.load(), [&] { target.load()->StopShift(); }, Qt::QueuedConnection);
+        });
+        StationSimulator a(config);
+        TStandWindow window(Options({a.SlavePath()}), setup);
+        target = &window;
+        if (bySignal)
+            CloseOnSessionEnd(window);
+        window.show();
+        ASSERT_TRUE(window.StartShift());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ended.load(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.ShiftRunning(); }, 15000));
+        EXPECT_TRUE(!bySignal || QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
+        EXPECT_EQ(window.Rows()[0].State, "остановлен");
+
+        EXPECT_EQ(a.AnswerCount(), 1);
+        EXPECT_EQ(a.GoodbyeCount(), 1);
+        const auto packets = a.Packets();
+        ASSERT_FALSE(packets.empty());
+        EXPECT_EQ(packets.back().Number, kPacketClosing);
+        EXPECT_TRUE(a.ProgrammedBlocks().empty());
+        const auto trace = a.Trace();
+        const auto answer = std::find_if(trace.rbegin(), trace.rend(), [](const LineByte& b) { return b.FromStation; });
+        ASSERT_NE(answer, trace.rend());
+        EXPECT_LT(answer->Time, packets.back().End);
+    }
+}
+
+// The close lands while packet 09 goes out: the packet is finished whole, and
+// only then do the port and the window close.
+TEST_F(StandShift, ClosingWhilePacket09GoesOutFinishesThePacket)
+{
+    std::atomic<TStandWindow*> target{nullptr};
+    std::atomic<bool> closing{false};
+    SimClock::time_point closedAt{};
+    StationConfig config;
+    config.GreetOnWait = true;
+    config.OnByte = AtPacket(kPacketProgram, [&] {
+        closing = true;
+        QMetaObject::invokeMethod(
+            target.load(),
+            [&] {
+                closedAt = SimClock::now();
+                target.load()->close();
+            },
+            Qt::QueuedConnection);
+    });
+    StationSimulator a(config);
+    TStandWindow window(Options({a.SlavePath()}), setup);
+    target = &window;
+    window.show();
+    ASSERT_TRUE(window.StartShift());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return closing.load(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible() && !window.ShiftRunning(); }, 15000));
+
+    const auto blocks = a.ProgrammedBlocks();
+    ASSERT_EQ(blocks.size(), 1u);
+    EXPECT_TRUE(blocks[0].CrcOk);
+    EXPECT_EQ(blocks[0].Data, expected);
+    EXPECT_LT(closedAt, blocks[0].End) << "the close came after the packet";
+    EXPECT_EQ(a.Packets().back().Number, kPacketProgram);
+    const auto record = RecordRows(ReadText(dir / "shift.csv"));
+    EXPECT_EQ(RowsWith(record, a.SlavePath(), RecordEvent::Programmed), 1u);
+}
+
+// The adapter pulled out mid-shift and plugged back: its link now leads to a
+// new device, where the port resumes and programs the next station.
+TEST_F(StandShift, AnAdapterPluggedBackBehindItsLinkResumes)
+{
+    StationConfig config;
+    config.GreetOnWait = true;
+    auto first = std::make_unique<StationSimulator>(config);
+    const fs::path link = dir / "ttyUSB0";
+    PointLink(link, first->SlavePath());
+    TStandWindow window(Options({link.string()}), setup);
+    window.show();
+    ASSERT_TRUE(window.StartShift());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Rows()[0].Counts.Programmed == 1; }, 20000));
+    QTest::qWait(300);  // in the thank-you pause
+    first->HangUp();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Rows()[0].State == "порт пропал — ждём его"; }, 10000));
+    first.reset();
+    StationSimulator second(config);
+    PointLink(link, second.SlavePath());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Rows()[0].Counts.Programmed == 2; }, 30000));
+    Child<QPushButton>(window, "butStop")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.ShiftRunning(); }, 20000));
+
+    const TPortRow& row = window.Rows()[0];
+    EXPECT_FALSE(row.Failed);
+    EXPECT_EQ(row.Counts.Outages, 1);
+    ASSERT_EQ(second.ProgrammedBlocks().size(), 1u);
+    EXPECT_EQ(second.ProgrammedBlocks()[0].Data, expected);
+    const auto record = RecordRows(ReadText(dir / "shift.csv"));
+    EXPECT_EQ(RowsWith(record, link.string(), RecordEvent::PortGone), 1u);
+    EXPECT_EQ(RowsWith(record, link.string(), RecordEvent::Programmed), 2u);
+}
+
+// Another program holding the device is named in the port list before the
+// start, and in the row when the start finds it still there.
+TEST_F(StandShift, AHeldPortNamesItsHolder)
+{
+    StationSimulator a;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open(a.SlavePath().c_str(), O_RDWR | O_NOCTTY);
+        const char b = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 1 : 0;
+        [[maybe_unused]] const auto n = ::write(ready[1], &b, 1);
+        ::pause();
+        _exit(0);
+    }
+    char held = 0;
+    ASSERT_EQ(::read(ready[0], &held, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    const std::string pid = "(PID " + std::to_string(holder) + ")";
+    {
+        TStandWindow window(Options({a.SlavePath()}), setup);
+        const QListWidget* list = Child<QListWidget>(window, "lstPorts");
+        const bool named = QTest::qWaitFor(
+            [&] {
+                return list->count() > 0 &&
+                       list->item(list->count() - 1)->text().toStdString().find("занят: ") != std::string::npos;
+            },
+            10000);
+        EXPECT_TRUE(named);
+        EXPECT_NE(list->item(list->count() - 1)->text().toStdString().find(pid), std::string::npos);
+        ASSERT_TRUE(window.StartShift());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.ShiftRunning(); }, 10000));
+        const TPortRow& row = window.Rows()[0];
+        EXPECT_TRUE(row.Failed);
+        EXPECT_EQ(row.State.rfind("отказ: порт занят: ", 0), 0u) << row.State;
+        EXPECT_NE(row.State.find(pid), std::string::npos) << row.State;
+    }
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(held, 1);
+}
+
+// Run once per desktop scale (QT_SCALE_FACTOR): the main window's font in
+// logical pixels, every button's caption fits it, and the picture is kept.
+TEST_F(StandShift, StandScaleCaptionsFit)
+{
+    StationSimulator a;
+    TStandWindow window(Options({a.SlavePath()}), setup);
+    window.show();
+    QTest::qWait(300);
+    EXPECT_EQ(window.font().pixelSize(), 11);
+    EXPECT_EQ(window.palette().color(QPalette::Window), QColor(Qt::white));
+    int checked = 0;
+    for (const QPushButton* b : window.findChildren<QPushButton*>()) {
+        SCOPED_TRACE(b->text().toStdString());
+        ++checked;
+        EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), b->contentsRect().width());
+        EXPECT_LE(b->fontMetrics().height(), b->contentsRect().height());
+    }
+    EXPECT_GE(checked, 6);
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
+    const QString shot = QStringLiteral(VOSTREL_SHOTS "/stand-x%1.png").arg(scale);
+    EXPECT_TRUE(window.grab().save(shot)) << shot.toStdString();
 }
 
 }  // namespace vostrel
