@@ -31,12 +31,10 @@ int main(int argc, char* argv[])
     // Before the copies folder is asked for: the window's and the CLI's.
     vostrel::SetApplicationNames();
     vostrel::TStandWindow window(options, vostrel::DefaultStandSetup());
-#ifndef _WIN32
     // A log-off or shutdown ends the shift as «Стоп» does: the stations on
-    // the line get their goodbye before the program ends. (Windows answers
-    // the system's query per window: the bench's comes with its build there.)
+    // the line get their goodbye before the program ends (on Windows,
+    // stand/windows/SessionEnd.cpp).
     vostrel::CloseOnSessionEnd(window);
-#endif
     window.show();
     return QApplication::exec();
 }
