@@ -8,16 +8,11 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cstdint>
-
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace vostrel {
 
 TShift::TShift(TShiftSetup setup, QObject* parent) : QObject(parent), m_setup(std::move(setup))
 {
-    m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     m_context.CopiesFolder = m_setup.CopiesFolder;
     m_context.LockDir = m_setup.LockDir;
     m_context.Timings = m_setup.Timings;
@@ -34,7 +29,7 @@ TShift::TShift(TShiftSetup setup, QObject* parent) : QObject(parent), m_setup(st
                 },
                 Qt::QueuedConnection);
         };
-        return std::make_unique<TStandView>(std::move(post), m_wake, m_stop);
+        return std::make_unique<TStandView>(std::move(post), m_wake.Descriptor(), m_stop);
     };
 }
 
@@ -44,8 +39,6 @@ TShift::~TShift()
         Stop();
         m_worker.join();
     }
-    if (m_wake >= 0)
-        ::close(m_wake);
 }
 
 bool TShift::Start(const TRunPlan& plan, const TParamFile& file, const std::string& recordPath, std::string& why)
@@ -73,8 +66,7 @@ bool TShift::Start(const TRunPlan& plan, const TParamFile& file, const std::stri
     m_plan = plan;
     m_file = file;
     m_stop = false;
-    std::uint64_t drained = 0;
-    [[maybe_unused]] const ssize_t n = ::read(m_wake, &drained, sizeof drained);
+    m_wake.Clear();
     m_worker = std::thread([this] { Run(); });
     return true;
 }
@@ -82,8 +74,7 @@ bool TShift::Start(const TRunPlan& plan, const TParamFile& file, const std::stri
 void TShift::Stop()
 {
     m_stop = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_wake, &one, sizeof one);
+    m_wake.Raise();
 }
 
 void TShift::Run()

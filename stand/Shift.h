@@ -8,6 +8,7 @@
 #include "PortRuns.h"
 #include "Record.h"
 #include "SessionContext.h"
+#include "StopWake.h"
 
 #include <QObject>
 
@@ -62,7 +63,7 @@ private:
     TRunPlan m_plan;
     TParamFile m_file;
     std::atomic<bool> m_stop{false};
-    int m_wake = -1;  // an eventfd, readable once a stop came
+    TStopWake m_wake;
     std::thread m_worker;
 };
 

@@ -4,8 +4,6 @@
 
 #include <QTime>
 
-#include <poll.h>
-
 namespace vostrel {
 
 TStandView::TStandView(std::function<void(TPortEvent)> post, int wake, const std::atomic<bool>& stop)
@@ -51,27 +49,6 @@ void TStandView::Post(TPortEvent::TKind kind, const std::string& text, const std
         e.Counts = {m_run->Programmed, m_run->Verified, m_run->NotVerified, m_session->Refused(), m_run->Outages};
     }
     m_post(std::move(e));
-}
-
-bool TStandView::WaitLineOrStop(int descriptor, int timeoutMs)
-{
-    if (descriptor < 0)
-        return false;
-    if (m_stop.load())
-        return true;
-    pollfd p[2] = {{descriptor, POLLIN, 0}, {m_wake, POLLIN, 0}};
-    // EINTR too is a reason to look again.
-    ::poll(p, 2, timeoutMs);
-    return true;
-}
-
-bool TStandView::WaitLine(int descriptor, int timeoutMs)
-{
-    if (descriptor < 0)
-        return false;
-    pollfd p{descriptor, POLLIN, 0};
-    ::poll(&p, 1, timeoutMs);
-    return true;
 }
 
 }  // namespace vostrel

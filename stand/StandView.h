@@ -18,7 +18,9 @@ class TStationSession;
 class TStandView : public ISessionView {
 public:
     // post hands an event to the window's thread and returns at once; wake
-    // is a descriptor that polls readable once a stop came.
+    // is a descriptor that polls readable once a stop came, -1 where the
+    // waits do not sleep (TStopWake). The waits are each platform's own
+    // (posix/Waits.cpp, windows/Waits.cpp).
     TStandView(std::function<void(TPortEvent)> post, int wake, const std::atomic<bool>& stop);
 
     // On the port's thread, before its work: the counts each event carries

@@ -19,16 +19,22 @@ int main(int argc, char* argv[])
         std::fputs(vostrel::StandHelp().c_str(), stdout);
         return 0;
     }
+#ifdef _WIN32
+    // Built with MinGW, Qt keeps the stack of its compiled regular
+    // expressions in a thread_local whose destructor, at the thread's end,
+    // reads freed storage: a port's thread that got one crashed the program
+    // as it ended at «Стоп». Without the compiler there is no such stack, and
+    // the program's few patterns need no speed.
+    qputenv("QT_ENABLE_REGEXP_JIT", "0");
+#endif
     const auto app = vostrel::MakeApplication(argc, argv);
     // Before the copies folder is asked for: the window's and the CLI's.
     vostrel::SetApplicationNames();
     vostrel::TStandWindow window(options, vostrel::DefaultStandSetup());
-#ifndef _WIN32
     // A log-off or shutdown ends the shift as «Стоп» does: the stations on
-    // the line get their goodbye before the program ends. (Windows answers
-    // the system's query per window: the bench's comes with its build there.)
+    // the line get their goodbye before the program ends (on Windows,
+    // stand/windows/SessionEnd.cpp).
     vostrel::CloseOnSessionEnd(window);
-#endif
     window.show();
     return QApplication::exec();
 }

@@ -1,7 +1,8 @@
 // Paints the program's icon at one pixel size into a PNG file, or at several
 // into a Windows .ico, so the packaged bitmaps are made at build time from the
-// same shapes as the scalable SVG beside this file (the Qt Svg module is not
-// available to render that one).
+// same shapes as the scalable SVGs beside this file (the Qt Svg module is not
+// available to render them). --stand paints the bench's icon instead: the
+// same station before a second one.
 #include <QBuffer>
 #include <QByteArray>
 #include <QColor>
@@ -22,9 +23,27 @@ namespace {
 // Every coordinate is in the SVG's 256 x 256 user space.
 constexpr double kDesignSize = 256.0;
 
-void paintIcon(QPainter& p)
+// The second station behind, for the bench (org.example.Vostrel.Stand.svg);
+// the first is then drawn 40 units to the right, over it.
+void paintSecondStation(QPainter& p)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x2c, 0x3e, 0x50));
+    p.drawRoundedRect(QRectF(44, 84, 12, 32), 5, 5);
+    p.setBrush(QColor(0x5d, 0x6d, 0x7e));
+    p.drawRoundedRect(QRectF(28, 112, 96, 124), 16, 16);
+    p.setPen(QPen(QColor(0x1e, 0x6b, 0x45), 3.0));
+    p.setBrush(QColor(0x9b, 0xe7, 0xb4));
+    p.drawRoundedRect(QRectF(40, 128, 52, 30), 5, 5);
+}
+
+void paintIcon(QPainter& p, bool stand)
 {
     p.setRenderHint(QPainter::Antialiasing, true);
+    if (stand) {
+        paintSecondStation(p);
+        p.translate(40, 0);
+    }
 
     // Waves around the antenna tip: two arcs on each side, 70 degrees wide.
     QPen wave(QColor(0xe0, 0x7a, 0x1f), 10.0, Qt::SolidLine, Qt::RoundCap);
@@ -59,13 +78,13 @@ void paintIcon(QPainter& p)
     }
 }
 
-QImage paintAt(int size)
+QImage paintAt(int size, bool stand)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.scale(size / kDesignSize, size / kDesignSize);
-    paintIcon(p);
+    paintIcon(p, stand);
     return image;
 }
 
@@ -118,11 +137,11 @@ QByteArray iconEntry(const QImage& painted)
     return out;
 }
 
-QByteArray iconFile(const std::vector<int>& sizes)
+QByteArray iconFile(const std::vector<int>& sizes, bool stand)
 {
     std::vector<QByteArray> entries;
     for (int size : sizes) {
-        entries.push_back(iconEntry(paintAt(size)));
+        entries.push_back(iconEntry(paintAt(size, stand)));
     }
     QByteArray out;
     putLE(out, 0, 2);
@@ -159,6 +178,13 @@ int parseSize(const char* program, const char* text)
 
 int main(int argc, char** argv)
 {
+    char* program = argv[0];
+    const bool stand = argc >= 2 && std::string(argv[1]) == "--stand";
+    if (stand) {
+        --argc;
+        ++argv;
+        argv[0] = program;
+    }
     // The Windows programs' icon: several sizes in one .ico, for windres.
     if (argc >= 4 && std::string(argv[1]) == "--ico") {
         std::vector<int> sizes;
@@ -171,7 +197,7 @@ int main(int argc, char** argv)
             sizes.push_back(size);
         }
         QSaveFile file(QString::fromLocal8Bit(argv[2]));
-        const QByteArray data = iconFile(sizes);
+        const QByteArray data = iconFile(sizes, stand);
         if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit()) {
             std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[2]);
             return 1;
@@ -179,11 +205,12 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s SIZE OUTPUT.png\n       %s --ico OUTPUT.ico SIZE...\n", argv[0], argv[0]);
+        std::fprintf(stderr, "usage: %s [--stand] SIZE OUTPUT.png\n       %s [--stand] --ico OUTPUT.ico SIZE...\n",
+                     argv[0], argv[0]);
         return 2;
     }
     const int size = parseSize(argv[0], argv[1]);
-    if (!paintAt(size).save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+    if (!paintAt(size, stand).save(QString::fromLocal8Bit(argv[2]), "PNG")) {
         std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[2]);
         return 1;
     }

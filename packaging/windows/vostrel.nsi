@@ -1,6 +1,7 @@
-; The Windows installer: one folder under Program Files with the program and
-; everything tools/windows-deploy gathered beside it, a Start-menu entry, an
-; Add/Remove Programs entry and an uninstaller. Built by tools/windows-package
+; The Windows installer: one folder under Program Files with the programs and
+; everything tools/windows-deploy gathered beside them, Start-menu entries for
+; the window and the bench window, an Add/Remove Programs entry and an
+; uninstaller. Built by tools/windows-package
 ; with
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DSTAGE=folder -DLICENSE=file
 ;     -DFILELIST=uninstall-files.nsh -DICON=vostrel.ico -DOUTFILE=setup.exe
@@ -94,7 +95,7 @@ Function ${un}RefuseWhileRunning
   ${Next}
   ${If} $2 = 1
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-      "Программа Vostrel или vostrel-cli сейчас работает.$\r$\nЗакройте её и нажмите «Повтор»." \
+      "Программа Vostrel, стенд Vostrel или vostrel-cli сейчас работает.$\r$\nЗакройте её и нажмите «Повтор»." \
       /SD IDCANCEL IDRETRY retry
     SetErrorLevel 2
     Quit
@@ -149,6 +150,7 @@ Section "Vostrel" SecProgram
   File /r "${STAGE}/*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Vostrel.lnk" "$INSTDIR\vostrel.exe"
+  CreateShortCut "$SMPROGRAMS\Vostrel — стенд.lnk" "$INSTDIR\vostrel-stand.exe"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vostrel"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -167,6 +169,7 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\Vostrel.lnk"
+  Delete "$SMPROGRAMS\Vostrel — стенд.lnk"
   ; Only what this version installed; the folder goes only when that leaves
   ; it empty.
   !include "${FILELIST}"
