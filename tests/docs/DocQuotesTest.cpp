@@ -76,7 +76,7 @@ TEST(DocQuotes, TheRuleTellsTheProgramsTextsFromOthers)
         {"a usage line of the help", "program ПОРТ[,ПОРТ...] ФАЙЛ [--each] [--verify] [--log ФАЙЛ] [-v]", true},
         {"a summary reason", "(поток не запущен)", true},
         {"a summary reason no program gives", "(порт сгорел)", false},
-        {"the installer's refusal", "Программа Vostrel или vostrel-cli сейчас работает.", true},
+        {"the installer's refusal", "Программа Vostrel, стенд Vostrel или vostrel-cli сейчас работает.", true},
     };
     for (const auto& q : quotes) {
         SCOPED_TRACE(q.Name);
