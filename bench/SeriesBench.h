@@ -4,6 +4,7 @@
 
 #include "Packets.h"
 #include "ParamBlock.h"
+#include "ParamFile.h"
 #include "StationSimulator.h"
 
 #include <algorithm>
@@ -116,6 +117,24 @@ inline void PointLink(const std::filesystem::path& link, const std::string& targ
     std::filesystem::remove(fresh, ignored);
     std::filesystem::create_symlink(target, fresh);
     std::filesystem::rename(fresh, link);
+}
+
+// The series' plan: a station as a bench programs it, written to path; the
+// block it programs.
+inline TByteArray WriteBenchPlan(const std::filesystem::path& path)
+{
+    TParamFile file;
+    file.Set.StepCode = 0;
+    file.Set.RxFreq = {145575.0L, 150000.0L};
+    file.Set.TxFreq = {145575.0L, 160000.0L};
+    file.Set.Simplex = {true, false};
+    file.Set.PowerCode = {3, 1};
+    file.Set.XoffAfter = 100;
+    file.Set.RxPause = 10;
+    file.Set.KodPaketSize = 24;
+    std::ofstream(path) << FormatParamFile(file);
+    TNullLog quiet;
+    return ProgrammingBlock(file.Set, quiet);
 }
 
 }  // namespace vostrel

@@ -253,18 +253,7 @@ int main(int argc, char* argv[])
 
     const fs::path dir = fs::temp_directory_path() / ("vostrel-bench-stand-" + std::to_string(getpid()));
     fs::create_directories(dir);
-    TParamFile file;
-    file.Set.StepCode = 0;
-    file.Set.RxFreq = {145575.0L, 150000.0L};
-    file.Set.TxFreq = {145575.0L, 160000.0L};
-    file.Set.Simplex = {true, false};
-    file.Set.PowerCode = {3, 1};
-    file.Set.XoffAfter = 100;
-    file.Set.RxPause = 10;
-    file.Set.KodPaketSize = 24;
-    std::ofstream(dir / "series.txt") << FormatParamFile(file);
-    TNullLog quiet;
-    const TByteArray block = ProgrammingBlock(file.Set, quiet);
+    const TByteArray block = WriteBenchPlan(dir / "series.txt");
     const double lineRate = PrintLineCycle(block);
 
     std::printf("\nThe stand window, %d stations per port; per port the median cycle between packets 09,\n"
