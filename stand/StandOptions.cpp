@@ -64,6 +64,8 @@ TStandOptions ParseStandOptions(const std::vector<std::string>& args)
             o.Start = true;
         } else if (name == "--help" || name == "-h") {
             o.Help = true;
+        } else if (name == "--version") {
+            o.Version = true;
         } else if (name.rfind('-', 0) == 0) {
             o.Error = "неизвестный параметр " + name;
         } else {
@@ -80,12 +82,17 @@ std::string StandHelp()
     return "Использование: vostrel-stand [--ports P1,P2,...] [--file ФАЙЛ] [--log ФАЙЛ] [--verify] [--start]\n"
            "Стенд: станции программируются одна за другой на нескольких портах сразу.\n"
            "\n"
+#ifdef _WIN32
+           "  --ports P1,P2,...  порты стенда: COM1, COM2 … — как в диспетчере устройств\n"
+#else
            "  --ports P1,P2,...  порты стенда: COM1..COM6 или пути устройств (/dev/ttyUSB0)\n"
+#endif
            "  --file ФАЙЛ        файл параметров, которым программируются станции\n"
            "  --log ФАЙЛ         журнал смены (CSV, как у vostrel-cli --log);\n"
            "                     без него — файл дня в папке данных (records/стенд-ГГГГ-ММ-ДД.csv)\n"
            "  --verify           проверять каждую станцию: читать её ещё раз после программирования\n"
            "  --start            начать смену сразу, когда файл и порты заданы\n"
+           "  --version          версия программы\n"
            "  -h, --help         эта справка\n";
 }
 

@@ -14,6 +14,7 @@ struct TStandOptions {
     bool Verify = false;             // --verify: each station read back
     bool Start = false;              // --start: begin once the file and the ports are given
     bool Help = false;               // --help / -h
+    bool Version = false;            // --version
     // Why the line was not understood, Russian; "" when it was. What was
     // understood before the mistake is kept.
     std::string Error;

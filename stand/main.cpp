@@ -1,4 +1,5 @@
-// vostrel-stand: the bench window. --help is answered without a window.
+// vostrel-stand: the bench window. --help and --version are answered without
+// a window.
 #include "Application.h"
 #include "Copies.h"
 #include "SessionEnd.h"
@@ -17,6 +18,10 @@ int main(int argc, char* argv[])
     const vostrel::TStandOptions options = vostrel::ParseStandOptions(args);
     if (options.Help && options.Error.empty()) {
         std::fputs(vostrel::StandHelp().c_str(), stdout);
+        return 0;
+    }
+    if (options.Version && options.Error.empty()) {
+        std::fputs("vostrel-stand " VOSTREL_VERSION "\n", stdout);
         return 0;
     }
 #ifdef _WIN32

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+
 namespace vostrel {
 
 TEST(StandOptions, LinesGoodAndBad)
@@ -62,6 +66,30 @@ TEST(StandOptions, LinesGoodAndBad)
             EXPECT_NE(o.Error.find("vostrel-stand --help"), std::string::npos) << o.Error;
         }
         EXPECT_EQ(o.Verify, c.Verify);
+    }
+}
+
+// A shortcut's --help or --version is answered without a window: with no
+// platform to show one on, the program would abort instead.
+TEST(StandOptions, HelpAndVersionNeedNoWindow)
+{
+    const struct {
+        const char* Args;
+        const char* Begins;
+    } rows[] = {{"--version", "vostrel-stand " VOSTREL_VERSION "\n"}, {"--help", "Использование: vostrel-stand"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Args);
+        const std::string command =
+            std::string("QT_QPA_PLATFORM=no-such-platform '") + VOSTREL_STAND + "' " + row.Args + " 2>/dev/null";
+        std::FILE* out = popen(command.c_str(), "r");
+        ASSERT_NE(out, nullptr);
+        std::string text;
+        char buffer[256];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
+            text.append(buffer, n);
+        const int status = pclose(out);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(text.rfind(row.Begins, 0), 0u) << text;
     }
 }
 
