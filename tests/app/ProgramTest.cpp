@@ -1,6 +1,7 @@
 // The built program itself, with its own timings, against a simulated station
 // that stands in for its "COM1" inside a private mount namespace.
 #include "ChildGuard.h"
+#include "CommandOutput.h"
 #include "Packets.h"
 #include "ParamFile.h"
 #include "SentAt.h"
@@ -195,13 +196,9 @@ TEST(ProgramTest, VersionNeedsNoWindow)
         SCOPED_TRACE(row.Name);
         const std::string command =
             std::string("QT_QPA_PLATFORM=no-such-platform '") + VOSTREL_PROGRAM + "' " + row.Args + " 2>/dev/null";
-        std::FILE* out = popen(command.c_str(), "r");
-        ASSERT_NE(out, nullptr);
-        std::string text;
-        char buffer[256];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
-            text.append(buffer, n);
-        const int status = pclose(out);
+        int status = -1;
+        const std::string text = CommandOutput(command, status);
+        ASSERT_NE(status, -1);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         EXPECT_EQ(text, "vostrel " VOSTREL_VERSION "\n");
     }

@@ -32,17 +32,6 @@ protected:
     }
 };
 
-bool Eventually(const std::function<bool()>& pred, std::chrono::milliseconds limit)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
 }  // namespace
 
 TEST_F(CliReturn, APtyByItsKernelNameIsNotResumedWhenAnotherTakesItsNumber)
@@ -51,9 +40,9 @@ TEST_F(CliReturn, APtyByItsKernelNameIsNotResumedWhenAnotherTakesItsNumber)
     const std::string kernelName = gone->SlavePath();
     TCliRun run({"program", kernelName, (dir / "plan.txt").string(), "--each"}, env, dir);
     ASSERT_TRUE(run.Started());
-    ASSERT_TRUE(Eventually([&] { return gone->PurgeCount() > 0; }, 20s)) << run.Err();
+    ASSERT_TRUE(Eventually([&] { return gone->PurgeCount() > 0; }, 20000)) << run.Err();
     gone->HangUp();
-    ASSERT_TRUE(Eventually([&] { return run.Err().find("Порт закрыт") != std::string::npos; }, 20s)) << run.Err();
+    ASSERT_TRUE(Eventually([&] { return run.Err().find("Порт закрыт") != std::string::npos; }, 20000)) << run.Err();
     gone.reset();
 
     // The kernel hands out the lowest free number: take ptys until one has it.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -187,6 +189,18 @@ private:
     std::string m_piped;
     TChildGuard m_child;  // last: stopped once the input and output are closed
 };
+
+// Polls pred every 50 ms for up to ms: for conditions over processes and
+// simulators that say nothing when they come true.
+inline bool Eventually(const std::function<bool()>& pred, int ms)
+{
+    for (int waited = 0; !pred(); waited += 50) {
+        if (waited > ms)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
 
 // A test's own scratch folder, named by kind and test, with a data folder
 // for the copies and the environment that points the program at it.

@@ -78,17 +78,6 @@ std::vector<fs::path> Copies(const fs::path& data, const std::string& suffix)
     return out;
 }
 
-// Polls pred for up to ms: for conditions over several simulators.
-bool Eventually(const std::function<bool()>& pred, int ms)
-{
-    for (int waited = 0; !pred(); waited += 50) {
-        if (waited > ms)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
 std::vector<std::string> Lines(const std::string& text)
 {
     std::istringstream in(text);

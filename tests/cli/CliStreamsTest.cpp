@@ -23,16 +23,6 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool Eventually(const std::function<bool()>& pred, int ms)
-{
-    for (int waited = 0; !pred(); waited += 50) {
-        if (waited > ms)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
 // User and system time of a process, in clock ticks.
 long CpuTicks(pid_t pid)
 {

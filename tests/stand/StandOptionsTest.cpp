@@ -1,5 +1,6 @@
 // vostrel-stand's command line, good and bad, as one table.
 #include "StandOptions.h"
+#include "CommandOutput.h"
 
 #include <gtest/gtest.h>
 
@@ -81,13 +82,9 @@ TEST(StandOptions, HelpAndVersionNeedNoWindow)
         SCOPED_TRACE(row.Args);
         const std::string command =
             std::string("QT_QPA_PLATFORM=no-such-platform '") + VOSTREL_STAND + "' " + row.Args + " 2>/dev/null";
-        std::FILE* out = popen(command.c_str(), "r");
-        ASSERT_NE(out, nullptr);
-        std::string text;
-        char buffer[256];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;)
-            text.append(buffer, n);
-        const int status = pclose(out);
+        int status = -1;
+        const std::string text = CommandOutput(command, status);
+        ASSERT_NE(status, -1);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         EXPECT_EQ(text.rfind(row.Begins, 0), 0u) << text;
     }
