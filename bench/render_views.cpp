@@ -91,7 +91,8 @@ int main(int argc, char* argv[])
 {
     const QTemporaryDir scratch;
     const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == "offscreen") {
         const QString screen = ScreenConfig(scratch, scale > 0 ? scale : 1.0);
         qputenv("QT_QPA_PLATFORM", screen.isEmpty() ? QByteArray("offscreen")
                                                     : QByteArray("offscreen:configfile=") + screen.toLocal8Bit());
@@ -114,7 +115,7 @@ int main(int argc, char* argv[])
     station.SetFault(StationFault::Corrupt, 1);
 
     TWindowOptions options;
-    options.ThankYouMs = 1500;
+    options.ThankYouMs = 2500;
     // Its copies and locks are kept for the run only.
     options.CopiesDir = scratch.filePath(QStringLiteral("copies"));
     options.LockDir = scratch.path().toStdString();
