@@ -87,7 +87,8 @@ std::vector<std::string> PageFaults(const std::string& html, const std::function
     for (const TPageRef& ref : PageRefs(html)) {
         const std::string& v = ref.Value;
         const std::string what = ref.Attribute + "=\"" + v + "\"";
-        if (StartsWith(v, "http://") || StartsWith(v, "https://") || (ref.Attribute == "href" && StartsWith(v, "mailto:")))
+        if (StartsWith(v, "http://") || StartsWith(v, "https://") ||
+            (ref.Attribute == "href" && StartsWith(v, "mailto:")))
             continue;
         if (v.empty()) {
             faults.push_back(what + ": empty");

@@ -15,7 +15,8 @@ const std::set<std::string> kFolder = {"window.png", "схема.svg", "notes.tx
 
 std::string Page(const std::string& body)
 {
-    return "<!DOCTYPE html>\n<html lang=\"ru\">\n<body>\n<h1>Руководство оператора</h1>\n" + body + "</body>\n</html>\n";
+    return "<!DOCTYPE html>\n<html lang=\"ru\">\n<body>\n<h1>Руководство оператора</h1>\n" + body +
+           "</body>\n</html>\n";
 }
 
 }  // namespace
