@@ -221,6 +221,7 @@ private:
     QAction* actSaveParams = nullptr;
     QAction* actLoadParams = nullptr;
     QAction* actOpenCopies = nullptr;
+    QAction* actGuide = nullptr;  // F1
     vostrel::TBevelPanel* panZastavka = nullptr;
     QStackedWidget* Screens = nullptr;
     QWidget* pageDefault = nullptr;

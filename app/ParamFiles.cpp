@@ -6,6 +6,7 @@
 #include "ParamFile.h"
 #include "ParamFileLoad.h"
 
+#include "OperatorGuide.h"
 #include "Panels.h"
 #include "PortList.h"
 #include "Selector.h"
@@ -86,6 +87,9 @@ void TfmMain::BuildFileActions()
     mnuParams->addAction(actLoadParams);
     mnuParams->addSeparator();
     mnuParams->addAction(actOpenCopies);
+    actGuide = AddOperatorGuideAction(this, m_options.GuidePlaces, m_options.OpenUrl);
+    mnuParams->addSeparator();
+    mnuParams->addAction(actGuide);
     UpdateFileActions();
 }
 

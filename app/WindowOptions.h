@@ -6,6 +6,7 @@
 #include "CommInt.h"
 #include "CommLink.h"
 #include "Copies.h"
+#include "OperatorGuide.h"
 #include "PortFinder.h"
 #include "StationExchange.h"
 
@@ -60,8 +61,10 @@ struct TWindowOptions {
     QString CopiesDir = CopiesFolder();
     // Asks the operator for a parameter file to save to or to load.
     std::function<QString(QWidget*, TFileChoice, const QString&)> ChooseParamFile = ChooseParamFileDialog;
-    // Shows a folder in the system's file manager.
+    // Shows a folder in the system's file manager, the guide in its browser.
     std::function<bool(const QUrl&)> OpenUrl = QDesktopServices::openUrl;
+    // Where F1 looks for the operator's guide, first found opens.
+    std::function<QStringList()> GuidePlaces = [] { return OperatorGuidePlaces(); };
 };
 
 }  // namespace vostrel

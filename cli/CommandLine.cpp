@@ -150,12 +150,13 @@ const char* const kPortHelp = "ПОРТ: COM1 … COM6 — как в списк�
 #endif
 
 // Where the operator reads on: the manual page and the operator's guide as
-// the package installs them; the Windows build ships neither.
+// the package or the installer puts them.
 #ifdef _WIN32
-const char* const kMoreHelp = "Подробно — в руководстве оператора: docs/guide-ru.md в исходных текстах программы.\n";
+const char* const kMoreHelp = "Подробно — в руководстве оператора: папка guide рядом с программой,\n"
+                              "или «Руководство оператора» в меню «Пуск».\n";
 #else
 const char* const kMoreHelp = "Подробно: man vostrel-cli и руководство оператора\n"
-                              "  /usr/share/doc/vostrel/guide-ru.md.gz (zless; в исходных текстах docs/guide-ru.md).\n";
+                              "  /usr/share/doc/vostrel/guide/guide-ru.html (или F1 в окне программы).\n";
 #endif
 
 // Each command's usage and what it does, as the help lists them.

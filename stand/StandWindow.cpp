@@ -81,6 +81,7 @@ TStandWindow::TStandWindow(const TStandOptions& options, const TStandSetup& setu
 {
     setWindowTitle(QStringLiteral("Vostrel — стенд"));
     Build();
+    AddOperatorGuideAction(this, setup.GuidePlaces, setup.OpenUrl);
     m_shift.OnEvent = [this](std::size_t row, const TPortEvent& e) { OnEvent(row, e); };
     m_shift.OnFinished = [this](const std::vector<TPortRun>& runs, bool kept) { OnFinished(runs, kept); };
     m_shift.OnRecordTrouble = [this](const std::string& text) { ShowMessage(Q(text), true); };

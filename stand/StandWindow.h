@@ -4,15 +4,18 @@
 // runs on a worker (TShift) and the rows are redrawn a few times a second.
 #pragma once
 
+#include "OperatorGuide.h"
 #include "ParamFile.h"
 #include "PortRows.h"
 #include "Shift.h"
 #include "StandOptions.h"
 
+#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,6 +35,9 @@ namespace vostrel {
 struct TStandSetup {
     TShiftSetup Shift;
     QString RecordsFolder;  // where the day's record goes when none is named
+    // F1: where the operator's guide is looked for, and the browser it opens in.
+    std::function<QStringList()> GuidePlaces = [] { return OperatorGuidePlaces(); };
+    std::function<bool(const QUrl&)> OpenUrl = QDesktopServices::openUrl;
 };
 
 // The program's defaults: the copies and the records in the user's data folder.

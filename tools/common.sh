@@ -5,9 +5,9 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 # Debian 12 packages that building and running the program (and the simulator
-# for the demo) need.
+# for the demo) need; cmark-gfm makes the operator's guide a web page.
 RUN_PACKAGES=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config cmark-gfm
   qt6-base-dev qt6-serialport-dev
   fonts-liberation qt6-translations-l10n
   util-linux mount
@@ -35,7 +35,7 @@ WINDOWS_TEST_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 googletest
   wine wine64
   qt6-base-dev-tools qt6-translations-l10n perl dpkg-dev xz-utils
-  nsis zip osslsigncode openssl
+  nsis zip unzip osslsigncode openssl
   xvfb xdotool imagemagick
 )
 

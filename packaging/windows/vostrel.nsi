@@ -1,6 +1,7 @@
 ; The Windows installer: one folder under Program Files with the programs and
-; everything tools/windows-deploy gathered beside them, Start-menu entries for
-; the window and the bench window, an Add/Remove Programs entry and an
+; everything tools/windows-deploy gathered beside them, the operator's guide in
+; guide\, Start-menu entries for the window, the bench window and the guide,
+; an Add/Remove Programs entry and an
 ; uninstaller. Built by tools/windows-package
 ; with
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DSTAGE=folder -DLICENSE=file
@@ -151,6 +152,7 @@ Section "Vostrel" SecProgram
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Vostrel.lnk" "$INSTDIR\vostrel.exe"
   CreateShortCut "$SMPROGRAMS\Vostrel — стенд.lnk" "$INSTDIR\vostrel-stand.exe"
+  CreateShortCut "$SMPROGRAMS\Руководство оператора.lnk" "$INSTDIR\guide\guide-ru.html"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Vostrel"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -170,6 +172,7 @@ Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\Vostrel.lnk"
   Delete "$SMPROGRAMS\Vostrel — стенд.lnk"
+  Delete "$SMPROGRAMS\Руководство оператора.lnk"
   ; Only what this version installed; the folder goes only when that leaves
   ; it empty.
   !include "${FILELIST}"

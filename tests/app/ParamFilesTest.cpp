@@ -250,6 +250,9 @@ TEST_F(ParamFilesTest, ParameterFilesAreSavedAndLoadedThroughTheMenu)
         opened << url;
         return true;
     };
+    const QString guide = tmp.filePath(QStringLiteral("guide-ru.html"));
+    QFile(guide).open(QIODevice::WriteOnly);
+    o.GuidePlaces = [&] { return QStringList{guide}; };
     Start(std::move(o));
     auto* save = Ctl<QAction>(*w, "actSaveParams");
     auto* load = Ctl<QAction>(*w, "actLoadParams");
@@ -278,9 +281,9 @@ TEST_F(ParamFilesTest, ParameterFilesAreSavedAndLoadedThroughTheMenu)
         if (!a->isSeparator())
             texts << a->text();
     }
-    EXPECT_EQ(texts,
-              (QStringList{QStringLiteral("Сохранить параметры в файл…"),
-                           QStringLiteral("Загрузить параметры из файла…"), QStringLiteral("Открыть папку копий")}));
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("Сохранить параметры в файл…"),
+                                  QStringLiteral("Загрузить параметры из файла…"),
+                                  QStringLiteral("Открыть папку копий"), QStringLiteral("Руководство оператора")}));
     EXPECT_FALSE(save->isEnabled());
     EXPECT_FALSE(load->isEnabled());
     EXPECT_TRUE(Ctl<QAction>(*w, "actOpenCopies")->isEnabled());
@@ -288,6 +291,12 @@ TEST_F(ParamFilesTest, ParameterFilesAreSavedAndLoadedThroughTheMenu)
     press(Qt::Key_S);
     press(Qt::Key_O);
     EXPECT_TRUE(asked.isEmpty());
+
+    // F1 opens the guide whatever the window shows.
+    EXPECT_TRUE(activate());
+    QTest::keyClick(w.get(), Qt::Key_F1);
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(guide)});
+    opened.clear();
 
     // The copies folder is made and opened.
     Ctl<QAction>(*w, "actOpenCopies")->trigger();
