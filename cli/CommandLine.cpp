@@ -246,7 +246,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args)
             out.Output = a.substr(2);
             haveOutput = true;
         } else {
-            out.Error = "неизвестный параметр " + a;
+            out.Error = "неизвестный ключ " + a;
             return out;
         }
     }

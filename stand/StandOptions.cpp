@@ -39,7 +39,7 @@ TStandOptions ParseStandOptions(const std::vector<std::string>& args)
         }
         const bool takesValue = name == "--ports" || name == "--file" || name == "--log";
         if (!takesValue && hasValue) {
-            o.Error = "параметр " + name + " не принимает значения";
+            o.Error = "ключ " + name + " не принимает значения";
             break;
         }
         if (takesValue && !hasValue) {
@@ -67,7 +67,7 @@ TStandOptions ParseStandOptions(const std::vector<std::string>& args)
         } else if (name == "--version") {
             o.Version = true;
         } else if (name.rfind('-', 0) == 0) {
-            o.Error = "неизвестный параметр " + name;
+            o.Error = "неизвестный ключ " + name;
         } else {
             o.Error = "лишний аргумент «" + name + "»";
         }

@@ -43,14 +43,14 @@ TEST(StandOptions, LinesGoodAndBad)
          ""},
         {"help", {"--help"}, {}, "", "", false, false, true, ""},
         {"short help", {"-h"}, {}, "", "", false, false, true, ""},
-        {"unknown option", {"--each"}, {}, "", "", false, false, false, "неизвестный параметр --each"},
+        {"unknown option", {"--each"}, {}, "", "", false, false, false, "неизвестный ключ --each"},
         {"value missing at the end", {"--file"}, {}, "", "", false, false, false, "после --file нужно значение"},
         {"empty value", {"--log="}, {}, "", "", false, false, false, "пустое значение --log"},
         {"empty port in the list", {"--ports", "COM1,,COM2"}, {}, "", "", false, false, false, "пустое имя"},
         {"trailing comma", {"--ports", "COM1,"}, {}, "", "", false, false, false, "пустое имя"},
         {"flag with a value", {"--verify=yes"}, {}, "", "", false, false, false, "не принимает значения"},
         {"stray argument", {"plan.txt"}, {}, "", "", false, false, false, "лишний аргумент «plan.txt»"},
-        {"kept before the mistake", {"--verify", "-x"}, {}, "", "", true, false, false, "неизвестный параметр -x"},
+        {"kept before the mistake", {"--verify", "-x"}, {}, "", "", true, false, false, "неизвестный ключ -x"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
