@@ -36,12 +36,15 @@ QStringList OperatorGuidePlaces(const QString& exeDir, const QString& buildTreeG
 
 QStringList OperatorGuidePlaces()
 {
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    QString built;
 #ifdef VOSTREL_BUILD_GUIDE
-    const QString built = QStringLiteral(VOSTREL_BUILD_GUIDE);
-#else
-    const QString built;
+    // Only a program run from its build tree: an installed one must neither
+    // open nor name the builder's folders.
+    if ((exeDir + QLatin1Char('/')).startsWith(QStringLiteral(VOSTREL_BUILD_ROOT)))
+        built = QStringLiteral(VOSTREL_BUILD_GUIDE);
 #endif
-    return OperatorGuidePlaces(QCoreApplication::applicationDirPath(), built);
+    return OperatorGuidePlaces(exeDir, built);
 }
 
 QString FindOperatorGuide(const QStringList& places)

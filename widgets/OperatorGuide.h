@@ -24,10 +24,11 @@ inline constexpr TGuideLayout kGuideLayout = TGuideLayout::Posix;
 
 // Where the guide's page may be, in the order looked: on Windows
 // exeDir/guide/guide-ru.html; elsewhere exeDir/../share/doc/vostrel/guide/
-// guide-ru.html, then buildTreeGuide (a developer's build) unless empty.
+// guide-ru.html, then buildTreeGuide unless empty.
 QStringList OperatorGuidePlaces(const QString& exeDir, const QString& buildTreeGuide,
                                 TGuideLayout layout = kGuideLayout);
-// The running program's places: its own folder and the build it came from.
+// The running program's places: its own folder, and its build tree when it
+// runs from there.
 QStringList OperatorGuidePlaces();
 
 // The first of places that is a file; "" when none is.
