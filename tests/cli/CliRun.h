@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ChildGuard.h"
+#include "FileText.h"
 
 #include <gtest/gtest.h>
 
@@ -149,8 +150,8 @@ public:
         return status == -1 ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 
-    std::string Out() const { return Read(m_out); }
-    std::string Err() const { return Read(m_err); }
+    std::string Out() const { return FileText(m_out); }
+    std::string Err() const { return FileText(m_err); }
 
 private:
     // A pty for the child's standard input: [0] its side, [1] ours.
@@ -173,14 +174,6 @@ private:
         const char* name = ptsname(input[1]);
         input[0] = name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
         return input[0] >= 0;
-    }
-
-    static std::string Read(const std::filesystem::path& path)
-    {
-        std::ifstream f(path);
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
     }
 
     std::filesystem::path m_out, m_err;

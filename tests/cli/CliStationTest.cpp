@@ -4,6 +4,7 @@
 #include "CliRun.h"
 #include "Commands.h"
 #include "EdgeBlocks.h"
+#include "FileText.h"
 
 #include "Packets.h"
 #include "ParamBlock.h"
@@ -54,12 +55,9 @@ void WriteText(const fs::path& path, const std::string& text)
 
 TParamFile ReadParamFile(const fs::path& path)
 {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
     TParamFile file;
     TParamFileError error;
-    EXPECT_TRUE(ParseParamFile(s.str(), file, error)) << path << ": " << DescribeParamFileError(error);
+    EXPECT_TRUE(ParseParamFile(FileText(path), file, error)) << path << ": " << DescribeParamFileError(error);
     return file;
 }
 
@@ -97,35 +95,13 @@ std::string LineWith(const std::string& text, const std::string& a, const std::s
     return {};
 }
 
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-// The record's rows after its header, each row's fields as a spreadsheet
-// reads them (RFC 4180); a row without its CR LF ends the list, marked "cut".
+// The record's rows after its header; a row without its CR LF ends the
+// list, marked "cut".
 std::vector<std::vector<std::string>> RecordRows(const std::string& text)
 {
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> row{""};
-    bool quoted = false;
-    for (std::size_t k = text.find('\n') + 1; k != 0 && k < text.size(); ++k) {
-        const char c = text[k];
-        if (c == '"' && quoted && k + 1 < text.size() && text[k + 1] == '"')
-            row.back() += text[++k];
-        else if (c == '"')
-            quoted = !quoted;
-        else if (!quoted && c == ';')
-            row.emplace_back();
-        else if (!quoted && c == '\r' && text.compare(k, 2, "\r\n") == 0)
-            rows.push_back(std::exchange(row, {""})), ++k;
-        else
-            row.back() += c;
-    }
-    if (row != std::vector<std::string>{""})
+    bool cut = false;
+    auto rows = CsvRows(text, cut);
+    if (cut)
         rows.push_back({"cut"});
     for (auto& r : rows) {
         EXPECT_EQ(r.size(), 8u) << r[0];
@@ -208,7 +184,7 @@ TEST_F(CliStation, ReadRefusesADamagedAnswerAndSavesTheNextGoodOne)
     EXPECT_TRUE(Copies(dir / "data", "_sent.txt").empty());
 
     // The record: the answer refused, the station read with its copy, the summary.
-    const auto rows = RecordRows(ReadText(dir / "bench.csv"));
+    const auto rows = RecordRows(FileText(dir / "bench.csv"));
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0][4] + " " + rows[0][3], std::string(RecordEvent::Refused) + " 1");
     EXPECT_EQ(rows[1][4] + " " + rows[1][3], std::string(RecordEvent::Read) + " 1");
@@ -695,7 +671,7 @@ TEST_F(CliStation, VerifyReadsEachStationBackAndNamesWhatItKeptWrongly)
 
     // The record: each port's station programmed, then checked; the summary
     // last, port by port.
-    const auto rows = RecordRows(ReadText(dir / "bench.csv"));
+    const auto rows = RecordRows(FileText(dir / "bench.csv"));
     ASSERT_EQ(rows.size(), 9u);
     const StationSimulator* ports[] = {&good, &badField, &badCalibration};
     for (std::size_t k = 0; k < 3; ++k) {
@@ -728,7 +704,7 @@ TEST_F(CliStation, TheRecordReadBackAfterAKillHoldsEveryEventWhole)
     std::vector<SimClock::time_point> seen;
     const bool two = Eventually(
         [&] {
-            for (std::size_t rows = RecordRows(ReadText(log)).size(); seen.size() < rows;)
+            for (std::size_t rows = RecordRows(FileText(log)).size(); seen.size() < rows;)
                 seen.push_back(SimClock::now());
             return seen.size() >= 2;
         },
@@ -738,7 +714,7 @@ TEST_F(CliStation, TheRecordReadBackAfterAKillHoldsEveryEventWhole)
     EXPECT_EQ(run->Wait(10000), 128 + SIGKILL);
     ASSERT_TRUE(two) << run->Err();
 
-    const std::string text = ReadText(log);
+    const std::string text = FileText(log);
     EXPECT_EQ(text.rfind("\xEF\xBB\xBF" + RecordHeader(), 0), 0u) << text;
     const auto rows = RecordRows(text);
     ASSERT_EQ(rows.size(), 2u) << text;

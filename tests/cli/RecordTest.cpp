@@ -1,6 +1,7 @@
 // The record's file in process: its fields as a spreadsheet reads them and
 // the header only where the file begins.
 #include "Record.h"
+#include "FileText.h"
 
 #include <gtest/gtest.h>
 
@@ -28,13 +29,6 @@ const TRecordRow kRow{"COM1",
 const std::regex
     kRowWritten("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d;COM1;/dev/ttyS0;3;запрограммировано;"
                 "\"Шаг: 12,5 → 25,0 кГц; ЗПЧ1: 5 → 25 Вт\";a_read.txt, a_sent.txt;\"серия \"\"А\"\"\"\r\n");
-
-std::string ReadAll(const fs::path& path)
-{
-    std::stringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
 
 }  // namespace
 
@@ -83,7 +77,7 @@ TEST(Record, TheHeaderBeginsANewOrEmptyFileOnly)
         TRecord record([&](const std::string& s) { told.push_back(s); });
         ASSERT_TRUE(record.Open(path.string())) << record.Failure();
         EXPECT_TRUE(record.Append(kRow));
-        const std::string text = ReadAll(path);
+        const std::string text = FileText(path);
         ASSERT_EQ(text.substr(0, c.Kept.size()), c.Kept);
         EXPECT_TRUE(std::regex_match(text.substr(c.Kept.size()), kRowWritten)) << text;
     }

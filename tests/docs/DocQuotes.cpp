@@ -1,4 +1,5 @@
 #include "DocQuotes.h"
+#include "FileText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -72,14 +73,6 @@ char Unescaped(char c)
     default:
         return c;
     }
-}
-
-std::string Read(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void AddQuote(std::vector<TQuote>& out, int line, std::string text)
@@ -367,13 +360,14 @@ std::vector<std::string> ProgramPieces(const std::filesystem::path& root)
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root / folder)) {
             const std::string ext = entry.path().extension().string();
             if (ext == ".cpp" || ext == ".h") {
-                const std::vector<std::string> more = SourcePieces(Read(entry.path()));
+                const std::vector<std::string> more = SourcePieces(FileText(entry.path()));
                 pieces.insert(pieces.end(), more.begin(), more.end());
             }
         }
     }
     // The installer's refusals are the operator's messages too.
-    const std::vector<std::string> installer = InstallerPieces(Read(root / "packaging" / "windows" / "vostrel.nsi"));
+    const std::vector<std::string> installer =
+        InstallerPieces(FileText(root / "packaging" / "windows" / "vostrel.nsi"));
     pieces.insert(pieces.end(), installer.begin(), installer.end());
     std::sort(pieces.begin(), pieces.end());
     pieces.erase(std::unique(pieces.begin(), pieces.end()), pieces.end());

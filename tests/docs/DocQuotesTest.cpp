@@ -2,6 +2,7 @@
 // reworded in the code, or a document that wants another, fails here with the
 // document's line.
 #include "DocQuotes.h"
+#include "FileText.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +14,6 @@ namespace vostrel::docs {
 namespace {
 
 const std::filesystem::path kRoot = VOSTREL_SOURCE_DIR;
-
-std::string Read(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 const std::vector<std::string>& Pieces()
 {
@@ -45,7 +38,7 @@ std::string Unprinted(const std::vector<TQuote>& quotes)
 
 TEST(DocQuotes, GuideQuotesWhatTheProgramsPrint)
 {
-    const std::vector<TQuote> quotes = GuideQuotes(Read(kRoot / "docs" / "guide-ru.md"));
+    const std::vector<TQuote> quotes = GuideQuotes(FileText(kRoot / "docs" / "guide-ru.md"));
     // The guide quotes well over a hundred messages; far fewer means the rule lost them.
     EXPECT_GT(quotes.size(), 100u);
     const std::string unprinted = Unprinted(quotes);
@@ -54,7 +47,7 @@ TEST(DocQuotes, GuideQuotesWhatTheProgramsPrint)
 
 TEST(DocQuotes, ManualPageQuotesWhatTheProgramsPrint)
 {
-    const std::vector<TQuote> quotes = ManualQuotes(Read(kRoot / "cli" / "vostrel-cli.1"));
+    const std::vector<TQuote> quotes = ManualQuotes(FileText(kRoot / "cli" / "vostrel-cli.1"));
     EXPECT_GT(quotes.size(), 60u);
     const std::string unprinted = Unprinted(quotes);
     EXPECT_TRUE(unprinted.empty()) << "cli/vostrel-cli.1\n" << unprinted;

@@ -1,9 +1,10 @@
 #include "GuidePage.h"
 
-#include <fstream>
+#include "FileText.h"
+
+#include <charconv>
 #include <initializer_list>
 #include <set>
-#include <sstream>
 
 namespace vostrel::docs {
 
@@ -32,17 +33,6 @@ std::vector<TPageRef> Attributes(const std::string& html, std::initializer_list<
     return out;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A file name as the page's reference spells it: cmark-gfm writes & as &amp;
 // and escapes non-ASCII bytes and blanks as %XX.
 std::string FileName(std::string value)
@@ -51,8 +41,11 @@ std::string FileName(std::string value)
         value.replace(at, 5, "&");
     std::string out;
     for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] == '%' && i + 2 < value.size() && HexDigit(value[i + 1]) >= 0 && HexDigit(value[i + 2]) >= 0) {
-            out += static_cast<char>(HexDigit(value[i + 1]) * 16 + HexDigit(value[i + 2]));
+        unsigned byte = 0;
+        const char* digits = value.data() + i + 1;
+        if (value[i] == '%' && i + 2 < value.size() &&
+            std::from_chars(digits, digits + 2, byte, 16).ptr == digits + 2) {
+            out += static_cast<char>(byte);
             i += 2;
         } else {
             out += value[i];
@@ -108,20 +101,12 @@ std::vector<std::string> PageFaults(const std::string& html, const std::function
     return faults;
 }
 
-std::string ReadPage(const std::filesystem::path& page)
-{
-    std::ifstream in(page, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<std::string> PageFileFaults(const std::filesystem::path& page)
 {
     if (!std::filesystem::is_regular_file(page))
         return {"no page " + page.string()};
     const std::filesystem::path folder = page.parent_path();
-    return PageFaults(ReadPage(page), [&](const std::string& name) {
+    return PageFaults(FileText(page), [&](const std::string& name) {
         return std::filesystem::is_regular_file(folder / std::filesystem::u8path(name));
     });
 }

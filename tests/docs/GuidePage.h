@@ -25,9 +25,6 @@ std::vector<TPageRef> PageRefs(const std::string& html);
 // says whether a file of that name lies beside the page.
 std::vector<std::string> PageFaults(const std::string& html, const std::function<bool(const std::string&)>& hasFile);
 
-// The page file's bytes; "" when it cannot be read.
-std::string ReadPage(const std::filesystem::path& page);
-
 // The faults of the page file, looking beside it.
 std::vector<std::string> PageFileFaults(const std::filesystem::path& page);
 

@@ -1,5 +1,6 @@
 // The built guide page: every link and picture resolves beside it.
 #include "GuidePage.h"
+#include "FileText.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ TEST(GuidePage, BuiltGuideResolvesEveryLinkAndPicture)
     EXPECT_TRUE(faults.empty()) << page.string() << "\n" << text;
     // The guide shows the window; a page with no picture lost them all.
     int pictures = 0;
-    for (const TPageRef& ref : PageRefs(ReadPage(page)))
+    for (const TPageRef& ref : PageRefs(FileText(page)))
         pictures += ref.Attribute == "src";
     EXPECT_GT(pictures, 0);
 }

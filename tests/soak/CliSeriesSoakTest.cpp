@@ -4,6 +4,7 @@
 // the last station must stay near what it was once every port had programmed
 // two stations and come back once; before the fix it grew with each outage.
 #include "ChildGuard.h"
+#include "FileText.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string ReadAll(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TEST(CliSeriesSoak, MemoryStaysFlatOverHundredsOfStationsAndOutages)
 {
@@ -43,7 +36,7 @@ TEST(CliSeriesSoak, MemoryStaysFlatOverHundredsOfStationsAndOutages)
     }
     vostrel::TChildGuard bench(pid);
     const int status = bench.Wait(240000);
-    const std::string text = ReadAll(out);
+    const std::string text = vostrel::FileText(out);
     std::filesystem::remove(out);
     SCOPED_TRACE(text);
     if (const auto refused = text.find("not run: "); refused != std::string::npos)

@@ -3,6 +3,7 @@
 // counted, «Стоп» and closing while the ports wait, and what it refuses
 // before a start.
 #include "EdgeBlocks.h"
+#include "FileText.h"
 #include "Packets.h"
 #include "ParamBlock.h"
 #include "ParamFile.h"
@@ -36,35 +37,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-// The record's rows after its header, fields as a spreadsheet reads them.
+// The record's complete rows after its header.
 std::vector<std::vector<std::string>> RecordRows(const std::string& text)
 {
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> row{""};
-    bool quoted = false;
-    for (std::size_t k = text.find("\r\n") + 2; k >= 2 && k < text.size(); ++k) {
-        const char c = text[k];
-        if (c == '"' && quoted && text.compare(k, 2, "\"\"") == 0)
-            row.back() += text[++k];
-        else if (c == '"')
-            quoted = !quoted;
-        else if (!quoted && c == ';')
-            row.emplace_back();
-        else if (!quoted && text.compare(k, 2, "\r\n") == 0) {
-            rows.push_back(std::exchange(row, {""}));
-            ++k;
-        } else
-            row.back() += c;
-    }
-    return rows;
+    bool cut = false;
+    return CsvRows(text, cut);
 }
 
 // The rows about port with event.
@@ -199,7 +176,7 @@ TEST_F(StandShift, TwoPortsProgramStationAfterStationAndADamagedAnswerIsRefused)
     const auto& rows = window.Rows();
     ASSERT_EQ(rows.size(), 2u);
     const StationSimulator* sims[] = {&a, &b};
-    const std::string text = ReadText(dir / "shift.csv");
+    const std::string text = FileText(dir / "shift.csv");
     const auto record = RecordRows(text);
     for (std::size_t k = 0; k < 2; ++k) {
         SCOPED_TRACE(rows[k].Port);
@@ -259,7 +236,7 @@ TEST_F(StandShift, StopAndCloseWhileThePortsWaitEndEveryPort)
         }
     }
     EXPECT_EQ(a.GoodbyeCount() + b.GoodbyeCount(), 0);
-    const auto record = RecordRows(ReadText(dir / "shift.csv"));
+    const auto record = RecordRows(FileText(dir / "shift.csv"));
     EXPECT_EQ(RowsWith(record, a.SlavePath(), RecordEvent::Stopped), 2u);
     EXPECT_EQ(RowsWith(record, b.SlavePath(), RecordEvent::Summary), 2u);
 }
@@ -293,7 +270,7 @@ TEST_F(StandShift, APortThatFailsTurnsRedAndTheOthersGoOn)
     EXPECT_EQ(brokenRow.State.rfind("отказ: ", 0), 0u) << brokenRow.State;
     EXPECT_EQ(good.ProgrammedBlocks().at(0).Data, expected);
     EXPECT_TRUE(broken.ProgrammedBlocks().empty());
-    const auto record = RecordRows(ReadText(dir / "shift.csv"));
+    const auto record = RecordRows(FileText(dir / "shift.csv"));
     EXPECT_EQ(RowsWith(record, broken.SlavePath(), RecordEvent::PortGone), 1u);
 }
 
@@ -418,7 +395,7 @@ TEST_F(StandShift, ClosingWhilePacket09GoesOutFinishesThePacket)
     EXPECT_EQ(blocks[0].Data, expected);
     EXPECT_LT(closedAt, blocks[0].End) << "the close came after the packet";
     EXPECT_EQ(a.Packets().back().Number, kPacketProgram);
-    const auto record = RecordRows(ReadText(dir / "shift.csv"));
+    const auto record = RecordRows(FileText(dir / "shift.csv"));
     EXPECT_EQ(RowsWith(record, a.SlavePath(), RecordEvent::Programmed), 1u);
 }
 
@@ -450,7 +427,7 @@ TEST_F(StandShift, AnAdapterPluggedBackBehindItsLinkResumes)
     EXPECT_EQ(row.Counts.Outages, 1);
     ASSERT_EQ(second.ProgrammedBlocks().size(), 1u);
     EXPECT_EQ(second.ProgrammedBlocks()[0].Data, expected);
-    const auto record = RecordRows(ReadText(dir / "shift.csv"));
+    const auto record = RecordRows(FileText(dir / "shift.csv"));
     EXPECT_EQ(RowsWith(record, link.string(), RecordEvent::PortGone), 1u);
     EXPECT_EQ(RowsWith(record, link.string(), RecordEvent::Programmed), 2u);
 }
