@@ -13,12 +13,15 @@ namespace {
 
 const QString kGuidePage = QStringLiteral("guide-ru.html");
 
+// Not exec(): F1 may come while the window waits for a station, and a nested
+// loop here would hold that wait up until the box is closed.
 void ShowGuideBox(QWidget* window, const QString& text, const QString& info)
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vostrel"), text, QMessageBox::Ok, window);
-    box.setObjectName(QStringLiteral("GuideBox"));
-    box.setInformativeText(info);
-    box.exec();
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vostrel"), text, QMessageBox::Ok, window);
+    box->setObjectName(QStringLiteral("GuideBox"));
+    box->setInformativeText(info);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -105,6 +106,12 @@ TEST(OperatorGuide, F1OpensTheGuideOrSaysWhereItWasLookedFor)
     action->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.Texts.size() == 2; }, 5000));
     EXPECT_EQ(boxes.Texts[1], "Не удалось открыть руководство оператора «" + QDir::toNativeSeparators(guide) + "».");
+
+    // F1 returns while its box shows, so a wait for a station under it goes on.
+    action->trigger();
+    const auto* box = window.findChild<QMessageBox*>(QStringLiteral("GuideBox"));
+    EXPECT_TRUE(box != nullptr && box->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.Texts.size() == 3; }, 5000));
 }
 
 }  // namespace vostrel
